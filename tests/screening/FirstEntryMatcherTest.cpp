@@ -1,0 +1,81 @@
+#include "screening/FirstEntryMatcher.h"
+#include "screening/TextMatch.h"
+
+#include <gtest/gtest.h>
+#include <random>
+
+using screening::FirstEntryMatcher;
+
+namespace {
+
+// The plain loop the automaton replaces: first entry in list order whose first
+// occurrence starts at minPos or later.
+long NaiveFirstMatch(const std::vector<std::string>& entries, const std::string& text,
+                     std::size_t minPos, bool ignoreCase) {
+    const std::string hay = ignoreCase ? screening::LowerCase(text) : text;
+    for (std::size_t i = 0; i < entries.size(); ++i) {
+        std::string needle = ignoreCase ? screening::LowerCase(entries[i]) : entries[i];
+        if (screening::Pos(needle, hay) >= minPos) // minPos >= 1, so Pos 0 never passes
+            return static_cast<long>(i);
+    }
+    return FirstEntryMatcher::kNoMatch;
+}
+
+std::string RandomText(std::mt19937& rng, std::size_t maxLen) {
+    // Few letters in both cases, CR LF and one byte above 127, so that overlaps, case
+    // folding and non-ASCII bytes all come up often.
+    static const std::string alphabet = "abAB\r\n:\xc4\xe4";
+    std::uniform_int_distribution<std::size_t> len(0, maxLen);
+    std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
+    std::string s(len(rng), ' ');
+    for (char& c : s)
+        c = alphabet[pick(rng)];
+    return s;
+}
+
+} // namespace
+
+TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnRandomInputs) {
+    std::mt19937 rng(20261207);
+    FirstEntryMatcher matcher;
+    for (int round = 0; round < 3000; ++round) {
+        std::vector<std::string> entries(std::uniform_int_distribution<int>(0, 12)(rng));
+        for (auto& e : entries)
+            e = RandomText(rng, 4); // includes empty entries and duplicates
+        bool ignoreCase = round % 2 == 1;
+        matcher.Prepare(entries, ignoreCase);
+        for (int t = 0; t < 5; ++t) {
+            std::string text = RandomText(rng, 40);
+            for (std::size_t minPos : {1u, 2u}) {
+                long expected = NaiveFirstMatch(entries, text, minPos, ignoreCase);
+                ASSERT_EQ(matcher.FirstMatch(text, minPos), expected)
+                    << "round " << round << " minPos " << minPos;
+            }
+        }
+    }
+}
+
+TEST(FirstEntryMatcher, OnlyTheFirstOccurrenceCountsAndEmptyEntriesNeverMatch) {
+    FirstEntryMatcher matcher;
+    matcher.Prepare({"", "From", "rom"}, false);
+    // "From" first occurs at byte 1, so a later occurrence does not rescue it.
+    EXPECT_EQ(matcher.FirstMatch("From: x\r\nFrom: y\r\n", 2), 2);
+    EXPECT_EQ(matcher.FirstMatch("From: x\r\n", 1), 1);
+    EXPECT_EQ(matcher.FirstMatch("", 1), FirstEntryMatcher::kNoMatch);
+}
+
+TEST(FirstEntryMatcher, NoticesEveryChangeOfListOrMode) {
+    FirstEntryMatcher matcher;
+    std::vector<std::string> list = {"spam", "junk"};
+    matcher.Prepare(list, false);
+    EXPECT_EQ(matcher.FirstMatch("x JUNK junk", 1), 1);
+    matcher.Prepare(list, true);
+    EXPECT_EQ(matcher.FirstMatch("x JUNK", 1), 1);
+    list[1] = "jank"; // same size, one entry edited in place
+    matcher.Prepare(list, true);
+    EXPECT_EQ(matcher.FirstMatch("x JUNK", 1), FirstEntryMatcher::kNoMatch);
+    EXPECT_EQ(matcher.Entry(1), "jank");
+    list.push_back("x");
+    matcher.Prepare(list, true);
+    EXPECT_EQ(matcher.FirstMatch("x JUNK", 1), 2);
+}

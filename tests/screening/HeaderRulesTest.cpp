@@ -1,0 +1,163 @@
+#include "screening/HeaderRules.h"
+#include "screening/TextMatch.h"
+
+#include <gtest/gtest.h>
+
+using screening::ScreeningInput;
+using screening::THeaderRules;
+
+namespace {
+
+// Records what the rules do to the progress bar, as a bar would show it.
+struct ProgressRecorder : screening::TProgressDisplay {
+    int position = -1;
+    int max = -1;
+    int calls = 0;
+    void SetProgressPosition(int p) override { position = p, ++calls; }
+    void SetProgressMax(int m) override { max = m, ++calls; }
+    void StepProgress(int steps) override { position += steps, ++calls; }
+};
+
+struct Rules : ::testing::Test {
+    ProgressRecorder bar;
+    std::vector<std::string> log;
+    THeaderRules rules{bar, [this](const std::string& line) { log.push_back(line); }};
+    std::vector<std::string> goodAddr;
+    std::vector<std::string> spammers;
+
+    ScreeningInput Input(bool unknown, bool strict, bool noCase = false, bool logLevel = false) {
+        return {goodAddr, spammers, unknown, strict, noCase, logLevel};
+    }
+};
+
+std::vector<std::string> Headers() {
+    return {"Return-Path: <Promo@Deals.example>",
+            "Delivered-To: me@home.example",
+            "From: Promo <Promo@Deals.example>",
+            "To: Friends <Jane.Doe@Work.example>,",
+            "\tJoe@Home.example",
+            "Cc: boss@work.example",
+            "Reply-To: jane@home.example",
+            "Subject: CHEAP stuff",
+            ""};
+}
+
+} // namespace
+
+TEST_F(Rules, DisabledAddressCheckTouchesNothing) {
+    goodAddr = {"nobody"};
+    auto lines = Headers();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(false, false)),
+              "valid address checking disabled");
+    EXPECT_EQ(bar.calls, 0);
+    EXPECT_TRUE(log.empty());
+    EXPECT_EQ(lines, Headers());
+}
+
+TEST_F(Rules, StandardCheckSearchesAllLinesIgnoringCaseAndReturnsTheStoredForm) {
+    goodAddr = {"", "nobody@x", "JANE.doe@work", "me@home.example"};
+    auto lines = Headers();
+    // Contained in a longer address, other letter case, first in list order wins.
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(true, false)), "JANE.doe@work");
+    EXPECT_EQ(bar.max, 4);
+    EXPECT_EQ(bar.position, 3);
+    EXPECT_EQ(lines, Headers()) << "the standard check must not change the lines";
+
+    goodAddr = {"stranger@x"};
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(true, false)), "");
+    EXPECT_EQ(bar.position, 1);
+
+    // The text is searched as one, across the CR LF between two lines.
+    goodAddr = {"example>,\r\n\tjoe"};
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(true, false)), goodAddr[0]);
+
+    goodAddr.clear();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(true, false)), "");
+    EXPECT_EQ(bar.max, 0);
+    EXPECT_EQ(bar.position, 0);
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Rules, StrictCheckLooksOnlyAtToLinesAndLowerCasesInPlace) {
+    // Addresses that occur only in Delivered-To, the folded To line, Cc and Reply-To.
+    goodAddr = {"me@home.example", "joe@home.example", "boss@work.example", "jane@home"};
+    auto lines = Headers();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(false, true, false, true)), "");
+    for (std::size_t i = 0; i < lines.size(); ++i)
+        EXPECT_EQ(lines[i], screening::LowerCase(Headers()[i]));
+    EXPECT_EQ(log,
+              std::vector<std::string>{"Strict Check -> to: friends <jane.doe@work.example>,"});
+
+    // Both switches on: the strict rules apply. Lines after the matching one keep their case.
+    goodAddr = {"Jane.Doe@Work.Example"};
+    lines = Headers();
+    log.clear();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(true, true)), "Jane.Doe@Work.Example");
+    EXPECT_EQ(lines[3], "to: friends <jane.doe@work.example>,");
+    EXPECT_EQ(lines[4], "\tJoe@Home.example");
+    EXPECT_TRUE(log.empty()) << "the strict trace is verbose only";
+}
+
+TEST_F(Rules, StrictCheckSearchesEachToLineWithTheWholeListAndStepsPastTheMax) {
+    goodAddr = {"a@x", "b@x", "c@x"};
+    std::vector<std::string> lines = {"TO: z@x", "Subject: hi", "to: C@X", ""};
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input(false, true)), "c@x");
+    EXPECT_EQ(bar.max, 3);
+    EXPECT_EQ(bar.position, 6);
+}
+
+TEST_F(Rules, SpammerMatchNeedsTheFirstOccurrenceAfterTheFirstByte) {
+    spammers = {"Return-Path", "Path"};
+    auto lines = Headers();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "Path");
+    EXPECT_EQ(log, std::vector<std::string>{"Spammer Match: Path"});
+    EXPECT_EQ(bar.max, 2);
+    EXPECT_EQ(bar.position, 2);
+
+    // Occurs at byte 1 and again later: the first occurrence decides, so no match.
+    spammers = {"Return"};
+    lines = {"Return: 1", "X-Return: 2", ""};
+    log.clear();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "");
+    EXPECT_TRUE(log.empty());
+}
+
+TEST_F(Rules, FirstSpammerInListOrderWinsAndIsTheOnlyOneLogged) {
+    spammers = {"nothing", "", "CHEAP", "promo@deals", "Deals.example", "more", "more2"};
+    auto lines = Headers();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "CHEAP");
+    EXPECT_EQ(log, std::vector<std::string>{"Spammer Match: CHEAP"});
+    EXPECT_EQ(bar.max, 7);
+    EXPECT_EQ(bar.position, 7) << "a match moves the bar to its maximum";
+}
+
+TEST_F(Rules, SpammerLetterCaseFollowsNoCaseAndSeesTheStrictLowerCasing) {
+    spammers = {"cheap"};
+    auto lines = Headers();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false, false)), "");
+    EXPECT_EQ(bar.position, 1) << "no match leaves the bar at the steps taken";
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false, true)), "cheap");
+
+    // A strict check that matches on the To line lower-cases the lines up to it: a
+    // case-sensitive "Promo" can no longer match there, but "CHEAP" after it still can.
+    goodAddr = {"jane.doe@work.example"};
+    spammers = {"Promo", "CHEAP"};
+    lines = Headers();
+    log.clear();
+    ASSERT_EQ(rules.ValidAddressCheck(lines, Input(false, true)), "jane.doe@work.example");
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, true)), "CHEAP");
+
+    // Without a strict match every line is lower-cased and neither can match.
+    goodAddr = {"nobody"};
+    lines = Headers();
+    rules.ValidAddressCheck(lines, Input(false, true));
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, true)), "");
+}
+
+TEST_F(Rules, EmptySpammerListResultsAtOnce) {
+    auto lines = Headers();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "");
+    EXPECT_EQ(bar.max, 0);
+    EXPECT_EQ(bar.position, 0);
+    EXPECT_TRUE(log.empty());
+}
