@@ -1,0 +1,236 @@
+#include "DovecotServer.h"
+
+#include <QFile>
+#include <QFileInfo>
+#include <QProcess>
+#include <QStandardPaths>
+#include <QTemporaryDir>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <chrono>
+#include <csignal>
+#include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <netinet/in.h>
+#include <pwd.h>
+#include <sstream>
+#include <sys/prctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace testservers {
+
+namespace fs = std::filesystem;
+
+namespace {
+
+constexpr int kStartTimeoutMs = 15000;
+constexpr int kStopTimeoutMs = 10000;
+constexpr int kPortBusyExit = 89;
+
+// A port that was free a moment ago (the kernel's choice for port 0).
+int PickFreePort() {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return 0;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    int port = 0;
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
+        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
+        port = ntohs(addr.sin_port);
+    ::close(fd);
+    return port;
+}
+
+bool PortAccepts(int port) {
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (fd < 0) return false;
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_port = htons(static_cast<uint16_t>(port));
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
+    ::close(fd);
+    return ok;
+}
+
+// As root the mail must belong to the dovecot user; otherwise to us, which it already does.
+void GiveToMailUser(const fs::path& path) {
+    if (::geteuid() != 0) return;
+    if (const passwd* pw = ::getpwnam("dovecot"))
+        if (::chown(path.c_str(), pw->pw_uid, pw->pw_gid) != 0)
+            throw std::runtime_error("chown " + path.string() + ": " + std::strerror(errno));
+}
+
+std::string ReadFile(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream text;
+    text << in.rdbuf();
+    return text.str();
+}
+
+} // namespace
+
+// Dovecot's socket paths must stay short, so the folder lives directly under /tmp.
+struct DovecotServer::Folder {
+    QTemporaryDir dir{"/tmp/dovecot-XXXXXX"};
+};
+
+DovecotServer::DovecotServer() : dir_(std::make_unique<Folder>()) {}
+
+DovecotServer::~DovecotServer() {
+    Stop();
+}
+
+bool DovecotServer::Available() {
+    return !QStandardPaths::findExecutable("dovecot").isEmpty() ||
+           QFileInfo("/usr/sbin/dovecot").isExecutable();
+}
+
+std::string DovecotServer::ScriptPath() {
+    return MORVANDLE_DOVECOT_SCRIPT;
+}
+
+std::string DovecotServer::Dir() const {
+    return dir_->dir.path().toStdString();
+}
+
+std::string DovecotServer::MailDir(const std::string& user) const {
+    return Dir() + "/mail/" + user;
+}
+
+bool DovecotServer::Start(std::string* error) {
+    if (!dir_->dir.isValid()) {
+        *error = "cannot create a temporary folder for Dovecot";
+        return false;
+    }
+    // Another program may take the port between our probe and Dovecot's bind: try again.
+    for (int attempt = 0; attempt < 5; ++attempt) {
+        bool portBusy = false;
+        if (StartOnce(error, &portBusy)) return true;
+        if (!portBusy) return false;
+    }
+    return false;
+}
+
+bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
+    port_ = PickFreePort();
+    process_ = std::make_unique<QProcess>();
+    process_->setProcessChannelMode(QProcess::MergedChannels);
+    // Dovecot goes when we go, even if this process is killed or crashes.
+    process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
+    process_->start(QString::fromStdString(ScriptPath()),
+                    {QString::fromStdString(Dir()), QString::number(port_)});
+    if (!process_->waitForStarted(kStartTimeoutMs)) {
+        *error = "cannot run " + ScriptPath() + ": " + process_->errorString().toStdString();
+        return false;
+    }
+    auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
+    while (std::chrono::steady_clock::now() < deadline) {
+        if (PortAccepts(port_)) return true;
+        // Doubles as the probe interval and notices an early exit.
+        if (process_->waitForFinished(10)) {
+            *portBusy = process_->exitCode() == kPortBusyExit;
+            *error = "Dovecot exited with code " + std::to_string(process_->exitCode()) + ":\n" +
+                     process_->readAll().toStdString() + LogText();
+            process_.reset();
+            return false;
+        }
+    }
+    *error = "Dovecot did not accept connections on port " + std::to_string(port_) + " within " +
+             std::to_string(kStartTimeoutMs) + " ms:\n" + LogText();
+    Stop();
+    return false;
+}
+
+bool DovecotServer::Running() const {
+    return process_ && process_->state() != QProcess::NotRunning;
+}
+
+void DovecotServer::Stop() {
+    if (!process_) return;
+    if (process_->state() != QProcess::NotRunning) {
+        ::kill(static_cast<pid_t>(process_->processId()), SIGTERM);
+        if (!process_->waitForFinished(kStopTimeoutMs)) {
+            process_->kill();
+            process_->waitForFinished(kStopTimeoutMs);
+        }
+    }
+    process_.reset();
+}
+
+void DovecotServer::AddUser(const std::string& name, const std::string& password) {
+    fs::path home = MailDir(name);
+    fs::create_directories(home);
+    GiveToMailUser(home);
+    for (const char* sub : {"new", "cur", "tmp"}) {
+        fs::create_directories(home / sub);
+        GiveToMailUser(home / sub);
+    }
+    std::ofstream passwd(Dir() + "/passwd", std::ios::app);
+    passwd << name << ":{PLAIN}" << password << "\n";
+}
+
+void DovecotServer::AddMessage(const std::string& user, const std::string& text) {
+    // Maildir names that sort in the order the messages were added; Dovecot numbers new
+    // messages in name order.
+    ++messageSeq_;
+    std::string name = std::to_string(1000000000 + messageSeq_) + ".M" +
+                       std::to_string(messageSeq_) + "P" + std::to_string(::getpid()) +
+                       ".morvandle";
+    fs::path tmp = fs::path(MailDir(user)) / "tmp" / name;
+    {
+        std::ofstream out(tmp, std::ios::binary);
+        out << text;
+    }
+    GiveToMailUser(tmp);
+    // Written in tmp/ and moved: the server never sees half a message.
+    fs::rename(tmp, fs::path(MailDir(user)) / "new" / name);
+}
+
+std::vector<std::string> DovecotServer::Messages(const std::string& user) const {
+    std::vector<fs::path> files;
+    for (const char* sub : {"new", "cur"})
+        for (const auto& entry : fs::directory_iterator(fs::path(MailDir(user)) / sub))
+            if (entry.is_regular_file()) files.push_back(entry.path());
+    std::sort(files.begin(), files.end(),
+              [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
+    std::vector<std::string> texts;
+    for (const auto& f : files)
+        texts.push_back(ReadFile(f));
+    return texts;
+}
+
+std::string DovecotServer::LogText() const {
+    return ReadFile(Dir() + "/dovecot.log");
+}
+
+namespace {
+std::unique_ptr<DovecotServer> sharedServer;
+std::string sharedError;
+bool sharedTried = false;
+} // namespace
+
+DovecotServer* DovecotEnvironment::Server() {
+    if (!sharedTried) {
+        sharedTried = true;
+        auto server = std::make_unique<DovecotServer>();
+        if (server->Start(&sharedError)) sharedServer = std::move(server);
+    }
+    return sharedServer.get();
+}
+
+const std::string& DovecotEnvironment::StartError() {
+    return sharedError;
+}
+
+void DovecotEnvironment::TearDown() {
+    sharedServer.reset();
+}
+
+} // namespace testservers

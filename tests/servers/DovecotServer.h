@@ -1,0 +1,72 @@
+#pragma once
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+class QProcess;
+
+namespace testservers {
+
+// A real Dovecot POP3 server on 127.0.0.1, run by the dovecot-test-server script in a
+// temporary folder and stopped by its process id. The server also dies with the process
+// that started it (parent-death signal), so a crashed test leaves no Dovecot behind.
+class DovecotServer {
+  public:
+    DovecotServer();
+    ~DovecotServer();
+    DovecotServer(const DovecotServer&) = delete;
+    DovecotServer& operator=(const DovecotServer&) = delete;
+
+    // Whether the dovecot binary is installed.
+    static bool Available();
+    // The start script (usable standalone: dovecot-test-server DIR PORT).
+    static std::string ScriptPath();
+
+    // Picks a free port, starts the server and waits until the port accepts connections.
+    // On failure returns false with the reason (and the server's log) in *error.
+    bool Start(std::string* error);
+    // SIGTERM and wait; SIGKILL if it does not end within 10 s.
+    void Stop();
+    bool Running() const;
+
+    std::string Host() const { return "127.0.0.1"; }
+    int Port() const { return port_; }
+    std::string PortText() const { return std::to_string(port_); }
+    std::string Dir() const;
+
+    // A user with an empty maildir; the server picks the new passwd line up at once.
+    void AddUser(const std::string& name, const std::string& password);
+    // Drops a message (LF line ends) into the user's maildir; messages are numbered in the
+    // order they were added.
+    void AddMessage(const std::string& user, const std::string& text);
+    // The messages left in the user's maildir (new/ and cur/), in the order they were added.
+    std::vector<std::string> Messages(const std::string& user) const;
+    std::string LogText() const;
+
+  private:
+    bool StartOnce(std::string* error, bool* portBusy);
+    std::string MailDir(const std::string& user) const;
+
+    struct Folder;
+    std::unique_ptr<Folder> dir_;
+    std::unique_ptr<QProcess> process_;
+    int port_ = 0;
+    int messageSeq_ = 0;
+};
+
+// One Dovecot per test program: started on first use, stopped when the tests end.
+// Register it from a test file with
+//   testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
+class DovecotEnvironment : public ::testing::Environment {
+  public:
+    void TearDown() override;
+    // The shared server, started on first call; nullptr when it could not start (see
+    // StartError()). Tests skip only when Available() is false.
+    static DovecotServer* Server();
+    static const std::string& StartError();
+};
+
+} // namespace testservers
