@@ -1,0 +1,74 @@
+#pragma once
+
+#include <cstdint>
+#include <string>
+#include <vector>
+
+// The configuration store: the settings of section "Config" of Morvandle.ini and the two
+// user lists, held for the whole run by the one instance ConfigData. Readers use the fields
+// directly; writers assign a field and then write the file.
+class TConfigData {
+  public:
+    std::string Server;
+    std::string Login;
+    std::string Password; // in clear text; only the file holds it scrambled
+    std::vector<std::string> GoodAddrList;
+    std::vector<std::string> SpammerList;
+    bool LogLevel = false;
+    bool Unknown = false;
+    bool Strict = false;
+    bool NoCase = false;
+    int32_t Width = 0;
+    int32_t Height = 0;
+    int32_t Top = 0;
+    int32_t Left = 0;
+    std::string Update;
+
+    // Reads the settings and both lists. An error shows its message through
+    // platform::ReportError and asks the application to end once its event loop runs.
+    void ConfigDataCreate();
+    // Empties both lists.
+    void ConfigDataDestroy();
+
+    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase and
+    // Update, in that order; never the window bounds. A refused write throws
+    // platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
+    void WriteConfig();
+    // Writes LogLevel alone.
+    void SaveLogLevel();
+};
+
+// The one instance; null outside CreateConfigData .. DestroyConfigData.
+extern TConfigData* ConfigData;
+
+// Creates ConfigData and runs its ConfigDataCreate; DestroyConfigData runs ConfigDataDestroy
+// and frees it. Both may run again afterwards (tests do).
+void CreateConfigData();
+void DestroyConfigData();
+
+// Writes one key of section "Config" with the same rules and error as WriteConfig: for the
+// window bounds ("Left", "Top", "Width", "Height") and the update time stamp ("Update").
+void WriteConfigInteger(const std::string& key, int32_t value);
+void WriteConfigString(const std::string& key, const std::string& value);
+
+// Flips bit 3 of every byte; each undoes the other.
+std::string ScramblePassword(const std::string& text);
+std::string UnscramblePassword(const std::string& text);
+
+// The list files in the program's folder.
+std::string AddressListPath();
+std::string SpammerListPath();
+
+// Replace GoodAddrList / SpammerList by the lines of their files; a missing file leaves the
+// list as it is. The spammers version lets the event loop run between lines. Open and read
+// errors throw platform::EInOutError.
+void LoadAddressList();
+void LoadSpammerList();
+
+// Writes SpammerList to spammers.txt, letting the event loop run between lines.
+void SaveSpammerList();
+
+// Writes the entries to the file, each followed by CR LF (an empty list gives an empty
+// file), replacing the file atomically. Failures throw platform::EInOutError.
+void SaveListFile(const std::string& path, const std::vector<std::string>& entries,
+                  bool yieldPerLine = false);

@@ -1,0 +1,264 @@
+#include "Profile.h"
+
+#include "AtomicFile.h"
+#include "Exception.h"
+
+#include <cerrno>
+#include <fcntl.h>
+#include <unistd.h>
+#include <vector>
+
+namespace platform {
+
+namespace {
+constexpr size_t kMaxValueLength = 2047;
+
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+std::string_view Trim(std::string_view s) {
+    while (!s.empty() && IsBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && IsBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char Lower(char c) {
+    return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+bool SameName(std::string_view a, std::string_view b) {
+    if (a.size() != b.size()) return false;
+    for (size_t i = 0; i < a.size(); ++i)
+        if (Lower(a[i]) != Lower(b[i])) return false;
+    return true;
+}
+
+struct Line {
+    std::string text; // without its line end
+    std::string end;  // "\r\n", "\n" or "" (last line without one)
+};
+
+std::vector<Line> SplitLines(std::string_view data) {
+    std::vector<Line> lines;
+    while (!data.empty()) {
+        size_t lf = data.find('\n');
+        std::string_view text = data.substr(0, lf);
+        std::string_view end;
+        if (lf != std::string_view::npos) {
+            end = "\n";
+            if (!text.empty() && text.back() == '\r') {
+                text.remove_suffix(1);
+                end = "\r\n";
+            }
+        }
+        lines.push_back({std::string(text), std::string(end)});
+        data.remove_prefix(lf == std::string_view::npos ? data.size() : lf + 1);
+    }
+    return lines;
+}
+
+// Where a key is, or would go.
+struct Position {
+    bool sectionFound = false;
+    std::optional<size_t> keyLine;
+    size_t insertAt = 0; // after the last non-blank line of the section
+};
+
+std::optional<std::string_view> SectionName(std::string_view line) {
+    line = Trim(line);
+    if (line.empty() || line.front() != '[') return std::nullopt;
+    line.remove_prefix(1);
+    return Trim(line.substr(0, line.find(']')));
+}
+
+Position Locate(const std::vector<Line>& lines, std::string_view section, std::string_view key) {
+    Position pos;
+    for (size_t i = 0; i < lines.size(); ++i) {
+        const std::string& text = lines[i].text;
+        if (auto name = SectionName(text)) {
+            if (pos.sectionFound) break; // only the first section of that name counts
+            if (SameName(*name, section)) {
+                pos.sectionFound = true;
+                pos.insertAt = i + 1;
+            }
+            continue;
+        }
+        if (!pos.sectionFound || Trim(text).empty()) continue;
+        pos.insertAt = i + 1;
+        size_t eq = text.find('=');
+        if (eq != std::string::npos && SameName(Trim(std::string_view(text).substr(0, eq)), key)) {
+            pos.keyLine = i;
+            break;
+        }
+    }
+    return pos;
+}
+
+// The whole file; nullopt when it does not exist. Other failures throw EInOutError.
+std::optional<std::string> ReadWholeFile(const std::string& path) {
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) {
+        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
+        throw InOutErrorFromErrno(errno);
+    }
+    std::string data;
+    char buf[16 * 1024];
+    for (;;) {
+        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) {
+            int err = errno;
+            ::close(fd);
+            throw InOutErrorFromErrno(err);
+        }
+        if (n == 0) break;
+        data.append(buf, static_cast<size_t>(n));
+    }
+    ::close(fd);
+    return data;
+}
+
+std::string FileName(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? path : path.substr(slash + 1);
+}
+
+std::string FolderOf(const std::string& path) {
+    auto slash = path.rfind('/');
+    return slash == std::string::npos ? std::string() : path.substr(0, slash);
+}
+
+bool FitsOnOneLine(std::string_view s) {
+    return s.find_first_of("\r\n") == std::string_view::npos;
+}
+
+std::optional<uint64_t> ParseDigits(std::string_view digits, unsigned base, uint64_t limit) {
+    if (digits.empty()) return std::nullopt;
+    uint64_t value = 0;
+    for (char c : digits) {
+        unsigned d;
+        if (c >= '0' && c <= '9')
+            d = static_cast<unsigned>(c - '0');
+        else if (base == 16 && Lower(c) >= 'a' && Lower(c) <= 'f')
+            d = static_cast<unsigned>(Lower(c) - 'a' + 10);
+        else
+            return std::nullopt;
+        value = value * base + d;
+        if (value > limit) return std::nullopt;
+    }
+    return value;
+}
+
+bool StartsWithHexMark(std::string_view s) {
+    return s.size() >= 2 && s[0] == '0' && (s[1] == 'x' || s[1] == 'X');
+}
+
+// Up to 32 bits of hexadecimal digits, taken as a two's-complement pattern.
+std::optional<int32_t> HexBits(std::string_view digits) {
+    auto v = ParseDigits(digits, 16, UINT32_MAX);
+    if (!v) return std::nullopt;
+    return static_cast<int32_t>(static_cast<uint32_t>(*v));
+}
+} // namespace
+
+std::optional<int32_t> ParseProfileInteger(std::string_view text) {
+    if (text.size() > 2 && StartsWithHexMark(text)) return HexBits(text.substr(2));
+    while (!text.empty() && text.front() == ' ')
+        text.remove_prefix(1);
+    bool negative = false;
+    if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
+        negative = text.front() == '-';
+        text.remove_prefix(1);
+    }
+    std::optional<int32_t> hex;
+    if (!text.empty() && (text.front() == '$' || text.front() == 'x' || text.front() == 'X'))
+        hex = HexBits(text.substr(1));
+    else if (StartsWithHexMark(text))
+        hex = HexBits(text.substr(2));
+    else {
+        auto v = ParseDigits(text, 10, negative ? uint64_t{1} << 31 : INT32_MAX);
+        if (!v) return std::nullopt;
+        return static_cast<int32_t>(negative ? -static_cast<int64_t>(*v)
+                                             : static_cast<int64_t>(*v));
+    }
+    if (!hex) return std::nullopt;
+    return negative ? static_cast<int32_t>(0u - static_cast<uint32_t>(*hex)) : *hex;
+}
+
+ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
+
+std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
+                                    const std::string& def) const {
+    std::optional<std::string> data;
+    try {
+        data = ReadWholeFile(path_);
+    } catch (const EInOutError&) {
+        return def; // an unreadable file reads like a missing one
+    }
+    if (!data) return def;
+    std::vector<Line> lines = SplitLines(*data);
+    Position pos = Locate(lines, section, key);
+    if (!pos.keyLine) return def;
+    const std::string& text = lines[*pos.keyLine].text;
+    return text.substr(text.find('=') + 1, kMaxValueLength);
+}
+
+int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,
+                                 int32_t def) const {
+    return ParseProfileInteger(ReadString(section, key, std::string())).value_or(def);
+}
+
+bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool def) const {
+    return ReadInteger(section, key, def ? 1 : 0) != 0;
+}
+
+void ProfileFile::WriteString(std::string_view section, std::string_view key,
+                              std::string_view value) const {
+    const Exception refused("Unable to write to " + FileName(path_));
+    if (!FitsOnOneLine(section) || !FitsOnOneLine(key) || !FitsOnOneLine(value) ||
+        section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos)
+        throw refused;
+    try {
+        std::vector<Line> lines = SplitLines(ReadWholeFile(path_).value_or(std::string()));
+        std::string nl = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
+        std::string keyLine = std::string(key) + "=" + std::string(value);
+        Position pos = Locate(lines, section, key);
+        if (pos.keyLine) {
+            lines[*pos.keyLine].text = keyLine;
+        } else {
+            if (!pos.sectionFound) {
+                if (!lines.empty() && lines.back().end.empty()) lines.back().end = nl;
+                lines.push_back({"[" + std::string(section) + "]", nl});
+                pos.insertAt = lines.size();
+            }
+            if (lines[pos.insertAt - 1].end.empty()) lines[pos.insertAt - 1].end = nl;
+            lines.insert(lines.begin() + static_cast<ptrdiff_t>(pos.insertAt), {keyLine, nl});
+        }
+        CreateFolders(FolderOf(path_), 0700);
+        AtomicFileWriter out(path_, 0600);
+        for (const Line& line : lines) {
+            out.Write(line.text);
+            out.Write(line.end);
+        }
+        out.Commit();
+    } catch (const EInOutError&) {
+        throw refused;
+    }
+}
+
+void ProfileFile::WriteInteger(std::string_view section, std::string_view key,
+                               int32_t value) const {
+    WriteString(section, key, std::to_string(value));
+}
+
+void ProfileFile::WriteBool(std::string_view section, std::string_view key, bool value) const {
+    WriteString(section, key, value ? "1" : "0");
+}
+
+} // namespace platform

@@ -1,0 +1,50 @@
+#pragma once
+
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// A settings (INI) file of named sections holding key=value lines. Section and key names
+// compare without regard to ASCII letter case. The file is read afresh by every call and
+// rewritten as a whole by every write, so nothing is cached.
+//
+// Values are taken byte for byte: everything after the first "=" up to the line end, not
+// trimmed and not unquoted, because a scrambled password may well begin or end with blanks
+// or quotes. Writing changes only the one line of its key (or adds it, and the section if
+// needed); every other section, key, comment and line ending stays as it was.
+class ProfileFile {
+  public:
+    explicit ProfileFile(std::string path);
+
+    // The stored value, at most 2047 bytes of it, or def when the file or key is missing.
+    std::string ReadString(std::string_view section, std::string_view key,
+                           const std::string& def) const;
+    // The stored value read by ParseProfileInteger, or def when that gives nothing.
+    int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
+    // An integer whose default is 1 or 0; any non-zero integer is true.
+    bool ReadBool(std::string_view section, std::string_view key, bool def) const;
+
+    // Stores the value unchanged, creating the folder (mode 0700), the file (mode 0600: it
+    // holds the password), the section and the key as needed. The file is replaced
+    // atomically. Any failure, and a value that cannot sit on one line (CR or LF), throws
+    // Exception("Unable to write to " + the file's name).
+    void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
+    // Decimal text, "-" first when negative.
+    void WriteInteger(std::string_view section, std::string_view key, int32_t value) const;
+    // "1" or "0".
+    void WriteBool(std::string_view section, std::string_view key, bool value) const;
+
+  private:
+    std::string path_;
+};
+
+// The integer forms of a stored value: "0x"/"0X" followed by hexadecimal digits; or
+// optional leading blanks, an optional sign, an optional "$", "x", "X", "0x" or "0X" marking
+// hexadecimal, then digits, and nothing after them. Decimal values must lie in the 32-bit
+// range; hexadecimal ones may use all 32 bits (0xFFFFFFFF is -1). Anything else: nullopt.
+std::optional<int32_t> ParseProfileInteger(std::string_view text);
+
+} // namespace platform

@@ -1,0 +1,38 @@
+#pragma once
+
+#include <string>
+#include <string_view>
+
+namespace platform {
+
+// Reads CR-terminated text lines, the format of the list files:
+// - a line ends at a CR; an LF right after that CR belongs to the line end;
+// - an LF anywhere else is an ordinary character of the line;
+// - Ctrl+Z (byte 26) ends the text, whatever follows it;
+// - a last line without CR is still a line; lines may be of any length.
+// The reader works over bytes held by the caller or over a file read in chunks.
+class TextLineReader {
+  public:
+    // Reads from bytes that must outlive the reader.
+    explicit TextLineReader(std::string_view bytes);
+    // Opens the file for reading; throws EInOutError when it cannot be opened.
+    explicit TextLineReader(const std::string& path);
+    ~TextLineReader();
+    TextLineReader(const TextLineReader&) = delete;
+    TextLineReader& operator=(const TextLineReader&) = delete;
+
+    // True at the end of the bytes or at a Ctrl+Z. Throws EInOutError when reading fails.
+    bool Eof();
+    // Reads one line and skips its line end. Throws EInOutError when reading fails.
+    std::string ReadLine();
+
+  private:
+    // Makes at least one unread byte available; false at the end of the data.
+    bool Fill();
+
+    int fd_ = -1;
+    std::string chunk_;     // file data read so far but not consumed
+    std::string_view view_; // unread bytes
+};
+
+} // namespace platform
