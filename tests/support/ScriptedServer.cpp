@@ -1,0 +1,209 @@
+#include "ScriptedServer.h"
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <netinet/in.h>
+#include <stdexcept>
+#include <sys/socket.h>
+#include <sys/time.h>
+#include <unistd.h>
+
+namespace testsupport {
+
+namespace {
+// A client that never sends what the script waits for must not hang the test program.
+constexpr int kIoTimeoutSeconds = 20;
+
+void SetTimeouts(int fd) {
+    timeval tv{};
+    tv.tv_sec = kIoTimeoutSeconds;
+    ::setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &tv, sizeof tv);
+    ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
+}
+} // namespace
+
+ScriptedServer::ScriptedServer() {
+    listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
+    if (listenFd_ < 0) throw std::runtime_error("socket: " + std::string(std::strerror(errno)));
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    if (::bind(listenFd_, reinterpret_cast<sockaddr*>(&addr), sizeof addr) != 0 ||
+        ::listen(listenFd_, 1) != 0 ||
+        ::getsockname(listenFd_, reinterpret_cast<sockaddr*>(&addr), &len) != 0) {
+        int err = errno;
+        ::close(listenFd_);
+        throw std::runtime_error("listen on 127.0.0.1: " + std::string(std::strerror(err)));
+    }
+    SetTimeouts(listenFd_);
+    port_ = ntohs(addr.sin_port);
+}
+
+ScriptedServer::~ScriptedServer() {
+    stopping_ = true;
+    // Wakes the thread from a blocking accept or read.
+    ::shutdown(listenFd_, SHUT_RDWR);
+    int fd = connFd_.load();
+    if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    if (thread_.joinable()) thread_.join();
+    ::close(listenFd_);
+}
+
+ScriptedServer& ScriptedServer::Send(const std::string& bytes) {
+    steps_.push_back({Op::Send, bytes});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::SendLine(const std::string& line) {
+    return Send(line + "\r\n");
+}
+
+ScriptedServer& ScriptedServer::SendBytewise(const std::string& bytes) {
+    steps_.push_back({Op::SendBytewise, bytes});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::Expect(const std::string& line) {
+    steps_.push_back({Op::Expect, line});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::ReadLine() {
+    steps_.push_back({Op::ReadLine, {}});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::Close() {
+    steps_.push_back({Op::Close, {}});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::SendAndClose(const std::string& bytes) {
+    return Send(bytes).Close();
+}
+
+void ScriptedServer::Start() {
+    thread_ = std::thread([this] { Run(); });
+}
+
+std::vector<std::string> ScriptedServer::Received() const {
+    std::lock_guard lock(mutex_);
+    return received_;
+}
+
+std::vector<std::string> ScriptedServer::Failures() const {
+    std::lock_guard lock(mutex_);
+    return failures_;
+}
+
+void ScriptedServer::Fail(const std::string& what) {
+    std::lock_guard lock(mutex_);
+    failures_.push_back(what);
+}
+
+void ScriptedServer::Run() {
+    int fd = ::accept(listenFd_, nullptr, nullptr);
+    if (fd < 0) {
+        if (!stopping_) Fail("accept: " + std::string(std::strerror(errno)));
+        return;
+    }
+    SetTimeouts(fd);
+    connFd_ = fd;
+    connected_ = true;
+    bool open = true;
+    for (const Step& step : steps_) {
+        if (stopping_ || !(open = PlayStep(fd, step))) break;
+    }
+    scriptDone_ = true;
+    // Keep recording until the client closes or the test ends.
+    std::string line;
+    while (open && !stopping_ && NextLine(fd, &line)) {
+    }
+    connFd_ = -1;
+    ::close(fd);
+}
+
+// Returns false once the connection is closed (by the script or the client).
+bool ScriptedServer::PlayStep(int fd, const Step& step) {
+    std::string line;
+    switch (step.op) {
+    case Op::Send:
+        return WriteAll(fd, step.data.data(), step.data.size());
+    case Op::SendBytewise:
+        for (char c : step.data)
+            if (!WriteAll(fd, &c, 1)) return false;
+        return true;
+    case Op::Expect:
+        if (!NextLine(fd, &line)) {
+            Fail("expected \"" + step.data + "\", but the client closed or sent nothing");
+            return false;
+        }
+        if (line != step.data) Fail("expected \"" + step.data + "\", got \"" + line + "\"");
+        return true;
+    case Op::ReadLine:
+        if (!NextLine(fd, &line)) {
+            Fail("expected a line, but the client closed or sent nothing");
+            return false;
+        }
+        return true;
+    case Op::Close:
+        return false;
+    }
+    return false;
+}
+
+bool ScriptedServer::NextLine(int fd, std::string* line) {
+    for (;;) {
+        size_t end = pending_.find("\r\n");
+        if (end != std::string::npos) {
+            *line = pending_.substr(0, end);
+            pending_.erase(0, end + 2);
+            std::lock_guard lock(mutex_);
+            received_.push_back(*line);
+            return true;
+        }
+        char buf[4096];
+        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        if (n == 0) {
+            clientClosed_ = true;
+            return false;
+        }
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (!stopping_) Fail("recv: " + std::string(std::strerror(errno)));
+            return false;
+        }
+        pending_.append(buf, static_cast<size_t>(n));
+    }
+}
+
+bool ScriptedServer::WriteAll(int fd, const char* data, size_t len) {
+    while (len > 0) {
+        ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            if (!stopping_) Fail("send: " + std::string(std::strerror(errno)));
+            return false;
+        }
+        data += n;
+        len -= static_cast<size_t>(n);
+    }
+    return true;
+}
+
+void Pop3Greeting(ScriptedServer& server, const std::string& banner) {
+    server.SendLine(banner);
+}
+
+void Pop3Login(ScriptedServer& server, const std::string& user, const std::string& password) {
+    server.Expect("USER " + user).SendLine("+OK");
+    server.Expect("PASS " + password).SendLine("+OK logged in");
+}
+
+void Pop3Quit(ScriptedServer& server) {
+    server.Expect("QUIT").SendAndClose("+OK bye\r\n");
+}
+
+} // namespace testsupport

@@ -1,0 +1,87 @@
+#pragma once
+
+#include <atomic>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace testsupport {
+
+// A loopback TCP server on 127.0.0.1 (port 0: the kernel picks one) that accepts one
+// connection and plays a script against it in its own thread, with blocking sockets, so a
+// test reads like a transcript:
+//
+//   ScriptedServer server;
+//   server.SendLine("+OK ready").Expect("USER bob").SendLine("+OK").Close();
+//   server.Start();
+//
+// Every line the client sends (without its CR LF) is recorded. After the last step the
+// server goes on recording until the client closes, so a test can check that the client
+// sent nothing more.
+class ScriptedServer {
+  public:
+    ScriptedServer();
+    ~ScriptedServer();
+    ScriptedServer(const ScriptedServer&) = delete;
+    ScriptedServer& operator=(const ScriptedServer&) = delete;
+
+    int Port() const { return port_; }
+    std::string PortText() const { return std::to_string(port_); }
+
+    // Script steps, played in order once a client connects.
+    ScriptedServer& Send(const std::string& bytes);
+    ScriptedServer& SendLine(const std::string& line);      // line + CR LF
+    ScriptedServer& SendBytewise(const std::string& bytes); // one write per byte
+    ScriptedServer& Expect(const std::string& line);        // the next client line must be this
+    ScriptedServer& ReadLine();                             // the next client line, whatever it is
+    ScriptedServer& Close();
+    ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
+
+    // Starts accepting; the script must be complete.
+    void Start();
+
+    // Thread-safe views for the test thread.
+    bool Connected() const { return connected_; }
+    bool ScriptDone() const { return scriptDone_; }
+    bool ClientClosed() const { return clientClosed_; }
+    std::vector<std::string> Received() const;
+    // Mismatched expectations and socket failures; empty when the client behaved.
+    std::vector<std::string> Failures() const;
+
+  private:
+    enum class Op { Send, SendBytewise, Expect, ReadLine, Close };
+    struct Step {
+        Op op;
+        std::string data;
+    };
+
+    void Run();
+    bool PlayStep(int fd, const Step& step);
+    // The next CR LF line from the client; false at end of stream or on a failure.
+    bool NextLine(int fd, std::string* line);
+    bool WriteAll(int fd, const char* data, size_t len);
+    void Fail(const std::string& what);
+
+    int listenFd_ = -1;
+    std::atomic<int> connFd_{-1};
+    int port_ = 0;
+    std::vector<Step> steps_;
+    std::string pending_; // bytes read but not yet split into lines
+    std::thread thread_;
+    std::atomic<bool> stopping_{false};
+    std::atomic<bool> connected_{false};
+    std::atomic<bool> scriptDone_{false};
+    std::atomic<bool> clientClosed_{false};
+    mutable std::mutex mutex_;
+    std::vector<std::string> received_;
+    std::vector<std::string> failures_;
+};
+
+// Building blocks of POP3 conversations.
+void Pop3Greeting(ScriptedServer& server, const std::string& banner = "+OK POP3 ready");
+void Pop3Login(ScriptedServer& server, const std::string& user, const std::string& password);
+// Expects QUIT, answers it and closes, as servers do.
+void Pop3Quit(ScriptedServer& server);
+
+} // namespace testsupport
