@@ -1,0 +1,217 @@
+#include "platform/Profile.h"
+#include "platform/Exception.h"
+#include "support/TempDir.h"
+
+#include <QDir>
+#include <climits>
+#include <filesystem>
+#include <fstream>
+#include <gtest/gtest.h>
+#include <sstream>
+#include <sys/stat.h>
+
+namespace {
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::ostringstream out;
+    out << in.rdbuf();
+    return out.str();
+}
+
+TEST(ParseProfileInteger, AcceptsTheIntegerFormsAndNothingElse) {
+    struct Case {
+        const char* text;
+        std::optional<int32_t> value;
+    } cases[] = {
+        {"0", 0},
+        {"500", 500},
+        {" 500", 500},
+        {"   -5", -5},
+        {"+5", 5},
+        {"00012", 12},
+        {"0x1A6", 422},
+        {"0X1a6", 422},
+        {"0x10", 16},
+        {"$1A", 26},
+        {"x1A", 26},
+        {"X1a", 26},
+        {" 0x1A", 26},
+        {"-$1A", -26},
+        {"+0x1A", 26},
+        {"2147483647", INT32_MAX},
+        {"-2147483648", INT32_MIN},
+        {"0xFFFFFFFF", -1},
+        {"$80000000", INT32_MIN},
+        {"", std::nullopt},
+        {" ", std::nullopt},
+        {"abc", std::nullopt},
+        {"yes", std::nullopt},
+        {"true", std::nullopt},
+        {"0x", std::nullopt},
+        {"$", std::nullopt},
+        {"-", std::nullopt},
+        {"5 ", std::nullopt},
+        {"12abc", std::nullopt},
+        {"1.5", std::nullopt},
+        {"- 5", std::nullopt},
+        {"--5", std::nullopt},
+        {"0x-1", std::nullopt},
+        {"0x 1A", std::nullopt},
+        {"0x1G", std::nullopt},
+        {"2147483648", std::nullopt},
+        {"-2147483649", std::nullopt},
+        {"99999999999999999999999", std::nullopt},
+        {"0x100000000", std::nullopt},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(platform::ParseProfileInteger(c.text), c.value) << "text: \"" << c.text << "\"";
+}
+
+class ProfileFileTest : public testing::Test {
+  protected:
+    std::string Path() const { return dir.File("Morvandle.ini"); }
+    platform::ProfileFile File() const { return platform::ProfileFile(Path()); }
+
+    testsupport::TempDir dir;
+};
+
+TEST_F(ProfileFileTest, MissingFileSectionOrKeyGivesTheDefault) {
+    EXPECT_EQ(File().ReadString("Config", "Server", "undefined"), "undefined");
+    EXPECT_EQ(File().ReadInteger("Config", "Width", 422), 422);
+    WriteFile(Path(), "[Other]\nServer=x\nWidth=1\n[Config]\nLogin=y\n");
+    EXPECT_EQ(File().ReadString("Config", "Server", "undefined"), "undefined");
+    EXPECT_EQ(File().ReadInteger("Config", "Width", 422), 422);
+    EXPECT_EQ(File().ReadString("Missing", "Login", "d"), "d");
+}
+
+TEST_F(ProfileFileTest, ReadsValuesByteForByteWithCaseInsensitiveNames) {
+    WriteFile(Path(), "[other]\r\nServer=wrong\r\n"
+                      "  [ config ]  \r\n"
+                      "; a comment\r\n"
+                      "SERVER=pop.example.com\r\n"
+                      "  Password =  \"(pw)\" \r\n"
+                      "Empty=\r\n"
+                      "Eq=a=b\r\n"
+                      "server=second\r\n"
+                      "[Config]\r\nLogin=later section\r\n");
+    EXPECT_EQ(File().ReadString("Config", "Server", ""), "pop.example.com");
+    EXPECT_EQ(File().ReadString("CONFIG", "password", ""), "  \"(pw)\" ");
+    EXPECT_EQ(File().ReadString("Config", "Empty", "default"), "");
+    EXPECT_EQ(File().ReadString("Config", "Eq", ""), "a=b");
+    EXPECT_EQ(File().ReadString("Config", "Login", "first section only"), "first section only");
+}
+
+TEST_F(ProfileFileTest, TextIsCutAt2047Bytes) {
+    std::string longValue(2047, 'v');
+    File().WriteString("Config", "Exact", longValue);
+    File().WriteString("Config", "Long", longValue + "tail");
+    EXPECT_EQ(File().ReadString("Config", "Exact", ""), longValue);
+    EXPECT_EQ(File().ReadString("Config", "Long", ""), longValue);
+}
+
+TEST_F(ProfileFileTest, IntegersAndBooleansUseTheValueRules) {
+    WriteFile(Path(), "[Config]\nWidth=0x1A6\nHeight=abc\nTop= 500\nLeft=-5\n"
+                      "B1=1\nB2=2\nB3=-1\nB4=0x10\nB5=0\nB6=yes\nB7=true\nB8=\n");
+    EXPECT_EQ(File().ReadInteger("Config", "Width", 7), 422);
+    EXPECT_EQ(File().ReadInteger("Config", "Height", 244), 244);
+    EXPECT_EQ(File().ReadInteger("Config", "Top", 200), 500);
+    EXPECT_EQ(File().ReadInteger("Config", "Left", 200), -5);
+    for (const char* key : {"B1", "B2", "B3", "B4"})
+        EXPECT_TRUE(File().ReadBool("Config", key, false)) << key;
+    for (const char* key : {"B5", "B6", "B7", "B8"})
+        EXPECT_FALSE(File().ReadBool("Config", key, false)) << key;
+    EXPECT_TRUE(File().ReadBool("Config", "B6", true));
+    EXPECT_FALSE(File().ReadBool("Config", "B5", true));
+}
+
+TEST_F(ProfileFileTest, FirstWriteCreatesFolderFileAndSectionPrivately) {
+    std::string path = dir.File("a/b/Morvandle.ini");
+    platform::ProfileFile file(path);
+    file.WriteString("Config", "Server", "pop.example.com");
+    file.WriteInteger("Config", "Left", -12);
+    file.WriteBool("Config", "LogLevel", true);
+    file.WriteBool("Config", "NoCase", false);
+    EXPECT_EQ(ReadFile(path), "[Config]\nServer=pop.example.com\nLeft=-12\nLogLevel=1\nNoCase=0\n");
+    struct stat st;
+    ASSERT_EQ(::stat(path.c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u);
+    ASSERT_EQ(::stat(dir.File("a").c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0700u);
+}
+
+TEST_F(ProfileFileTest, WriteChangesOnlyItsKeyAndKeepsEverythingElse) {
+    const std::string before = "; settings\r\n"
+                               "[Other]\r\nServer=keep\r\n"
+                               "[config]\r\n"
+                               "server = old\r\n"
+                               "Unknown Key=stays\r\n"
+                               "no equals sign here\r\n"
+                               "\r\n"
+                               "[Third]\r\nA=1\r\n"
+                               "[Config]\r\nWidth=9\r\n";
+    WriteFile(Path(), before);
+    ::chmod(Path().c_str(), 0644);
+    File().WriteString("Config", "Server", "new");
+    File().WriteString("Config", "Login", "added");
+    File().WriteString("Fresh", "Key", "v");
+    EXPECT_EQ(ReadFile(Path()), "; settings\r\n"
+                                "[Other]\r\nServer=keep\r\n"
+                                "[config]\r\n"
+                                "Server=new\r\n"
+                                "Unknown Key=stays\r\n"
+                                "no equals sign here\r\n"
+                                "Login=added\r\n"
+                                "\r\n"
+                                "[Third]\r\nA=1\r\n"
+                                "[Config]\r\nWidth=9\r\n"
+                                "[Fresh]\r\nKey=v\r\n");
+    struct stat st;
+    ASSERT_EQ(::stat(Path().c_str(), &st), 0);
+    EXPECT_EQ(st.st_mode & 0777, 0600u) << "the file holds the password";
+    EXPECT_EQ(QDir(QString::fromStdString(dir.Path())).entryList(QDir::Files).size(), 1)
+        << "no temporary file is left behind";
+}
+
+TEST_F(ProfileFileTest, WriteCompletesALastLineWithoutLineEnd) {
+    WriteFile(Path(), "[Config]\nA=1");
+    File().WriteString("Config", "B", "2");
+    EXPECT_EQ(ReadFile(Path()), "[Config]\nA=1\nB=2\n");
+    WriteFile(Path(), "[Other]\nA=1");
+    File().WriteString("Config", "B", "2");
+    EXPECT_EQ(ReadFile(Path()), "[Other]\nA=1\n[Config]\nB=2\n");
+}
+
+TEST_F(ProfileFileTest, WriteThroughASymbolicLinkUpdatesItsTarget) {
+    WriteFile(dir.File("real.ini"), "[Config]\n");
+    std::filesystem::create_symlink(dir.File("real.ini"), Path());
+    File().WriteString("Config", "Server", "x");
+    EXPECT_TRUE(std::filesystem::is_symlink(Path()));
+    EXPECT_EQ(ReadFile(dir.File("real.ini")), "[Config]\nServer=x\n");
+}
+
+TEST_F(ProfileFileTest, RefusedWritesRaiseTheErrorAndLeaveTheFileAlone) {
+    auto expectRefused = [](const platform::ProfileFile& file, const std::string& value) {
+        try {
+            file.WriteString("Config", "Password", value);
+            ADD_FAILURE() << "write was not refused";
+        } catch (const platform::Exception& e) {
+            EXPECT_STREQ(e.what(), "Unable to write to Morvandle.ini");
+        }
+    };
+    WriteFile(dir.File("plain-file"), "not a folder");
+    expectRefused(platform::ProfileFile(dir.File("plain-file/Morvandle.ini")), "x");
+    EXPECT_EQ(ReadFile(dir.File("plain-file")), "not a folder");
+
+    // A value holding a line end would split into a second, injected line.
+    WriteFile(Path(), "[Config]\nPassword=old\n");
+    expectRefused(File(), "a\r\nServer=evil");
+    expectRefused(File(), "a\nb");
+    EXPECT_EQ(ReadFile(Path()), "[Config]\nPassword=old\n");
+}
+
+} // namespace

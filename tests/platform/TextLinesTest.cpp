@@ -1,0 +1,93 @@
+#include "platform/TextLines.h"
+#include "platform/Exception.h"
+#include "support/TempDir.h"
+
+#include <fstream>
+#include <gtest/gtest.h>
+#include <string>
+#include <vector>
+
+namespace {
+
+using Lines = std::vector<std::string>;
+
+Lines ReadAll(platform::TextLineReader& reader) {
+    Lines lines;
+    while (!reader.Eof())
+        lines.push_back(reader.ReadLine());
+    return lines;
+}
+
+Lines ReadBytes(const std::string& bytes) {
+    platform::TextLineReader reader{std::string_view(bytes)};
+    return ReadAll(reader);
+}
+
+void WriteFile(const std::string& path, const std::string& bytes) {
+    std::ofstream(path, std::ios::binary) << bytes;
+}
+
+TEST(TextLineReader, LineEndsFollowTheCarriageReturnRules) {
+    struct Case {
+        std::string bytes;
+        Lines lines;
+    } cases[] = {
+        {"", {}},
+        {"\r\n", {""}},
+        {"a\r\nb", {"a", "b"}},
+        {"a\r\nb\r\n", {"a", "b"}},
+        {"a\r\n\r\nb\r\n", {"a", "", "b"}},
+        {"a\nb\n", {"a\nb\n"}},
+        {"a\rb\r", {"a", "b"}},
+        {"a\r\r\nb", {"a", "", "b"}},
+        {"a\n\r\nb", {"a\n", "b"}},
+        {"a\r\n\nb\r\n", {"a", "\nb"}},
+        {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
+        {" a \t\r\n", {" a \t"}},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ReadBytes(c.bytes), c.lines) << "input: " << testing::PrintToString(c.bytes);
+}
+
+TEST(TextLineReader, CtrlZEndsTheText) {
+    EXPECT_EQ(ReadBytes("\x1a"), Lines{});
+    EXPECT_EQ(ReadBytes("a\r\nb\x1a"
+                        "c\r\nd\r\n"),
+              (Lines{"a", "b"}));
+    EXPECT_EQ(ReadBytes("a\r\n\x1a"
+                        "b\r\n"),
+              (Lines{"a"}));
+    EXPECT_EQ(ReadBytes("a\x1a\r\n"), (Lines{"a"}));
+}
+
+// The file reader works in chunks: line ends and long lines must survive chunk borders.
+TEST(TextLineReader, FileGivesTheSameLinesAcrossChunkBorders) {
+    testsupport::TempDir dir;
+    const size_t chunk = 64 * 1024;
+    std::string longLine(3 * chunk + 17, 'x');
+    std::string first(chunk - 1, 'a'); // its CR is the chunk's last byte, the LF the next one
+    std::string bytes = first + "\r\n" + longLine + "\r\n\r\nlast";
+    WriteFile(dir.File("list.txt"), bytes);
+
+    platform::TextLineReader reader(dir.File("list.txt"));
+    EXPECT_EQ(ReadAll(reader), (Lines{first, longLine, "", "last"}));
+
+    std::string beforeZ(chunk, 'b'); // Ctrl+Z as the first byte of the second chunk
+    WriteFile(dir.File("z.txt"), beforeZ + "\x1a" + "tail\r\n");
+    platform::TextLineReader zReader(dir.File("z.txt"));
+    EXPECT_EQ(ReadAll(zReader), (Lines{beforeZ}));
+}
+
+TEST(TextLineReader, OpenAndReadErrorsAreInOutErrors) {
+    testsupport::TempDir dir;
+    try {
+        platform::TextLineReader reader(dir.File("missing.txt"));
+        FAIL() << "opened a missing file";
+    } catch (const platform::EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File not found");
+    }
+    platform::TextLineReader folder(dir.Path()); // opens, but reading a folder fails
+    EXPECT_THROW(folder.Eof(), platform::EInOutError);
+}
+
+} // namespace
