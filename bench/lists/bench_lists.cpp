@@ -38,6 +38,7 @@ int Run() {
     int ticks = 0;
     QTimer timer;
     QObject::connect(&timer, &QTimer::timeout, [&] { ++ticks; });
+    timer.setTimerType(Qt::PreciseTimer);
     timer.start(1);
 
     for (int round = 1; round <= kRounds; ++round) {
