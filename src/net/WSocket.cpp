@@ -1,0 +1,400 @@
+#include "net/WSocket.h"
+
+#include "platform/ErrorReport.h"
+
+#include <QHostAddress>
+#include <QHostInfo>
+#include <QPointer>
+#include <QSocketNotifier>
+
+#include <algorithm>
+#include <arpa/inet.h>
+#include <cerrno>
+#include <cstring>
+#include <fcntl.h>
+#include <netdb.h>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+int LastNetError() {
+    return WinsockErrorFromErrno(errno);
+}
+
+std::string Trim(const std::string& s) {
+    const auto first = s.find_first_not_of(" \t\r\n");
+    if (first == std::string::npos) return {};
+    const auto last = s.find_last_not_of(" \t\r\n");
+    return s.substr(first, last - first + 1);
+}
+
+bool StartsWithDigit(const std::string& s) {
+    return !s.empty() && s[0] >= '0' && s[0] <= '9';
+}
+
+// Reads the leading decimal digits; false when the number does not fit in Limit.
+bool LeadingNumber(const std::string& s, long Limit, long& Value) {
+    Value = 0;
+    for (char c : s) {
+        if (c < '0' || c > '9') break;
+        Value = Value * 10 + (c - '0');
+        if (Value > Limit) return false;
+    }
+    return true;
+}
+
+std::string Dotted(in_addr a) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &a, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+// ---------------------------------------------------------------------------------------
+// TBuffer
+
+TBuffer::TBuffer(int Size) {
+    SetBufSize(Size);
+}
+
+void TBuffer::SetBufSize(int Size) {
+    if (Size <= 0) Size = 1514;
+    FBuf.resize(static_cast<size_t>(Size));
+    FWrCount = std::min(FWrCount, Size);
+    FRdCount = std::min(FRdCount, FWrCount);
+}
+
+int TBuffer::Write(const void* Data, int Len) {
+    const int n = std::min(Len, BufSize() - FWrCount);
+    if (n <= 0) return 0;
+    std::memcpy(FBuf.data() + FWrCount, Data, static_cast<size_t>(n));
+    FWrCount += n;
+    return n;
+}
+
+const char* TBuffer::Peek(int& Len) const {
+    Len = FWrCount - FRdCount;
+    return Len > 0 ? FBuf.data() + FRdCount : nullptr;
+}
+
+void TBuffer::Remove(int N) {
+    FRdCount += std::clamp(N, 0, FWrCount - FRdCount);
+    if (FRdCount >= FWrCount) FRdCount = FWrCount = 0;
+}
+
+// ---------------------------------------------------------------------------------------
+// Construction, properties
+
+void TCustomWSocket::NotifierDeleter::operator()(QSocketNotifier* N) const {
+    // Deferred: the notifier may be the one whose signal is running right now.
+    N->setEnabled(false);
+    N->disconnect();
+    N->deleteLater();
+}
+
+TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner) {
+    AssignDefaultValue();
+}
+
+TCustomWSocket::~TCustomWSocket() {
+    FDestroying = true;
+    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
+    // No events from here: the owner's handlers may belong to an object being destroyed.
+    CloseHandleAndNotifiers();
+}
+
+void TCustomWSocket::AssignDefaultValue() {
+    FSin = {};
+    FSin.sin_family = AF_INET;
+    FPortAssigned = false;
+    FAddrAssigned = false;
+    FAddrResolved = false;
+    FProtoAssigned = true;
+    FProto = IPPROTO_TCP;
+    FProtoStr = "tcp";
+    FType = SOCK_STREAM;
+    FLingerOnOff = wsLingerOn;
+    FLingerTimeout = 0;
+    FHSocket = INVALID_SOCKET;
+    FState = wsClosed;
+    FAllSent = true;
+    FWritePending = false;
+    FPaused = false;
+    FReadHeld = false;
+    FReadCount = 0;
+    FCloseReported = false;
+    FFlushTimeout = 60;
+}
+
+void TCustomWSocket::SetAddr(const std::string& Value) {
+    if (FAddrAssigned && Value == FAddrStr) return;
+    FAddrStr = Trim(Value);
+    if (FAddrStr.empty()) {
+        FAddrAssigned = false;
+        return;
+    }
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Addr if not closed");
+        return;
+    }
+    FAddrAssigned = true;
+    FAddrResolved = false;
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+    if (FPortAssigned && Value == FPortStr) return;
+    FPortStr = Value;
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Port if not closed");
+        return;
+    }
+    const std::string text = Trim(Value);
+    if (text.empty()) {
+        FPortAssigned = false;
+        return;
+    }
+    long port = 0;
+    bool found = false;
+    if (StartsWithDigit(text)) {
+        found = LeadingNumber(text, 65535, port);
+    } else {
+        const std::string proto = Trim(FProtoStr);
+        if (const servent* se =
+                getservbyname(text.c_str(), proto.empty() ? nullptr : proto.c_str())) {
+            port = ntohs(static_cast<uint16_t>(se->s_port));
+            found = true;
+        }
+    }
+    if (!found) {
+        FPortAssigned = false;
+        SocketError("SetPort: Cannot convert port '" + text + "'", 11004);
+        return;
+    }
+    FSin.sin_port = htons(static_cast<uint16_t>(port));
+    FPortAssigned = true;
+}
+
+void TCustomWSocket::SetProto(const std::string& Value) {
+    if (FProtoAssigned && Value == FProtoStr) return;
+    FProtoStr = Value;
+    if (FState != wsClosed) {
+        RaiseException("Cannot change Proto if not closed");
+        return;
+    }
+    const std::string text = Trim(Value);
+    if (text.empty()) {
+        FProtoAssigned = false;
+        return;
+    }
+    long number = 0;
+    bool found = false;
+    if (StartsWithDigit(text)) {
+        found = LeadingNumber(text, 255, number);
+    } else if (const protoent* pe = getprotobyname(text.c_str())) {
+        number = pe->p_proto;
+        found = true;
+    }
+    if (!found) {
+        FProtoAssigned = false;
+        SocketError("SetProto: Cannot convert protocol '" + text + "'", 11004);
+        return;
+    }
+    FProto = static_cast<int>(number);
+    FType = FProto == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
+    FProtoAssigned = true;
+}
+
+void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
+    if (Value != wsSendNormal && Value != wsSendUrgent) {
+        RaiseException("Invalid SendFlags");
+        return;
+    }
+    FSendFlags = Value;
+}
+
+int32_t TCustomWSocket::RcvdCount() {
+    int count = 0;
+    if (FHSocket == INVALID_SOCKET) {
+        SocketError("ioctlSocket", 10038);
+        return -1;
+    }
+    if (ioctl(FHSocket, FIONREAD, &count) < 0) {
+        SocketError("ioctlSocket", LastNetError());
+        return -1;
+    }
+    return count;
+}
+
+void TCustomWSocket::ResolveAddr() {
+    in_addr a{};
+    // Dotted text in any form the classic parser accepts, including the broadcast address.
+    if (inet_aton(FAddrStr.c_str(), &a) == 0) {
+        addrinfo hints{};
+        hints.ai_family = AF_INET;
+        hints.ai_socktype = FType;
+        addrinfo* found = nullptr;
+        if (getaddrinfo(FAddrStr.c_str(), nullptr, &hints, &found) != 0 || !found)
+            throw ESocketException("SetAddr: Cannot convert host address '" + FAddrStr + "'");
+        a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
+        freeaddrinfo(found);
+    }
+    FSin.sin_addr = a;
+    FAddrResolved = true;
+}
+
+// ---------------------------------------------------------------------------------------
+// Event triggers: each copies its handler first, since a handler may replace itself.
+
+bool TCustomWSocket::TriggerDataAvailable(uint16_t Error) {
+    if (!OnDataAvailable) return false;
+    auto handler = OnDataAvailable;
+    handler(this, Error);
+    return true;
+}
+
+void TCustomWSocket::TriggerSessionAvailable(uint16_t Error) {
+    if (auto handler = OnSessionAvailable) handler(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionConnected(uint16_t Error) {
+    if (auto handler = OnSessionConnected) handler(this, Error);
+}
+
+void TCustomWSocket::TriggerSessionClosed(uint16_t Error) {
+    if (auto handler = OnSessionClosed) handler(this, Error);
+}
+
+void TCustomWSocket::TriggerDataSent(uint16_t Error) {
+    if (auto handler = OnDataSent) handler(this, Error);
+}
+
+void TCustomWSocket::TriggerChangeState(TSocketState OldState, TSocketState NewState) {
+    if (auto handler = OnChangeState) handler(this, OldState, NewState);
+}
+
+void TCustomWSocket::TriggerDnsLookupDone(uint16_t Error) {
+    if (auto handler = OnDnsLookupDone) handler(this, Error);
+}
+
+void TCustomWSocket::TriggerError() {
+    if (auto handler = OnError) handler(this);
+}
+
+// ---------------------------------------------------------------------------------------
+// Reporting
+
+void TCustomWSocket::ChangeState(TSocketState NewState) {
+    const TSocketState old = FState;
+    FState = NewState;
+    UpdateNotifiers();
+    TriggerChangeState(old, NewState);
+}
+
+void TCustomWSocket::SocketError(const std::string& Fn, int ErrCode) {
+    const std::string msg = "Error " + std::to_string(ErrCode) + " in function " + Fn + "\r\n" +
+                            WinsockErrorDesc(ErrCode);
+    if (ErrCode == 10054 || ErrCode == 10057) {
+        // The connection is gone: drop the handle now, without the close event.
+        QPointer<TCustomWSocket> self(this);
+        const bool hadHandle = FHSocket != INVALID_SOCKET;
+        CloseHandleAndNotifiers();
+        if (hadHandle || FState != wsClosed) ChangeState(wsClosed);
+        if (!self) return;
+    }
+    FLastError = ErrCode;
+    RaiseException(msg);
+}
+
+void TCustomWSocket::RaiseException(const std::string& Msg) {
+    if (OnError)
+        TriggerError();
+    else
+        throw ESocketException(Msg);
+}
+
+// ---------------------------------------------------------------------------------------
+// Name lookups
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (HostName.empty()) {
+        RaiseException("DNS lookup: invalid host name.");
+        TriggerDnsLookupDone(10022);
+        return;
+    }
+    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
+    FDnsPending = false;
+    FDnsResult.clear();
+    FDnsResultList.clear();
+    in_addr a{};
+    if (inet_aton(HostName.c_str(), &a) != 0) {
+        FDnsResult = Dotted(a);
+        TriggerDnsLookupDone(0);
+        return;
+    }
+    StartLookup(HostName, false);
+}
+
+void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
+    if (HostAddr.empty()) {
+        RaiseException("DNS lookup: invalid host name.");
+        TriggerDnsLookupDone(10022);
+        return;
+    }
+    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
+    FDnsPending = false;
+    FDnsResult.clear();
+    FDnsResultList.clear();
+    in_addr a{};
+    if (inet_aton(HostAddr.c_str(), &a) == 0) a.s_addr = INADDR_NONE;
+    StartLookup(Dotted(a), true);
+}
+
+void TCustomWSocket::StartLookup(const std::string& Query, bool Reverse) {
+    // The answer is always delivered from the event loop, and dropped if this socket is gone.
+    FDnsLookupId = QHostInfo::lookupHost(
+        QString::fromStdString(Query), this, [this, Query, Reverse](const QHostInfo& Info) {
+            platform::Guarded([&] { LookupAnswered(Info.lookupId(), Info, Query, Reverse); });
+        });
+    FDnsPending = true;
+}
+
+void TCustomWSocket::LookupAnswered(int LookupId, const QHostInfo& Info, const std::string& Query,
+                                    bool Reverse) {
+    if (!FDnsPending || LookupId != FDnsLookupId) return;
+    FDnsPending = false;
+    uint16_t error = 0;
+    if (Reverse) {
+        // Without a name the platform answers with the address itself.
+        const std::string name = Info.hostName().toStdString();
+        if (Info.error() != QHostInfo::NoError || name.empty() || name == Query) {
+            error = 11001;
+        } else {
+            FDnsResult = name;
+            FDnsResultList.push_back(name);
+        }
+    } else if (Info.error() == QHostInfo::HostNotFound) {
+        error = 11001;
+    } else if (Info.error() != QHostInfo::NoError) {
+        error = 11002;
+    } else {
+        for (const QHostAddress& address : Info.addresses())
+            if (address.protocol() == QAbstractSocket::IPv4Protocol)
+                FDnsResultList.push_back(address.toString().toStdString());
+        if (FDnsResultList.empty())
+            error = 11004;
+        else
+            FDnsResult = FDnsResultList.front();
+    }
+    TriggerDnsLookupDone(error);
+}
+
+void TCustomWSocket::CancelDnsLookup() {
+    if (!FDnsPending) return;
+    QHostInfo::abortHostLookup(FDnsLookupId);
+    FDnsPending = false;
+    FDnsLookupId = 0;
+    if (!FDestroying) TriggerDnsLookupDone(10004);
+}

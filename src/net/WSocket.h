@@ -1,0 +1,264 @@
+#pragma once
+
+// The program's one network transport: a non-blocking stream or datagram socket whose every
+// network happening arrives as an event on the owning thread, through its event loop.
+
+#include "net/WinsockErrors.h"
+#include "platform/Exception.h"
+
+#include <QObject>
+
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <memory>
+#include <netinet/in.h>
+#include <string>
+#include <vector>
+
+class QHostInfo;
+class QSocketNotifier;
+
+// Ordinals are fixed: callers store and compare them by number.
+enum TSocketState {
+    wsInvalidState,
+    wsOpened,
+    wsBound,
+    wsConnecting,
+    wsConnected,
+    wsAccepting,
+    wsListening,
+    wsClosed
+};
+
+enum TSocketSendFlags { wsSendNormal, wsSendUrgent };
+
+enum TSocketLingerOnOff { wsLingerOff, wsLingerOn, wsLingerNoSet };
+
+// A platform socket handle (a file descriptor here).
+using TSocketHandle = int;
+inline constexpr TSocketHandle INVALID_SOCKET = -1;
+
+class ESocketException : public platform::Exception {
+  public:
+    using platform::Exception::Exception;
+};
+
+// One chunk of outgoing data: bytes [RdCount, WrCount) are still to be sent.
+class TBuffer {
+  public:
+    // A size of 0 or less gives the usual Ethernet frame's worth, 1514 bytes.
+    explicit TBuffer(int Size);
+
+    int BufSize() const { return static_cast<int>(FBuf.size()); }
+    // Keeps the stored bytes that still fit.
+    void SetBufSize(int Size);
+    int WrCount() const { return FWrCount; }
+    int RdCount() const { return FRdCount; }
+
+    // Copies as much as fits behind the stored bytes; returns the count copied (0 when full).
+    int Write(const void* Data, int Len);
+    // The unsent span; Len is 0 when nothing is left to send.
+    const char* Peek(int& Len) const;
+    // Marks N bytes as sent; once everything is sent the chunk is empty and can be refilled.
+    void Remove(int N);
+
+  private:
+    std::vector<char> FBuf;
+    int FWrCount = 0;
+    int FRdCount = 0;
+};
+
+class TCustomWSocket;
+
+// Every socket event receives the socket first; Error is 0 on success, else a WinSock number.
+using TDataAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TDataSent = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionClosed = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionAvailable = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TSessionConnected = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TDnsLookupDone = std::function<void(TCustomWSocket* Sender, uint16_t Error)>;
+using TChangeState =
+    std::function<void(TCustomWSocket* Sender, TSocketState OldState, TSocketState NewState)>;
+using TSocketNotify = std::function<void(TCustomWSocket* Sender)>;
+
+class TCustomWSocket : public QObject {
+    Q_OBJECT
+  public:
+    explicit TCustomWSocket(QObject* Owner = nullptr);
+    ~TCustomWSocket() override;
+
+    // Remote host (or, for Listen, the local one): dotted address or host name.
+    const std::string& Addr() const { return FAddrStr; }
+    void SetAddr(const std::string& Value);
+    // Port number or service name.
+    const std::string& Port() const { return FPortStr; }
+    void SetPort(const std::string& Value);
+    // Protocol name or number; "tcp" by default, 17 or "udp" gives a datagram socket.
+    const std::string& Proto() const { return FProtoStr; }
+    void SetProto(const std::string& Value);
+
+    const std::string& DnsResult() const { return FDnsResult; }
+    const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
+    TSocketState State() const { return FState; }
+    TSocketHandle HSocket() const { return FHSocket; }
+    int32_t ReadCount() const { return FReadCount; }
+    // Bytes waiting in the platform's receive queue, asked now; -1 when that fails.
+    int32_t RcvdCount();
+    int32_t LastError() const { return FLastError; }
+
+    bool MultiThreaded() const { return FMultiThreaded; }
+    void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
+    int32_t FlushTimeout() const { return FFlushTimeout; }
+    void SetFlushTimeout(int32_t Value) { FFlushTimeout = Value; }
+    TSocketSendFlags SendFlags() const { return FSendFlags; }
+    void SetSendFlags(TSocketSendFlags Value);
+    TSocketLingerOnOff LingerOnOff() const { return FLingerOnOff; }
+    void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
+    int32_t LingerTimeout() const { return FLingerTimeout; }
+    void SetLingerTimeout(int32_t Value) { FLingerTimeout = Value; }
+
+    // Name lookups end in OnDnsLookupDone; a dotted address is answered before DnsLookup
+    // returns. A second lookup replaces a pending one.
+    virtual void DnsLookup(const std::string& HostName);
+    virtual void ReverseDnsLookup(const std::string& HostAddr);
+    virtual void CancelDnsLookup();
+
+    virtual void Connect();
+    virtual void Close();
+    virtual void Abort();
+    // 0 receive, 1 send, 2 both.
+    virtual void Shutdown(int How);
+    virtual int Listen();
+    virtual TSocketHandle Accept();
+    virtual void Dup(TSocketHandle NewHSocket);
+
+    // Queues Len bytes and sends what the platform takes now; OnDataSent follows from the
+    // event loop once the queue is empty. Result Len, 0 for nothing, -1 on error.
+    virtual int Send(const void* Data, int Len);
+    virtual int SendStr(const std::string& Str);
+    // Result: byte count, 0 at end of stream, -1 on error (LastError holds the code).
+    virtual int Receive(void* Buffer, int BufferSize);
+    virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
+
+    virtual int Pause();
+    virtual int Resume();
+
+    // Dotted peer address, or "error".
+    virtual std::string GetPeerAddr();
+    virtual int GetPeerName(sockaddr_in& Name, int& NameLen);
+    // Local port in decimal, or "error".
+    virtual std::string GetLocalPort();
+    virtual int GetSockName(sockaddr_in& saddr, int& saddrlen);
+
+    TDataAvailable OnDataAvailable;
+    TDataSent OnDataSent;
+    TSessionClosed OnSessionClosed;
+    TSessionAvailable OnSessionAvailable;
+    TSessionConnected OnSessionConnected;
+    TChangeState OnChangeState;
+    TSocketNotify OnLineTooLong;
+    TDnsLookupDone OnDnsLookupDone;
+    // When set, errors are reported here instead of raised; LastError holds the code.
+    TSocketNotify OnError;
+
+  protected:
+    virtual void AssignDefaultValue();
+    virtual void BindSocket();
+    virtual int RealSend(const char* Data, int Len);
+    virtual void RaiseException(const std::string& Msg);
+
+    virtual bool TriggerDataAvailable(uint16_t Error);
+    virtual void TriggerSessionAvailable(uint16_t Error);
+    virtual void TriggerSessionConnected(uint16_t Error);
+    virtual void TriggerSessionClosed(uint16_t Error);
+    virtual void TriggerDataSent(uint16_t Error);
+    virtual void TriggerChangeState(TSocketState OldState, TSocketState NewState);
+    virtual void TriggerDnsLookupDone(uint16_t Error);
+    virtual void TriggerError();
+
+    void ChangeState(TSocketState NewState);
+    // Reports "Error N in function Fn" + CR LF + the text of N.
+    void SocketError(const std::string& Fn, int ErrCode);
+
+  private:
+    enum : int {
+        kEventRead = 1,
+        kEventWrite = 2,
+        kEventAccept = 8,
+        kEventConnect = 16,
+        kEventClose = 32
+    };
+
+    void ResolveAddr();
+    void SetLingerOption();
+    void InternalClose(bool Shut);
+    void CloseHandleAndNotifiers();
+    void AdoptHandle(TSocketHandle H);
+    void UpdateNotifiers();
+    void TryToSend();
+    void DeleteBufferedData();
+    void PostWriteEvent();
+    void StartLookup(const std::string& Query, bool Reverse);
+    void LookupAnswered(int LookupId, const QHostInfo& Info, const std::string& Query,
+                        bool Reverse);
+    void ApplyLinger(bool On, int Seconds);
+
+    void OnReadReady();
+    void OnWriteReady();
+    void HandleNetworkEvent(uint64_t Serial, int Events, int Error);
+    void ReceiveLoop(uint16_t Error);
+    int DrainUnread();
+    bool StillCurrent(uint64_t Serial) const;
+
+    std::string FAddrStr, FPortStr, FProtoStr = "tcp";
+    bool FAddrAssigned = false, FPortAssigned = false, FProtoAssigned = true;
+    bool FAddrResolved = false;
+    sockaddr_in FSin{};
+    int FProto = 6;
+    int FType = 0;
+    int FLocalPort = 0;
+
+    TSocketHandle FHSocket = INVALID_SOCKET;
+    // Identifies the current handle, so events posted for an earlier one are dropped.
+    uint64_t FSerial = 0;
+    TSocketState FState = wsClosed;
+    int32_t FReadCount = 0;
+    int32_t FLastError = 0;
+    bool FMultiThreaded = false;
+    int32_t FFlushTimeout = 60;
+    TSocketSendFlags FSendFlags = wsSendNormal;
+    TSocketLingerOnOff FLingerOnOff = wsLingerOn;
+    int32_t FLingerTimeout = 0;
+
+    std::deque<std::unique_ptr<TBuffer>> FBufList;
+    static constexpr int FBufSize = 1514;
+    bool FAllSent = true;
+    // A send could not finish: wait for the platform to report writable.
+    bool FWritePending = false;
+
+    bool FDnsPending = false;
+    int FDnsLookupId = 0;
+    std::string FDnsResult;
+    std::vector<std::string> FDnsResultList;
+
+    bool FPaused = false;
+    bool FCloseReported = false;
+    bool FDestroying = false;
+    // A read event whose handler read nothing holds further read events until Receive.
+    bool FReadHeld = false;
+    bool FReadCalled = false;
+    bool FReadProgress = false;
+
+    struct NotifierDeleter {
+        void operator()(QSocketNotifier* N) const;
+    };
+    std::unique_ptr<QSocketNotifier, NotifierDeleter> FReadNotifier, FWriteNotifier;
+};
+
+// The component as programs use it; all behaviour lives in TCustomWSocket.
+class TWSocket : public TCustomWSocket {
+    Q_OBJECT
+  public:
+    using TCustomWSocket::TCustomWSocket;
+};
