@@ -1,0 +1,110 @@
+#pragma once
+
+// Loopback peers and event recorders shared by the socket tests.
+
+#include "net/WSocket.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <memory>
+#include <poll.h>
+#include <string>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace wsockettest {
+
+// A plain blocking listener on 127.0.0.1 with a port the kernel picked.
+class RawListener {
+  public:
+    RawListener() {
+        fd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+        sockaddr_in a{};
+        a.sin_family = AF_INET;
+        a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+        bind(fd_, reinterpret_cast<sockaddr*>(&a), sizeof a);
+        listen(fd_, 5);
+        socklen_t len = sizeof a;
+        getsockname(fd_, reinterpret_cast<sockaddr*>(&a), &len);
+        port_ = ntohs(a.sin_port);
+    }
+    ~RawListener() { close(fd_); }
+    std::string PortText() const { return std::to_string(port_); }
+    int Port() const { return port_; }
+    // Runs the event loop until a client arrives; -1 on time-out.
+    int AcceptFd(int timeoutMs = 5000) {
+        pollfd p{fd_, POLLIN, 0};
+        if (!testsupport::WaitUntil([&] { return poll(&p, 1, 0) > 0; }, timeoutMs)) return -1;
+        return accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
+    }
+
+  private:
+    int fd_ = -1;
+    int port_ = 0;
+};
+
+// Records the events of one socket as short texts, in the order they fire.
+struct EventLog {
+    std::vector<std::string> events;
+    std::string data;
+
+    // Reads everything on each OnDataAvailable unless readData is false.
+    void Attach(TCustomWSocket& s, bool readData = true) {
+        s.OnChangeState = [this](TCustomWSocket*, TSocketState o, TSocketState n) {
+            events.push_back("state " + std::to_string(o) + ">" + std::to_string(n));
+        };
+        s.OnSessionConnected = [this](TCustomWSocket*, uint16_t e) {
+            events.push_back("connected " + std::to_string(e));
+        };
+        s.OnSessionClosed = [this](TCustomWSocket*, uint16_t e) {
+            events.push_back("closed " + std::to_string(e));
+        };
+        if (readData)
+            s.OnDataAvailable = [this](TCustomWSocket* sender, uint16_t) {
+                char buf[4096];
+                const int n = sender->Receive(buf, sizeof buf);
+                if (n > 0) data.append(buf, static_cast<size_t>(n));
+                events.push_back("data " + std::to_string(n));
+            };
+    }
+    bool Has(const std::string& e) const {
+        for (const auto& x : events)
+            if (x == e) return true;
+        return false;
+    }
+    int Count(const std::string& e) const {
+        int n = 0;
+        for (const auto& x : events)
+            n += x == e;
+        return n;
+    }
+};
+
+// A connected pair of sockets on the event loop: a client that connected to a listening
+// socket, and the server side that took the accepted handle over with Dup.
+struct ConnectedPair {
+    TWSocket listener;
+    TWSocket client;
+    TWSocket server;
+
+    ConnectedPair() {
+        listener.SetAddr("127.0.0.1");
+        listener.SetPort("0");
+        listener.SetProto("tcp");
+        EXPECT_EQ(listener.Listen(), 0);
+        listener.OnSessionAvailable = [this](TCustomWSocket*, uint16_t) {
+            server.Dup(listener.Accept());
+        };
+        client.SetAddr("127.0.0.1");
+        client.SetPort(listener.GetLocalPort());
+        client.SetProto("tcp");
+        client.Connect();
+        EXPECT_TRUE(testsupport::WaitUntil(
+            [&] { return client.State() == wsConnected && server.State() == wsConnected; }));
+    }
+};
+
+} // namespace wsockettest
