@@ -182,7 +182,6 @@ class TCustomPop3Cli : public QObject {
     void CheckConnected() const;
     void RefuseInvalidNow(const std::string& text);
     void CheckTransaction(const std::string& word);
-    void StartRequest(TPop3Request rq);
     void ExecCommand(TPop3Request rq, const std::string& command, TPop3ProtocolState onSuccess,
                      Routine after);
     void SendCommand(const std::string& command);
@@ -191,6 +190,7 @@ class TCustomPop3Cli : public QObject {
     void NextLoginStep(std::uint16_t error);
     void RunStep(Step step);
     void TakeErrorMessage(const std::string& text);
+    void Display(const std::string& msg);
 
     // Socket handlers.
     void DnsLookupDone(std::uint16_t error);
@@ -238,8 +238,6 @@ class TCustomPop3Cli : public QObject {
 
     bool requestDone_ = true;
     bool connected_ = false;
-    std::uint16_t requestResult_ = 0;
-    std::uint16_t statusCode_ = 0;
 
     // Received bytes; rcvStart_ is where the unsplit part begins, scanFrom_ where the search
     // for the next CR LF resumes (so a long line is not searched again on every read).

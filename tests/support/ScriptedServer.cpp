@@ -170,6 +170,10 @@ bool ScriptedServer::NextLine(int fd, std::string* line) {
             clientClosed_ = true;
             return false;
         }
+        if (n < 0 && errno == ECONNRESET) { // the client aborted its connection
+            clientClosed_ = true;
+            return false;
+        }
         if (n < 0) {
             if (errno == EINTR) continue;
             if (!stopping_) Fail("recv: " + std::string(std::strerror(errno)));

@@ -1,0 +1,597 @@
+#include "net/Pop3Prot.h"
+
+#include "net/WSocket.h"
+#include "net/WinsockErrors.h"
+#include "platform/ErrorReport.h"
+#include "platform/MessagePump.h"
+
+#include <QByteArray>
+#include <QCryptographicHash>
+#include <QMetaObject>
+
+#include <algorithm>
+#include <limits>
+
+namespace {
+
+constexpr std::uint16_t kNegativeReply = 500;
+constexpr std::uint16_t kConnectionClosed = 10004;
+constexpr std::uint16_t kLoginAborted = 426;
+// Read size per socket event; a reply line may still grow to MaxLineLength over many reads.
+constexpr std::size_t kReadChunk = 64 * 1024;
+
+bool IsDigit(char c) {
+    return c >= '0' && c <= '9';
+}
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
+
+// Leading blanks, then decimal digits up to the first non-digit. Numbers past the 32-bit
+// range stop at its maximum instead of wrapping.
+std::int32_t ReadNumber(std::string_view s, std::size_t& i) {
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
+    std::int64_t value = 0;
+    constexpr std::int64_t max = std::numeric_limits<std::int32_t>::max();
+    for (; i < s.size() && IsDigit(s[i]); ++i)
+        value = std::min(max, value * 10 + (s[i] - '0'));
+    return static_cast<std::int32_t>(value);
+}
+
+void SkipBlanks(std::string_view s, std::size_t& i) {
+    while (i < s.size() && IsBlank(s[i]))
+        ++i;
+}
+
+// Removes control characters and blanks at both ends.
+std::string Trim(const std::string& s) {
+    std::size_t b = 0, e = s.size();
+    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
+        ++b;
+    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
+        --e;
+    return s.substr(b, e - b);
+}
+
+std::string WinsockFailure(std::uint16_t error) {
+    return "-ERR " + WinsockErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+unsigned Bit(int step) {
+    return 1u << step;
+}
+
+} // namespace
+
+TPop3TwoNumbers Pop3ParseTwoNumbers(std::string_view line) {
+    TPop3TwoNumbers result;
+    std::size_t i = 0;
+    while (i < line.size() && !IsDigit(line[i]))
+        ++i;
+    if (i == line.size()) return result;
+    result.First = ReadNumber(line, i);
+    SkipBlanks(line, i);
+    result.Second = ReadNumber(line, i);
+    return result;
+}
+
+TPop3NumberAndId Pop3ParseNumberAndId(std::string_view line) {
+    TPop3NumberAndId result;
+    std::size_t i = 0;
+    while (i < line.size() && !IsDigit(line[i]))
+        ++i;
+    if (i == line.size()) return result;
+    result.Number = ReadNumber(line, i);
+    SkipBlanks(line, i);
+    std::size_t start = i;
+    while (i < line.size() && line[i] >= '!' && line[i] <= '~')
+        ++i;
+    result.Id = std::string(line.substr(start, i - start));
+    return result;
+}
+
+std::string Pop3ApopDigest(const std::string& timestamp, const std::string& password) {
+    QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(timestamp + password),
+                                                 QCryptographicHash::Md5);
+    return digest.toHex().toUpper().toStdString();
+}
+
+TCustomPop3Cli::TCustomPop3Cli(QObject* owner)
+    : QObject(owner), socket_(std::make_unique<TWSocket>()), readBuf_(kReadChunk) {
+    socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { SessionClosed(e); };
+}
+
+TCustomPop3Cli::~TCustomPop3Cli() {
+    // The socket closes itself as it goes; nothing of that may reach a half-destroyed client.
+    socket_->OnSessionClosed = nullptr;
+    socket_->OnDataAvailable = nullptr;
+    socket_->OnSessionConnected = nullptr;
+    socket_->OnDnsLookupDone = nullptr;
+}
+
+// ---- preconditions ----
+
+void TCustomPop3Cli::CheckReady() const {
+    if (state_ != pop3Ready && state_ != pop3InternalReady)
+        throw Pop3Exception("POP3 component not ready");
+}
+
+void TCustomPop3Cli::CheckConnected() const {
+    if (!connected_) throw Pop3Exception("POP3 component not connected");
+}
+
+void TCustomPop3Cli::RefuseInvalidNow(const std::string& text) {
+    errorMessage_ = text;
+    if (OnDisplay) OnDisplay(this, text);
+    throw Pop3Exception(text);
+}
+
+void TCustomPop3Cli::CheckTransaction(const std::string& word) {
+    if (protocolState_ != pop3Transaction)
+        RefuseInvalidNow("-ERR " + word + " command invalid now");
+    CheckReady();
+    CheckConnected();
+}
+
+// ---- operations ----
+
+void TCustomPop3Cli::Connect() {
+    CheckReady();
+    if (connected_) throw Pop3Exception("POP3 component already connected");
+    if (!combined_) requestType_ = pop3Connect;
+    requestDone_ = false;
+    rcv_.clear();
+    rcvStart_ = scanFrom_ = 0;
+    timestamp_.clear();
+    SetState(pop3DnsLookup);
+    socket_->OnDataSent = nullptr;
+    socket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { DnsLookupDone(e); };
+    socket_->DnsLookup(host_);
+}
+
+void TCustomPop3Cli::Login() {
+    if (connected_) throw Pop3Exception("pop3 component already connected");
+    CheckReady();
+    requestType_ = pop3Login;
+    pendingSteps_ = Bit(stConnect) | Bit(stUser) | Bit(stPass);
+    combinedResult_ = 0;
+    combined_ = true;
+    lastResponse_.clear();
+    errorMessage_.clear();
+    NextLoginStep(0);
+}
+
+void TCustomPop3Cli::User() {
+    if (protocolState_ > pop3WaitingUser) RefuseInvalidNow("-ERR USER command invalid now");
+    CheckReady();
+    CheckConnected();
+    ExecCommand(pop3User, "USER " + Trim(userName_), pop3WaitingPass, nullptr);
+}
+
+void TCustomPop3Cli::Pass() {
+    if (protocolState_ > pop3WaitingPass) RefuseInvalidNow("-ERR PASS command invalid now");
+    CheckReady();
+    CheckConnected();
+    ExecCommand(pop3Pass, "PASS " + Trim(passWord_), pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::RPop() {
+    if (protocolState_ > pop3WaitingPass) RefuseInvalidNow("-ERR RPOP command invalid now");
+    CheckReady();
+    CheckConnected();
+    ExecCommand(pop3RPop, "RPOP " + Trim(passWord_), pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::APop() {
+    if (protocolState_ != pop3WaitingUser) RefuseInvalidNow("-ERR APOP command invalid now");
+    if (timestamp_.empty()) RefuseInvalidNow("-ERR Server do not support APOP (no timestamp)");
+    CheckReady();
+    CheckConnected();
+    ExecCommand(pop3APop, "APOP " + Trim(userName_) + " " + Pop3ApopDigest(timestamp_, passWord_),
+                pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::Quit() {
+    CheckReady();
+    if (!connected_) {
+        // Nothing to say goodbye to: done at once (still reported from the event loop).
+        if (!combined_) requestType_ = pop3Quit;
+        requestDone_ = false;
+        TriggerRequestDone(0);
+        return;
+    }
+    ExecCommand(pop3Quit, "QUIT", pop3Disconnected, nullptr);
+}
+
+void TCustomPop3Cli::Stat() {
+    CheckTransaction("STAT");
+    ExecCommand(pop3Stat, "STAT", pop3Transaction, &TCustomPop3Cli::AfterStat);
+}
+
+void TCustomPop3Cli::List() {
+    CheckTransaction("LIST");
+    if (msgNum_ > 0)
+        ExecCommand(pop3List, "LIST " + std::to_string(msgNum_), pop3Transaction,
+                    &TCustomPop3Cli::AfterListOne);
+    else
+        ExecCommand(pop3List, "LIST", pop3Transaction, &TCustomPop3Cli::AfterList);
+}
+
+void TCustomPop3Cli::Retr() {
+    CheckTransaction("RETR");
+    ExecCommand(pop3Retr, "RETR " + std::to_string(msgNum_), pop3Transaction,
+                &TCustomPop3Cli::AfterMessage);
+}
+
+void TCustomPop3Cli::Top() {
+    if (msgLines_ < 0) throw Pop3Exception("Invalid MsgLines for TOP command");
+    CheckTransaction("TOP");
+    ExecCommand(pop3Top, "TOP " + std::to_string(msgNum_) + " " + std::to_string(msgLines_),
+                pop3Transaction, &TCustomPop3Cli::AfterMessage);
+}
+
+void TCustomPop3Cli::Dele() {
+    CheckTransaction("DELE");
+    ExecCommand(pop3Dele, "DELE " + std::to_string(msgNum_), pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::Noop() {
+    CheckTransaction("NOOP");
+    ExecCommand(pop3Noop, "NOOP", pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::Last() {
+    CheckTransaction("LAST");
+    ExecCommand(pop3Last, "LAST", pop3Transaction, &TCustomPop3Cli::AfterListOne);
+}
+
+void TCustomPop3Cli::RSet() {
+    CheckTransaction("RSET");
+    ExecCommand(pop3RSet, "RSET", pop3Transaction, nullptr);
+}
+
+void TCustomPop3Cli::Uidl() {
+    CheckTransaction("UIDL");
+    if (msgNum_ > 0)
+        ExecCommand(pop3Uidl, "UIDL " + std::to_string(msgNum_), pop3Transaction,
+                    &TCustomPop3Cli::AfterUidlOne);
+    else
+        ExecCommand(pop3Uidl, "UIDL", pop3Transaction, &TCustomPop3Cli::AfterUidl);
+}
+
+void TCustomPop3Cli::Abort() {
+    SetState(pop3Abort);
+    socket_->CancelDnsLookup();
+    socket_->Abort();
+    SetState(pop3Ready);
+    // Whatever could still finish has finished above; a request that nothing can finish any
+    // more (a Connect whose lookup never started) is dropped so the next one starts clean.
+    requestDone_ = true;
+    combined_ = false;
+    pendingSteps_ = 0;
+}
+
+// ---- requests ----
+
+void TCustomPop3Cli::SetState(TPop3State s) {
+    if (state_ == s) return;
+    state_ = s;
+    Fire(&OnStateChange);
+}
+
+void TCustomPop3Cli::Fire(const TPop3Notify* event) {
+    if (*event) (*event)(this);
+}
+
+void TCustomPop3Cli::Display(const std::string& msg) {
+    if (OnDisplay) OnDisplay(this, msg);
+}
+
+void TCustomPop3Cli::TakeErrorMessage(const std::string& text) {
+    if (errorMessage_.empty()) errorMessage_ = text;
+}
+
+void TCustomPop3Cli::ExecCommand(TPop3Request rq, const std::string& command,
+                                 TPop3ProtocolState onSuccess, Routine after) {
+    if (!combined_) requestType_ = rq;
+    requestDone_ = false;
+    next_ = &TCustomPop3Cli::StatusLine;
+    nextProtocolState_ = onSuccess;
+    after_ = after;
+    SetState(pop3WaitingResponse);
+    SendCommand(command);
+}
+
+void TCustomPop3Cli::SendCommand(const std::string& command) {
+    Display("> " + command);
+    platform::ProcessMessages();
+    // The connection may have gone while events were processed; its close has already ended
+    // this request, and sending now could only fail.
+    if (!connected_) return;
+    socket_->SendStr(command + "\r\n");
+}
+
+void TCustomPop3Cli::TriggerRequestDone(std::uint16_t error) {
+    if (requestDone_) return;
+    requestDone_ = true;
+    if (combined_) {
+        if (state_ != pop3Abort) SetState(pop3InternalReady);
+        NextLoginStep(error);
+        return;
+    }
+    FinishAndPost(error);
+}
+
+void TCustomPop3Cli::FinishAndPost(std::uint16_t error) {
+    SetState(pop3Ready);
+    combined_ = false;
+    // Posted, so the handler runs after the operation that finished the request has returned
+    // and may start the next request at once; dropped if this object is gone by then.
+    QMetaObject::invokeMethod(
+        this,
+        [this, error] {
+            platform::Guarded([&] {
+                if (OnRequestDone) OnRequestDone(this, requestType_, error);
+            });
+        },
+        Qt::QueuedConnection);
+}
+
+void TCustomPop3Cli::NextLoginStep(std::uint16_t error) {
+    if (state_ == pop3Abort) {
+        pendingSteps_ = 0;
+        combinedResult_ = kLoginAborted;
+        errorMessage_ = "426 Operation aborted.";
+    } else if (error != 0) {
+        combinedResult_ = error;
+        // A failed step drops the rest, but a pending QUIT still says goodbye (the step that
+        // just failed is no longer in the set, so a failed QUIT is not run again).
+        pendingSteps_ &= Bit(stQuit);
+    }
+    for (int s = 0; s < stCount; ++s) {
+        if (pendingSteps_ & Bit(s)) {
+            pendingSteps_ &= ~Bit(s);
+            RunStep(static_cast<Step>(s));
+            return;
+        }
+    }
+    FinishAndPost(combinedResult_);
+}
+
+void TCustomPop3Cli::RunStep(Step step) {
+    switch (step) {
+    case stConnect:
+        return Connect();
+    case stUser:
+        return User();
+    case stPass:
+        return Pass();
+    case stRPop:
+        return RPop();
+    case stDele:
+        return Dele();
+    case stNoop:
+        return Noop();
+    case stList:
+        return List();
+    case stRSet:
+        return RSet();
+    case stAPop:
+        return APop();
+    case stRetr:
+        return Retr();
+    case stTop:
+        return Top();
+    case stStat:
+        return Stat();
+    case stUidl:
+        return Uidl();
+    case stLast:
+        return Last();
+    case stQuit:
+        return Quit();
+    case stCount:
+        break;
+    }
+}
+
+// ---- socket events ----
+
+void TCustomPop3Cli::DnsLookupDone(std::uint16_t error) {
+    if (error != 0) {
+        lastResponse_ = WinsockFailure(error);
+        TakeErrorMessage(lastResponse_);
+        TriggerRequestDone(error);
+        return;
+    }
+    socket_->SetAddr(socket_->DnsResult());
+    socket_->SetProto("tcp");
+    socket_->SetPort(port_);
+    socket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) { SessionConnected(e); };
+    socket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataAvailable(e); };
+    SetState(pop3Connecting);
+    socket_->Connect();
+}
+
+void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
+    if (error != 0) {
+        lastResponse_ = WinsockFailure(error);
+        connected_ = false;
+        TriggerRequestDone(error);
+        socket_->Close();
+        SetState(pop3Ready);
+        return;
+    }
+    connected_ = true;
+    SetState(pop3WaitingBanner);
+}
+
+void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
+    connected_ = false;
+    if (OnSessionClosed) OnSessionClosed(this, error);
+    TriggerRequestDone(kConnectionClosed);
+    protocolState_ = pop3Disconnected;
+}
+
+void TCustomPop3Cli::DataAvailable(std::uint16_t) {
+    // Drop the lines already handled; what is left is at most one unfinished line.
+    if (rcvStart_ > 0) {
+        rcv_.erase(0, rcvStart_);
+        scanFrom_ -= std::min(scanFrom_, rcvStart_);
+        rcvStart_ = 0;
+    }
+    std::size_t room = MaxLineLength + 2 - rcv_.size();
+    int n = socket_->Receive(readBuf_.data(), static_cast<int>(std::min(room, readBuf_.size())));
+    if (n <= 0) return;
+    rcv_.append(readBuf_.data(), static_cast<std::size_t>(n));
+    SplitLines();
+}
+
+// Handlers called from here may start the next command, which processes events and so may
+// run DataAvailable again before they return: all positions live in members, none in locals.
+void TCustomPop3Cli::SplitLines() {
+    stopSplitting_ = false;
+    while (!stopSplitting_) {
+        std::size_t end = rcv_.find("\r\n", std::max(scanFrom_, rcvStart_));
+        if (end == std::string::npos) {
+            // A CR at the very end may yet be followed by its LF.
+            scanFrom_ = std::max(rcvStart_, rcv_.empty() ? 0 : rcv_.size() - 1);
+            break;
+        }
+        lastResponse_.assign(rcv_, rcvStart_, end - rcvStart_);
+        rcvStart_ = scanFrom_ = end + 2;
+        if (OnResponse) OnResponse(this, lastResponse_);
+        if (state_ == pop3WaitingBanner) {
+            GreetingLine();
+        } else if (state_ == pop3WaitingResponse) {
+            if (!next_) throw Pop3Exception("Program error: FNext is nil");
+            (this->*next_)();
+        } else {
+            Display("< " + lastResponse_);
+        }
+    }
+    if (stopSplitting_) return;
+    std::size_t unfinished = rcv_.size() - rcvStart_;
+    bool crWaitsForLf = unfinished > 0 && rcv_.back() == '\r';
+    if (unfinished > MaxLineLength + (crWaitsForLf ? 1 : 0)) LineTooLong();
+}
+
+void TCustomPop3Cli::LineTooLong() {
+    rcv_.clear();
+    rcvStart_ = scanFrom_ = 0;
+    if (!requestDone_) {
+        TakeErrorMessage("-ERR Reply line too long");
+        TriggerRequestDone(kNegativeReply);
+    }
+    // Nothing sensible can follow in this session.
+    socket_->Abort();
+}
+
+// ---- replies ----
+
+void TCustomPop3Cli::GreetingLine() {
+    Display("< " + lastResponse_);
+    if (lastResponse_.empty() || lastResponse_[0] != '+') {
+        TakeErrorMessage(lastResponse_);
+        stopSplitting_ = true;
+        rcv_.clear();
+        rcvStart_ = scanFrom_ = 0;
+        socket_->Close(); // its close ends the request with 10004
+        return;
+    }
+    std::size_t open = lastResponse_.find('<');
+    if (open != std::string::npos) {
+        std::size_t close = lastResponse_.find('>', open);
+        if (close != std::string::npos) timestamp_ = lastResponse_.substr(open, close - open + 1);
+    }
+    protocolState_ = pop3WaitingUser;
+    SetState(pop3Connected);
+    if (OnSessionConnected) OnSessionConnected(this, 0);
+    TriggerRequestDone(0);
+}
+
+void TCustomPop3Cli::StatusLine() {
+    Display("< " + lastResponse_);
+    bool positive = !lastResponse_.empty() && lastResponse_[0] == '+';
+    if (!positive) {
+        TakeErrorMessage(lastResponse_);
+        TriggerRequestDone(kNegativeReply);
+        return;
+    }
+    protocolState_ = nextProtocolState_;
+    if (after_)
+        (this->*after_)();
+    else
+        TriggerRequestDone(0);
+}
+
+void TCustomPop3Cli::AfterStat() {
+    TPop3TwoNumbers n = Pop3ParseTwoNumbers(lastResponse_);
+    msgCount_ = n.First;
+    msgSize_ = n.Second;
+    TriggerRequestDone(0);
+}
+
+void TCustomPop3Cli::AfterListOne() {
+    ParseListLine();
+    TriggerRequestDone(0);
+}
+
+void TCustomPop3Cli::AfterUidlOne() {
+    ParseUidlLine();
+    TriggerRequestDone(0);
+}
+
+void TCustomPop3Cli::AfterList() {
+    StartMultiLine(&OnListBegin, &OnListLine, &OnListEnd, &TCustomPop3Cli::ParseListLine);
+}
+
+void TCustomPop3Cli::AfterUidl() {
+    StartMultiLine(&OnUidlBegin, &OnUidlLine, &OnUidlEnd, &TCustomPop3Cli::ParseUidlLine);
+}
+
+void TCustomPop3Cli::AfterMessage() {
+    StartMultiLine(&OnMessageBegin, &OnMessageLine, &OnMessageEnd, nullptr);
+}
+
+void TCustomPop3Cli::ParseListLine() {
+    TPop3TwoNumbers n = Pop3ParseTwoNumbers(lastResponse_);
+    msgNum_ = n.First;
+    msgSize_ = n.Second;
+}
+
+void TCustomPop3Cli::ParseUidlLine() {
+    TPop3NumberAndId n = Pop3ParseNumberAndId(lastResponse_);
+    msgNum_ = n.Number;
+    msgUidl_ = n.Id;
+}
+
+void TCustomPop3Cli::StartMultiLine(const TPop3Notify* begin, const TPop3Notify* line,
+                                    const TPop3Notify* end, Routine parser) {
+    multiLine_ = line;
+    multiEnd_ = end;
+    multiParser_ = parser;
+    Fire(begin);
+    next_ = &TCustomPop3Cli::DataLine;
+}
+
+void TCustomPop3Cli::DataLine() {
+    if (!connected_) {
+        errorMessage_ = "-ERR Disconneced unexpectedly";
+        Display(errorMessage_);
+        TriggerRequestDone(kNegativeReply);
+        return;
+    }
+    if (lastResponse_ == ".") {
+        Fire(multiEnd_);
+        lastResponse_.clear();
+        next_ = nullptr;
+        TriggerRequestDone(0);
+        return;
+    }
+    if (lastResponse_.size() >= 2 && lastResponse_[0] == '.' && lastResponse_[1] == '.')
+        lastResponse_.erase(0, 1);
+    if (multiParser_) (this->*multiParser_)();
+    Fire(multiLine_);
+}

@@ -1,0 +1,346 @@
+// The POP3 client against scripted servers: odd greetings, replies split or joined across
+// reads, over-long lines and servers that go away in the middle of a reply.
+
+#include "Pop3Test.h"
+
+#include "support/ScriptedServer.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <arpa/inet.h>
+#include <netinet/in.h>
+#include <sys/socket.h>
+#include <unistd.h>
+
+namespace {
+
+using pop3test::Recorder;
+using testsupport::ScriptedServer;
+using Lines = std::vector<std::string>;
+
+class Pop3Scripted : public ::testing::Test {
+  protected:
+    void TearDown() override {
+        for (const auto& f : server.Failures())
+            ADD_FAILURE() << "server: " << f;
+    }
+
+    void StartClient() {
+        cli.SetHost("127.0.0.1");
+        cli.SetPort(server.PortText());
+        cli.SetUserName("bob");
+        cli.SetPassWord("pw");
+        server.Start();
+    }
+
+    // The server's side of greeting, USER and PASS; the test's own steps follow.
+    ScriptedServer& LoginScript() {
+        testsupport::Pop3Greeting(server);
+        testsupport::Pop3Login(server, "bob", "pw");
+        return server;
+    }
+
+    // Starts the server and logs in through Login.
+    void LogIn() {
+        StartClient();
+        cli.Login();
+        ASSERT_TRUE(rec.WaitDone());
+        ASSERT_EQ(rec.Last().rq, pop3Login);
+        ASSERT_EQ(rec.Last().error, 0);
+        ASSERT_EQ(cli.ProtocolState(), pop3Transaction);
+    }
+
+    // Runs op, which must raise Pop3Exception with `text`. Texts that begin with "-ERR " also
+    // become ErrorMessage and reach OnDisplay.
+    void ExpectRefusal(void (TCustomPop3Cli::*op)(), const std::string& text) {
+        std::string errorBefore = cli.ErrorMessage();
+        std::size_t displayBefore = rec.display.size();
+        try {
+            (cli.*op)();
+            ADD_FAILURE() << "no refusal, expected: " << text;
+        } catch (const Pop3Exception& e) {
+            EXPECT_EQ(e.what(), text);
+        }
+        if (text.rfind("-ERR ", 0) == 0) {
+            EXPECT_EQ(cli.ErrorMessage(), text);
+            ASSERT_EQ(rec.display.size(), displayBefore + 1);
+            EXPECT_EQ(rec.display.back(), text);
+        } else {
+            EXPECT_EQ(cli.ErrorMessage(), errorBefore);
+            EXPECT_EQ(rec.display.size(), displayBefore);
+        }
+    }
+
+    ScriptedServer server;
+    TPop3Cli cli;
+    Recorder rec{cli};
+};
+
+TEST_F(Pop3Scripted, GreetingWithTimestampAllowsApop) {
+    const std::string stamp = "<1896.697170952.dbc>";
+    testsupport::Pop3Greeting(server, "+OK ready " + stamp);
+    server.Expect("APOP bob " + Pop3ApopDigest(stamp, "pw")).SendLine("+OK maildrop ready");
+    testsupport::Pop3Quit(server);
+    StartClient();
+
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().rq, pop3Connect);
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(rec.Last().stateInHandler, pop3Ready); // ready before the handler runs
+    EXPECT_EQ(cli.ProtocolState(), pop3WaitingUser);
+    EXPECT_EQ(cli.Timestamp(), stamp);
+    EXPECT_EQ(rec.display, Lines{"< +OK ready " + stamp});
+
+    cli.APop();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().rq, pop3APop);
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(cli.ProtocolState(), pop3Transaction);
+
+    cli.Quit();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().rq, pop3Quit);
+    EXPECT_EQ(cli.ProtocolState(), pop3Disconnected);
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return rec.events.back() == "closed:0"; }));
+}
+
+TEST_F(Pop3Scripted, GreetingWithoutTimestampRefusesApopAndSendsNothing) {
+    testsupport::Pop3Greeting(server, "+OK ready");
+    testsupport::Pop3Quit(server);
+    StartClient();
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(cli.Timestamp(), "");
+
+    ExpectRefusal(&TCustomPop3Cli::APop, "-ERR Server do not support APOP (no timestamp)");
+    cli.Quit();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ScriptDone(); }));
+    EXPECT_EQ(server.Received(), Lines{"QUIT"});
+}
+
+TEST_F(Pop3Scripted, NegativeGreetingClosesAndReports10004) {
+    testsupport::Pop3Greeting(server, "-ERR busy");
+    StartClient();
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.display, Lines{"< -ERR busy"});
+    EXPECT_EQ(rec.Last().rq, pop3Connect);
+    EXPECT_EQ(rec.Last().error, 10004);
+    EXPECT_EQ(cli.ProtocolState(), pop3Disconnected);
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR busy");
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ClientClosed(); }));
+}
+
+TEST_F(Pop3Scripted, UnknownHostAndRefusedConnectionReportNetworkCodes) {
+    cli.SetHost("no-such-host.invalid");
+    cli.SetPort("110");
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone(1, 30000));
+    EXPECT_EQ(rec.Last().rq, pop3Connect);
+    EXPECT_EQ(rec.Last().error, 11001);
+    EXPECT_EQ(cli.LastResponse(), "-ERR Host not found (Winsock error #11001)");
+    EXPECT_EQ(cli.ErrorMessage(), cli.LastResponse());
+
+    // A port nobody listens on: the kernel's pick for a socket that then closed.
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in addr{};
+    addr.sin_family = AF_INET;
+    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof addr;
+    ASSERT_EQ(::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr), 0);
+    ASSERT_EQ(::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len), 0);
+    ::close(fd);
+    cli.SetHost("127.0.0.1");
+    cli.SetPort(std::to_string(ntohs(addr.sin_port)));
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().error, 10061);
+    EXPECT_EQ(cli.LastResponse(), "-ERR Connection refused (Winsock error #10061)");
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR Host not found (Winsock error #11001)"); // first wins
+    EXPECT_EQ(cli.State(), pop3Ready);
+}
+
+TEST_F(Pop3Scripted, RefusalsBeforeLoginSendNothing) {
+    ExpectRefusal(&TCustomPop3Cli::Stat, "-ERR STAT command invalid now");
+    ExpectRefusal(&TCustomPop3Cli::User, "POP3 component not connected");
+    ExpectRefusal(&TCustomPop3Cli::APop, "-ERR APOP command invalid now");
+    cli.SetMsgLines(-1);
+    ExpectRefusal(&TCustomPop3Cli::Top, "Invalid MsgLines for TOP command");
+
+    // QUIT with no connection ends at once, but still from the event loop.
+    cli.Quit();
+    EXPECT_TRUE(rec.done.empty());
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().rq, pop3Quit);
+    EXPECT_EQ(rec.Last().error, 0);
+}
+
+TEST_F(Pop3Scripted, RefusalsInTransactionSendNothing) {
+    LoginScript().Expect("STAT").SendLine("+OK 0 0");
+    testsupport::Pop3Quit(server);
+    LogIn();
+
+    ExpectRefusal(&TCustomPop3Cli::User, "-ERR USER command invalid now");
+    ExpectRefusal(&TCustomPop3Cli::Pass, "-ERR PASS command invalid now");
+    ExpectRefusal(&TCustomPop3Cli::RPop, "-ERR RPOP command invalid now");
+    ExpectRefusal(&TCustomPop3Cli::APop, "-ERR APOP command invalid now");
+    ExpectRefusal(&TCustomPop3Cli::Connect, "POP3 component already connected");
+    ExpectRefusal(&TCustomPop3Cli::Login, "pop3 component already connected");
+
+    cli.Stat();
+    ExpectRefusal(&TCustomPop3Cli::Stat, "POP3 component not ready");
+    ExpectRefusal(&TCustomPop3Cli::Quit, "POP3 component not ready");
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().rq, pop3Stat);
+
+    cli.Quit();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ScriptDone(); }));
+    EXPECT_EQ(server.Received(), (Lines{"USER bob", "PASS pw", "STAT", "QUIT"}));
+}
+
+TEST_F(Pop3Scripted, TopDeliversUnstuffedLinesOneByOne) {
+    LoginScript().Expect("STAT").SendLine("+OK 7");
+    server.Expect("TOP 2 0").Send("+OK\r\nFrom: a@b\r\n..From me\r\n\r\n.x\r\n.\r\n");
+    testsupport::Pop3Quit(server);
+    LogIn();
+
+    cli.Stat();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(cli.MsgCount(), 7);
+    EXPECT_EQ(cli.MsgSize(), 0);
+
+    rec.display.clear();
+    rec.events.clear();
+    cli.SetMsgNum(2);
+    cli.SetMsgLines(0);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().rq, pop3Top);
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(rec.lines, (Lines{"From: a@b", ".From me", "", ".x"}));
+    EXPECT_EQ(rec.display, (Lines{"> TOP 2 0", "< +OK"})); // data lines are not displayed
+    EXPECT_EQ(rec.events.back(), "done:8:0");
+    EXPECT_EQ(rec.events[rec.events.size() - 2], "end");
+    EXPECT_EQ(cli.LastResponse(), "");
+}
+
+TEST_F(Pop3Scripted, ServerClosingInTopEndsItAndQuitCompletesAtOnce) {
+    LoginScript().Expect("TOP 1 0").SendAndClose("+OK\r\nFrom: a@b\r\n");
+    LogIn();
+    cli.SetMsgNum(1);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().rq, pop3Top);
+    EXPECT_EQ(rec.Last().error, 10004);
+    ASSERT_GE(rec.events.size(), 2u);
+    EXPECT_EQ(rec.events[rec.events.size() - 2].rfind("closed:", 0), 0u);
+    EXPECT_EQ(rec.lines, Lines{"From: a@b"});
+    EXPECT_EQ(cli.ProtocolState(), pop3Disconnected);
+
+    ExpectRefusal(&TCustomPop3Cli::Top, "-ERR TOP command invalid now");
+    cli.Quit();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().rq, pop3Quit);
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(server.Received(), (Lines{"USER bob", "PASS pw", "TOP 1 0"}));
+}
+
+TEST_F(Pop3Scripted, RepliesJoinedInOneReadOrSplitIntoBytes) {
+    // Greeting and the USER reply in one read: the second must wait for USER to be sent
+    // and then answer it, inside the same Login.
+    server.Send("+OK hi\r\n+OK\r\n").Expect("USER bob").Expect("PASS pw").SendLine("+OK");
+    server.Expect("TOP 3 0").SendBytewise("+OK top\r\nSubject: x\r\n\r\n.\r\n");
+    server.Expect("NOOP").SendBytewise("+OK\r\n");
+    StartClient();
+    cli.Login();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.done.size(), 1u);
+    EXPECT_EQ(rec.Last().rq, pop3Login);
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(cli.ProtocolState(), pop3Transaction);
+
+    cli.SetMsgNum(3);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().error, 0);
+    EXPECT_EQ(rec.lines, (Lines{"Subject: x", ""}));
+    cli.Noop();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().rq, pop3Noop);
+    EXPECT_EQ(rec.Last().error, 0);
+}
+
+TEST_F(Pop3Scripted, LoginStopsAtTheFirstFailure) {
+    testsupport::Pop3Greeting(server);
+    server.Expect("USER bob").SendLine("+OK");
+    server.Expect("PASS pw").SendLine("-ERR [AUTH] Authentication failed.");
+    server.Expect("PASS pw").SendLine("-ERR again");
+    StartClient();
+    cli.Login();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().rq, pop3Login);
+    EXPECT_EQ(rec.Last().error, 500);
+    EXPECT_EQ(cli.ProtocolState(), pop3WaitingPass); // a negative reply changes nothing
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR [AUTH] Authentication failed.");
+
+    // The connection stays; PASS may be tried again, and later errors do not overwrite.
+    cli.Pass();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().rq, pop3Pass);
+    EXPECT_EQ(rec.Last().error, 500);
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR [AUTH] Authentication failed.");
+}
+
+TEST_F(Pop3Scripted, AbortEndsLoginWith426) {
+    StartClient(); // the server accepts but never greets
+    cli.Login();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return cli.State() == pop3WaitingBanner; }));
+    cli.Abort();
+    EXPECT_EQ(cli.State(), pop3Ready);
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.done.size(), 1u);
+    EXPECT_EQ(rec.Last().rq, pop3Login);
+    EXPECT_EQ(rec.Last().error, 426);
+    EXPECT_EQ(cli.ErrorMessage(), "426 Operation aborted.");
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ClientClosed(); }));
+
+    // With nothing outstanding, Abort reports nothing.
+    cli.Abort();
+    testsupport::RunEventLoopFor(50);
+    EXPECT_EQ(rec.done.size(), 1u);
+}
+
+TEST_F(Pop3Scripted, ReplyLineLimit) {
+    const std::size_t max = TCustomPop3Cli::MaxLineLength;
+    LoginScript().Expect("TOP 1 0").Send("+OK\r\n" + std::string(max, 'a') + "\r\n.\r\n");
+    server.Expect("TOP 2 0").Send("+OK\r\n" + std::string(max + 1, 'b'));
+    LogIn();
+
+    cli.SetMsgNum(1);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().error, 0);
+    ASSERT_EQ(rec.lines.size(), 1u);
+    EXPECT_EQ(rec.lines[0].size(), max);
+
+    // One byte more can never end: the request fails and the connection is dropped, so the
+    // caller is not left waiting.
+    cli.SetMsgNum(2);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().rq, pop3Top);
+    EXPECT_EQ(rec.Last().error, 500);
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR Reply line too long");
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ClientClosed(); }));
+    EXPECT_EQ(cli.ProtocolState(), pop3Disconnected);
+    cli.Quit();
+    ASSERT_TRUE(rec.WaitDone(4));
+    EXPECT_EQ(rec.Last().rq, pop3Quit);
+    EXPECT_EQ(rec.Last().error, 0);
+}
+
+} // namespace
