@@ -282,6 +282,29 @@ TEST(WSocketSession, AbortDropsQueuedDataAndResetsThePeer) {
     close(fd);
 }
 
+TEST(WSocketSession, SendingIntoAResetConnectionClosesItOnceWithTheCode) {
+    RawListener peer;
+    TWSocket s;
+    EventLog log;
+    s.SetAddr("127.0.0.1");
+    s.SetPort(peer.PortText());
+    s.Connect();
+    const int fd = peer.AcceptFd();
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    log.Attach(s);
+    const linger reset{1, 0};
+    setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
+    close(fd);
+    pollfd p{s.HSocket(), POLLIN, 0}; // the reset has arrived once the socket turns readable
+    ASSERT_EQ(poll(&p, 1, 2000), 1);
+
+    s.SendStr("too late");
+    EXPECT_EQ(s.State(), wsClosed);
+    EXPECT_EQ(log.events, (std::vector<std::string>{"state 4>7", "closed 10054"}));
+    RunEventLoopFor(50);
+    EXPECT_EQ(log.Count("closed 10054"), 1);
+}
+
 TEST(WSocketSession, PauseHoldsEventsUntilResume) {
     ConnectedPair pair;
     EventLog log;

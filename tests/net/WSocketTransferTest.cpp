@@ -108,6 +108,17 @@ TEST(WSocketTransfer, AnIdleConnectionCostsNoCpu) {
     server.Attach(pair.server);
     pair.client.SendStr("hello"); // one exchange first, so every notifier has been used
     ASSERT_TRUE(WaitUntil([&] { return server.data == "hello"; }));
+    // A listener nobody accepts from, with a connection waiting, must not spin either.
+    TWSocket deaf;
+    deaf.SetAddr("127.0.0.1");
+    deaf.SetPort("0");
+    ASSERT_EQ(deaf.Listen(), 0);
+    const int waiting = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(std::stoi(deaf.GetLocalPort())));
+    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
     RunEventLoopFor(50);
 
     const double before = ProcessCpuSeconds();
@@ -116,6 +127,7 @@ TEST(WSocketTransfer, AnIdleConnectionCostsNoCpu) {
     std::printf("[ measured ] CPU time over 2 s idle with an open connection: %.4f s\n", used);
     // A busy loop would use the whole 2 s; the test's own 5 ms ticker costs a little.
     EXPECT_LT(used, 0.2);
+    close(waiting);
 }
 
 TEST(WSocketTransfer, AHandlerThatReadsNothingNeitherHangsNorSpins) {
