@@ -172,7 +172,9 @@ void DovecotServer::AddUser(const std::string& name, const std::string& password
         fs::create_directories(home / sub);
         GiveToMailUser(home / sub);
     }
-    std::ofstream passwd(Dir() + "/passwd", std::ios::app);
+    // One passwd file per user: a new file is read at once, while a changed one may be
+    // looked at only a second later.
+    std::ofstream passwd(Dir() + "/users/" + name);
     passwd << name << ":{PLAIN}" << password << "\n";
 }
 

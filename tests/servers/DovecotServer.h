@@ -37,7 +37,7 @@ class DovecotServer {
     std::string PortText() const { return std::to_string(port_); }
     std::string Dir() const;
 
-    // A user with an empty maildir; the server picks the new passwd line up at once.
+    // A user with an empty maildir; the server knows it at once.
     void AddUser(const std::string& name, const std::string& password);
     // Drops a message (LF line ends) into the user's maildir; messages are numbered in the
     // order they were added.
