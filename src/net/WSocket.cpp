@@ -23,11 +23,12 @@ int LastNetError() {
     return WinsockErrorFromErrno(errno);
 }
 
+// Blanks and control characters go from both ends.
 std::string Trim(const std::string& s) {
-    const auto first = s.find_first_not_of(" \t\r\n");
-    if (first == std::string::npos) return {};
-    const auto last = s.find_last_not_of(" \t\r\n");
-    return s.substr(first, last - first + 1);
+    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
+    const auto first = std::find_if_not(s.begin(), s.end(), blank);
+    const auto last = std::find_if_not(s.rbegin(), s.rend(), blank).base();
+    return first < last ? std::string(first, last) : std::string();
 }
 
 bool StartsWithDigit(const std::string& s) {
@@ -131,8 +132,8 @@ void TCustomWSocket::AssignDefaultValue() {
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
     if (FAddrAssigned && Value == FAddrStr) return;
-    FAddrStr = Trim(Value);
-    if (FAddrStr.empty()) {
+    FAddrStr = Value;
+    if (Trim(Value).empty()) {
         FAddrAssigned = false;
         return;
     }
@@ -229,15 +230,16 @@ int32_t TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::ResolveAddr() {
+    const std::string text = Trim(FAddrStr);
     in_addr a{};
     // Dotted text in any form the classic parser accepts, including the broadcast address.
-    if (inet_aton(FAddrStr.c_str(), &a) == 0) {
+    if (inet_aton(text.c_str(), &a) == 0) {
         addrinfo hints{};
         hints.ai_family = AF_INET;
         hints.ai_socktype = FType;
         addrinfo* found = nullptr;
-        if (getaddrinfo(FAddrStr.c_str(), nullptr, &hints, &found) != 0 || !found)
-            throw ESocketException("SetAddr: Cannot convert host address '" + FAddrStr + "'");
+        if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found)
+            throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
         a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
         freeaddrinfo(found);
     }

@@ -217,7 +217,6 @@ class TCustomWSocket : public QObject {
     sockaddr_in FSin{};
     int FProto = 6;
     int FType = 0;
-    int FLocalPort = 0;
 
     TSocketHandle FHSocket = INVALID_SOCKET;
     // Identifies the current handle, so events posted for an earlier one are dropped.

@@ -108,15 +108,9 @@ void TCustomWSocket::BindSocket() {
     local.sin_family = AF_INET;
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(FHSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
-        RaiseException("winsock.bind failed, error #" + std::to_string(LastNetError()));
-        return;
+        FLastError = LastNetError();
+        RaiseException("winsock.bind failed, error #" + std::to_string(FLastError));
     }
-    socklen_t len = sizeof local;
-    if (getsockname(FHSocket, reinterpret_cast<sockaddr*>(&local), &len) < 0) {
-        RaiseException("winsock.getsockname failed, error #" + std::to_string(LastNetError()));
-        return;
-    }
-    FLocalPort = ntohs(local.sin_port);
 }
 
 // ---------------------------------------------------------------------------------------
