@@ -1,0 +1,335 @@
+#include "ScanSession.h"
+
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/WSocket.h"
+#include "platform/ErrorReport.h"
+
+#include <exception>
+#include <optional>
+
+namespace screening {
+
+namespace {
+std::string Num(long long n) {
+    return std::to_string(n);
+}
+} // namespace
+
+TScanSession::TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigData& config,
+                           TScanView& view)
+    : client_(client), log_(log), config_(config), view_(view),
+      rules_(view, [this](const std::string& text) { Log(text); }) {
+    client_.OnRequestDone = [this](TCustomPop3Cli* sender, TPop3Request rq, std::uint16_t error) {
+        Pop3ClientRequestDone(sender, rq, error);
+    };
+    client_.OnMessageLine = [this](TCustomPop3Cli* sender) { Pop3ClientMessageLine(sender); };
+    client_.OnDisplay = [this](TCustomPop3Cli* sender, const std::string& msg) {
+        Pop3ClientDisplay(sender, msg);
+    };
+}
+
+void TScanSession::StartScan(bool EatSpam) {
+    if (busy_) return;
+    busy_ = true;
+    scanning_ = true;
+    reachedReport_ = false;
+    errorCount_ = 0;
+    view_.SetTrayAnimation(true);
+    view_.SetScanCommandsEnabled(false);
+    view_.SetScanModeChecks(!EatSpam, EatSpam);
+    eatMode_ = EatSpam;
+    eatenCount_ = 0;
+    okCount_ = 0;
+    checkedCount_ = 0;
+    view_.SetActivity("");
+    view_.SetConnectionStatus("Connecting to mail server");
+    Start(pop3Connect);
+}
+
+void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
+                                         std::uint16_t Error) {
+    if (!scanning_) // a late event of an abandoned request
+        return;
+    try {
+        HandleRequestDone(RqType, Error);
+    } catch (...) {
+        // Nothing of the scan should throw; if something does, show it and end the scan
+        // rather than leave it Busy for good.
+        platform::ReportCurrentException();
+        ++errorCount_;
+        platform::Guarded([this] { client_.Abort(); });
+        if (scanning_) FinishWithReport();
+    }
+}
+
+void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
+    const std::string n = Num(error);
+    if (error != 0) {
+        switch (rqType) {
+        case pop3Connect:
+            break; // FinishWithoutQuit shows it
+        case pop3User:
+            ShowError("Error " + n + " sending username");
+            break;
+        case pop3Pass:
+            ShowError("Error " + n + " during authentication");
+            break;
+        case pop3Stat:
+            ShowError("Error " + n + " getting mailbox status");
+            break;
+        case pop3Top:
+            ShowError("Error " + n + " retrieving msg " + Num(currentMsg_));
+            break;
+        case pop3Dele:
+            ShowError("Error " + n + " deleting msg " + Num(currentMsg_));
+            break;
+        default:
+            break;
+        }
+        if (rqType == pop3Connect) {
+            FinishWithoutQuit("Error " + n + " attempting connection");
+            return;
+        }
+        Failed(rqType, false);
+        return;
+    }
+
+    switch (rqType) {
+    case pop3Connect:
+        headerLines_.clear();
+        view_.SetConnectionStatus("Connection to server established");
+        Log("Connection to mail server established");
+        Start(pop3User);
+        break;
+    case pop3User:
+        view_.SetConnectionStatus("User login in progress");
+        Start(pop3Pass);
+        break;
+    case pop3Pass:
+        view_.SetConnectionStatus("Authenticated...login complete");
+        Start(pop3Stat);
+        break;
+    case pop3Stat:
+        if (client_.MsgCount() < 1) {
+            view_.SetActivity("No messages waiting on server.");
+            Start(pop3Quit);
+        } else {
+            currentMsg_ = 1;
+            FetchMessage();
+        }
+        break;
+    case pop3Top:
+        ScreenMessage();
+        break;
+    case pop3Dele:
+        ++checkedCount_;
+        view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
+        ++eatenCount_;
+        headerLines_.clear();
+        NextMessage();
+        break;
+    case pop3Quit:
+        FinishWithReport();
+        break;
+    default:
+        break;
+    }
+}
+
+void TScanSession::Failed(TPop3Request rq, bool raised) {
+    // A client that refused an operation, or whose connection is gone, will not do better
+    // on the next message: such a failure goes straight to QUIT.
+    const bool giveUp = raised || client_.ProtocolState() == pop3Disconnected;
+    switch (rq) {
+    case pop3Connect:
+        platform::Guarded([this] { client_.Abort(); }); // it may be left mid-lookup
+        FinishWithoutQuit(std::nullopt);
+        break;
+    case pop3Top:
+        headerLines_.clear();
+        if (giveUp)
+            Start(pop3Quit);
+        else
+            NextMessage();
+        break;
+    case pop3Dele:
+        ++checkedCount_;
+        headerLines_.clear();
+        if (giveUp)
+            Start(pop3Quit);
+        else
+            NextMessage();
+        break;
+    case pop3Quit:
+        if (raised) // leave the client ready for the next scan
+            platform::Guarded([this] { client_.Abort(); });
+        FinishWithReport(); // the QUIT's own error is of no consequence
+        break;
+    default: // USER, PASS, STAT
+        Start(pop3Quit);
+        break;
+    }
+}
+
+void TScanSession::Start(TPop3Request rq) {
+    try {
+        switch (rq) {
+        case pop3Connect:
+            client_.Connect();
+            break;
+        case pop3User:
+            client_.User();
+            break;
+        case pop3Pass:
+            client_.Pass();
+            break;
+        case pop3Stat:
+            client_.Stat();
+            break;
+        case pop3Top:
+            client_.Top();
+            break;
+        case pop3Dele:
+            client_.Dele();
+            break;
+        default:
+            client_.Quit();
+            break;
+        }
+    } catch (const std::exception& e) {
+        ShowError(e.what());
+        Failed(rq, true);
+    }
+}
+
+void TScanSession::ShowError(const std::string& text) {
+    ++errorCount_;
+    view_.SetConnectionStatus(text);
+    Log(text);
+}
+
+void TScanSession::FetchMessage() {
+    view_.SetConnectionStatus("Retrieving message " + Num(currentMsg_) + " of " +
+                              Num(client_.MsgCount()));
+    client_.SetMsgNum(currentMsg_);
+    client_.SetMsgLines(0);
+    Start(pop3Top);
+}
+
+void TScanSession::NextMessage() {
+    ++currentMsg_;
+    if (currentMsg_ > client_.MsgCount())
+        Start(pop3Quit);
+    else
+        FetchMessage();
+}
+
+void TScanSession::ScreenMessage() {
+    view_.SetConnectionStatus("Headers for message " + Num(currentMsg_) + " retrieved.");
+    view_.SetActivity("Valid address check in progress");
+    const ScreeningInput input = Input();
+    std::string address = rules_.ValidAddressCheck(headerLines_, input);
+    if (address.empty()) {
+        view_.SetActivity("Unknown user - Assuming Spammer");
+        Log("Unknown user - assuming spam");
+        if (eatMode_) {
+            Start(pop3Dele);
+            return;
+        }
+        MessageDone();
+        return;
+    }
+    if (config_.Unknown || config_.Strict) {
+        view_.SetActivity("Valid Addr: " + address);
+        Log("Valid Address: " + address);
+    }
+    view_.SetActivity("Scan for known spammers in progress");
+    if (config_.LogLevel) Log("Scanning message for spammer match");
+    std::string spammer = rules_.SpammerCheck(headerLines_, Input());
+    if (spammer.empty()) {
+        view_.SetActivity("Message OK...Checking next message");
+        if (config_.LogLevel) Log("Message cleared - no spammer found");
+        ++okCount_;
+    } else if (eatMode_) {
+        view_.SetActivity("Found Spammer - Eating Message");
+        Start(pop3Dele);
+        return;
+    } else {
+        view_.SetActivity("Spammer Found");
+    }
+    MessageDone();
+}
+
+void TScanSession::MessageDone() {
+    ++checkedCount_;
+    headerLines_.clear();
+    NextMessage();
+}
+
+void TScanSession::FinishWithReport() {
+    view_.SetConnectionStatus("Connection inactive");
+    if (!eatMode_)
+        view_.SetActivity("Scanning Completed - Checked only");
+    else if (eatenCount_ > 0)
+        view_.SetActivity("Scanning Completed - Mailbox Cleaned");
+    else
+        view_.SetActivity("Scanning Completed - No Spam found");
+    const std::string stats =
+        Num(checkedCount_) + " Checked, " + Num(okCount_) + " OK'd, " + Num(eatenCount_) + " Eaten";
+    Log("Stats: " + stats);
+    view_.SetStatusBar("Last Results - " + stats);
+    EnableCommands();
+    headerLines_.clear();
+    busy_ = false;
+    scanning_ = false;
+    reachedReport_ = true;
+    if (view_.HiddenToTray()) view_.HideToTray();
+    if (OnScanEnd) OnScanEnd();
+}
+
+// The connect failed: no QUIT and no statistics. errorText is shown unless the error has
+// been shown already.
+void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText) {
+    EnableCommands();
+    busy_ = false;
+    scanning_ = false;
+    view_.SetStatusBar("Last Results - unable to locate server");
+    if (errorText) ShowError(*errorText);
+    platform::Guarded([this] {
+        if (client_.Socket()) client_.Socket()->Close();
+    });
+    headerLines_.clear();
+    if (OnScanEnd) OnScanEnd();
+}
+
+void TScanSession::EnableCommands() {
+    view_.SetScanCommandsEnabled(true);
+    view_.SetScanModeChecks(false, false);
+    view_.SetTrayAnimation(false);
+}
+
+void TScanSession::Pop3ClientMessageLine(TCustomPop3Cli* Sender) {
+    headerLines_.push_back(Sender->LastResponse());
+}
+
+void TScanSession::Pop3ClientDisplay(TCustomPop3Cli*, const std::string& Msg) {
+    if (!config_.LogLevel) return;
+    Log(Msg.find("> PASS") != std::string::npos ? "> PASS secret" : Msg);
+}
+
+// A log that cannot be written is reported, but does not stop the scan half-way.
+void TScanSession::Log(const std::string& text) {
+    try {
+        log_.AddLine("", "", text);
+    } catch (...) {
+        platform::ReportCurrentException();
+    }
+}
+
+ScreeningInput TScanSession::Input() const {
+    return {config_.GoodAddrList, config_.SpammerList, config_.Unknown,
+            config_.Strict,       config_.NoCase,      config_.LogLevel};
+}
+
+} // namespace screening

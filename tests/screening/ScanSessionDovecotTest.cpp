@@ -1,0 +1,178 @@
+// The scan against a real Dovecot on 127.0.0.1.
+
+#include "ScanTestSupport.h"
+#include "screening/TextMatch.h"
+#include "servers/DovecotServer.h"
+
+#include <algorithm>
+
+using scantest::ScanFixture;
+using testservers::DovecotEnvironment;
+using testservers::DovecotServer;
+
+namespace {
+
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
+
+const std::string kPassword = "Sesame-42";
+
+std::string Message(const std::string& from, const std::string& to, const std::string& subject) {
+    return "Return-Path: <" + from + ">\nFrom: " + from + "\nTo: " + to + "\nSubject: " + subject +
+           "\nMessage-ID: <" + subject + "@test>\n\nBody of " + subject + "\n";
+}
+
+bool Contains(const std::vector<std::string>& lines, const std::string& text) {
+    return std::find(lines.begin(), lines.end(), text) != lines.end();
+}
+
+struct DovecotScan : ScanFixture {
+    DovecotServer* server = nullptr;
+
+    void SetUp() override {
+        if (!DovecotServer::Available())
+            GTEST_SKIP() << "dovecot is not installed (scripts/setup installs it)";
+        server = DovecotEnvironment::Server();
+        ASSERT_NE(server, nullptr) << DovecotEnvironment::StartError();
+    }
+
+    // Each test has a user of its own, named after the test in small letters (Dovecot
+    // folds user names).
+    std::string NewUser(const std::vector<std::string>& messages) {
+        std::string user =
+            screening::LowerCase(::testing::UnitTest::GetInstance()->current_test_info()->name());
+        server->AddUser(user, kPassword);
+        for (const auto& m : messages)
+            server->AddMessage(user, m);
+        UseServer(server->Host() + ":" + server->PortText(), user, kPassword);
+        return user;
+    }
+};
+
+} // namespace
+
+TEST_F(DovecotScan, EatModeDeletesTheOneSpamAndReports) {
+    config.SpammerList = {"cheap-pills.example"};
+    std::string user = NewUser({Message("anna@friends.example", "me@home.example", "one"),
+                                Message("sales@cheap-pills.example", "me@home.example", "two"),
+                                Message("bob@friends.example", "me@home.example", "three")});
+    session.StartScan(true);
+    EXPECT_TRUE(session.Busy());
+    EXPECT_FALSE(view.commandsEnabled);
+    EXPECT_TRUE(view.animating);
+    EXPECT_TRUE(view.checkEatMark);
+    EXPECT_FALSE(view.checkOnlyMark);
+    session.StartScan(false); // refused silently while the first one runs
+    EXPECT_EQ(view.labels, std::vector<std::string>{"Connecting to mail server"});
+    ASSERT_NO_FATAL_FAILURE(Scan(true)); // waits for the first scan; this start is refused
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Connection to mail server established",
+                                                    "Spammer Match: cheap-pills.example",
+                                                    "Stats: 3 Checked, 2 OK'd, 1 Eaten"}));
+    EXPECT_EQ(view.statusBar, "Last Results - 3 Checked, 2 OK'd, 1 Eaten");
+    EXPECT_EQ(view.activities.back(), "Scanning Completed - Mailbox Cleaned");
+    EXPECT_EQ(view.labels.back(), "Connection inactive");
+    EXPECT_TRUE(view.Shown("Retrieving message 3 of 3"));
+    EXPECT_TRUE(view.Shown("Headers for message 2 retrieved."));
+    EXPECT_TRUE(view.Shown("Message 2 deleted"));
+    EXPECT_TRUE(Contains(view.activities, "Found Spammer - Eating Message"));
+    EXPECT_EQ(scanEnds, 1);
+    EXPECT_EQ(session.ErrorCount(), 0);
+
+    auto left = server->Messages(user);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[0].find("Subject: one"), std::string::npos);
+    EXPECT_NE(left[1].find("Subject: three"), std::string::npos);
+}
+
+TEST_F(DovecotScan, CheckOnlyDeletesNothingAndTheTraceHidesThePassword) {
+    config.LogLevel = true;
+    config.Unknown = true;
+    config.GoodAddrList = {"me@home.example"};
+    config.SpammerList = {"cheap-pills.example"};
+    std::string user = NewUser({Message("sales@cheap-pills.example", "me@home.example", "spam"),
+                                Message("x@y.example", "stranger@elsewhere.example", "unknown")});
+    UseServer(server->Host() + ":" + server->PortText(), user, kPassword);
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+
+    auto lines = LogLines();
+    EXPECT_TRUE(Contains(lines, "> PASS secret"));
+    EXPECT_TRUE(Contains(lines, "> TOP 2 0"));
+    for (const auto& line : lines) {
+        EXPECT_EQ(line.find(kPassword), std::string::npos) << line;
+        EXPECT_EQ(line.find("DELE"), std::string::npos) << line;
+    }
+    EXPECT_TRUE(Contains(lines, "Spammer Match: cheap-pills.example"));
+    EXPECT_TRUE(Contains(lines, "Unknown user - assuming spam"));
+    EXPECT_TRUE(Contains(lines, "Stats: 2 Checked, 0 OK'd, 0 Eaten"));
+    EXPECT_TRUE(Contains(view.activities, "Spammer Found"));
+    EXPECT_EQ(view.activities.back(), "Scanning Completed - Checked only");
+    EXPECT_EQ(server->Messages(user).size(), 2u);
+}
+
+TEST_F(DovecotScan, UnknownUserIsEatenWithoutTheSpammerSearch) {
+    config.Unknown = true;
+    config.GoodAddrList = {"Me@Home.example"};
+    config.SpammerList = {"friends.example"}; // would match both messages
+    std::string user = NewUser({Message("a@friends.example", "stranger@elsewhere.example", "gone"),
+                                Message("b@friends.example", "me@home.example", "kept")});
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Connection to mail server established",
+                                                    "Unknown user - assuming spam",
+                                                    "Valid Address: Me@Home.example",
+                                                    "Spammer Match: friends.example",
+                                                    "Stats: 2 Checked, 0 OK'd, 2 Eaten"}));
+    EXPECT_TRUE(Contains(view.activities, "Unknown user - Assuming Spammer"));
+    EXPECT_TRUE(Contains(view.activities, "Valid Addr: Me@Home.example"));
+    EXPECT_TRUE(server->Messages(user).empty());
+}
+
+TEST_F(DovecotScan, EmptyMailboxQuitsAfterStat) {
+    NewUser({});
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_TRUE(Contains(view.activities, "No messages waiting on server."));
+    EXPECT_EQ(view.activities.back(), "Scanning Completed - No Spam found");
+    EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+    EXPECT_EQ(LogLines().back(), "Stats: 0 Checked, 0 OK'd, 0 Eaten");
+}
+
+TEST_F(DovecotScan, WrongPasswordQuitsAndReportsZeros) {
+    std::string user = NewUser({Message("a@b.example", "me@home.example", "one")});
+    UseServer(server->Host() + ":" + server->PortText(), user, "wrong");
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Connection to mail server established",
+                                                    "Error 500 during authentication",
+                                                    "Stats: 0 Checked, 0 OK'd, 0 Eaten"}));
+    EXPECT_TRUE(view.Shown("Error 500 during authentication"));
+    EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+    EXPECT_TRUE(session.ReachedReport());
+    EXPECT_EQ(session.ErrorCount(), 1);
+    EXPECT_EQ(server->Messages(user).size(), 1u);
+}
+
+TEST_F(DovecotScan, ConnectFailuresEndWithoutStatsAndTheNextScanWorks) {
+    // Nothing listens on port 1 of the loopback address.
+    UseServer("127.0.0.1:1", "nobody", "pw");
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_EQ(view.statusBar, "Last Results - unable to locate server");
+    EXPECT_EQ(view.labels.back(), "Error 10061 attempting connection");
+    EXPECT_EQ(LogLines(), std::vector<std::string>{"Error 10061 attempting connection"});
+    EXPECT_EQ(view.activities, std::vector<std::string>{""});
+    EXPECT_FALSE(session.ReachedReport());
+
+    // A server name the client refuses outright (raises in Connect).
+    UseServer("", "nobody", "pw");
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_EQ(view.statusBar, "Last Results - unable to locate server");
+    EXPECT_EQ(LogLines().back(), view.labels.back());
+    EXPECT_NE(view.labels.back(), "Connecting to mail server");
+    EXPECT_FALSE(session.ReachedReport());
+    EXPECT_EQ(session.ErrorCount(), 1);
+
+    // The client is ready again for a good server.
+    NewUser({});
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+    EXPECT_EQ(session.ErrorCount(), 0);
+}

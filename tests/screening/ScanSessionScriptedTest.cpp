@@ -1,0 +1,120 @@
+// The scan's failure paths, against scripted servers.
+
+#include "ScanTestSupport.h"
+#include "support/ScriptedServer.h"
+
+using scantest::ScanFixture;
+using testsupport::ScriptedServer;
+
+namespace {
+
+struct ScriptedScan : ScanFixture {
+    ScriptedServer server;
+
+    // Greeting, login and a STAT announcing `count` messages.
+    void Open(int count) {
+        testsupport::Pop3Greeting(server);
+        testsupport::Pop3Login(server, "bob", "pw");
+        server.Expect("STAT").SendLine("+OK " + std::to_string(count) + " 1000");
+    }
+    void Headers(int msg, const std::string& from) {
+        server.Expect("TOP " + std::to_string(msg) + " 0")
+            .SendLine("+OK")
+            .SendLine("From: " + from)
+            .SendLine("To: me@home.example")
+            .SendLine("")
+            .SendLine(".");
+    }
+    void Run(bool eat) {
+        server.Start();
+        UseServer("127.0.0.1:" + server.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(eat));
+        EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+    }
+};
+
+std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t n) {
+    return {lines.end() - static_cast<long>(std::min(n, lines.size())), lines.end()};
+}
+
+} // namespace
+
+TEST(Pop3Settings, ServerMayNameAPortAfterAColon) {
+    EXPECT_EQ(screening::SplitServer("mail.example.com:1110").Host, "mail.example.com");
+    EXPECT_EQ(screening::SplitServer("mail.example.com:1110").Port, "1110");
+    EXPECT_EQ(screening::SplitServer("mail.example.com").Port, "pop3");
+    EXPECT_EQ(screening::SplitServer("mail.example.com:").Port, "pop3");
+    EXPECT_EQ(screening::SplitServer("mail.example.com:").Host, "mail.example.com");
+}
+
+TEST_F(ScriptedScan, FailedTopIsShownAndNotCounted) {
+    Open(2);
+    server.Expect("TOP 1 0").SendLine("-ERR no such message");
+    Headers(2, "friend@home.example");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    EXPECT_TRUE(view.Shown("Error 500 retrieving msg 1"));
+    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 500 retrieving msg 1",
+                                                             "Stats: 1 Checked, 1 OK'd, 0 Eaten"}));
+}
+
+TEST_F(ScriptedScan, FailedDeleIsCheckedButNotEaten) {
+    config.Unknown = true; // an empty address list: every message is from an unknown user
+    Open(2);
+    Headers(1, "a@x.example");
+    server.Expect("DELE 1").SendLine("-ERR cannot");
+    Headers(2, "b@x.example");
+    server.Expect("DELE 2").SendLine("+OK deleted");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(true));
+    EXPECT_TRUE(view.Shown("Error 500 deleting msg 1"));
+    EXPECT_TRUE(view.Shown("Message 2 deleted"));
+    EXPECT_EQ(view.statusBar, "Last Results - 2 Checked, 0 OK'd, 1 Eaten");
+    EXPECT_EQ(view.activities.back(), "Scanning Completed - Mailbox Cleaned");
+}
+
+TEST_F(ScriptedScan, OnlyFailedDeletionsMeanNoSpamFound) {
+    config.Unknown = true;
+    Open(1);
+    Headers(1, "a@x.example");
+    server.Expect("DELE 1").SendLine("-ERR cannot");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(true));
+    EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 0 OK'd, 0 Eaten");
+    EXPECT_EQ(view.activities.back(), "Scanning Completed - No Spam found");
+}
+
+TEST_F(ScriptedScan, ConnectionLostDuringTopEndsWithTheReport) {
+    Open(3);
+    Headers(1, "friend@home.example");
+    server.Expect("TOP 2 0").SendAndClose("+OK\r\nFrom: half");
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 10004 retrieving msg 2",
+                                                             "Stats: 1 Checked, 1 OK'd, 0 Eaten"}));
+    EXPECT_EQ(view.labels.back(), "Connection inactive");
+    EXPECT_TRUE(session.ReachedReport());
+    EXPECT_EQ(session.ErrorCount(), 1);
+    for (const auto& line : server.Received())
+        EXPECT_NE(line, "TOP 3 0") << "a command was started on a closed connection";
+}
+
+TEST_F(ScriptedScan, ConnectionLostDuringDeleEndsWithTheReport) {
+    config.Unknown = true;
+    Open(2);
+    Headers(1, "a@x.example");
+    server.Expect("DELE 1").Close();
+    ASSERT_NO_FATAL_FAILURE(Run(true));
+    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 10004 deleting msg 1",
+                                                             "Stats: 1 Checked, 0 OK'd, 0 Eaten"}));
+    EXPECT_EQ(session.ErrorCount(), 1);
+}
+
+TEST_F(ScriptedScan, ConnectionLostBetweenRequestsIsReportedOnce) {
+    Open(3);
+    // The reply is complete, then the server goes away before the next TOP.
+    server.Expect("TOP 1 0").SendAndClose("+OK\r\nFrom: a@b\r\n\r\n.\r\n");
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    EXPECT_EQ(session.ErrorCount(), 1);
+    EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 1 OK'd, 0 Eaten");
+    EXPECT_EQ(LogLines().back(), "Stats: 1 Checked, 1 OK'd, 0 Eaten");
+}

@@ -1,0 +1,106 @@
+#pragma once
+
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/Pop3Prot.h"
+#include "screening/Pop3Settings.h"
+#include "screening/ScanSession.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace scantest {
+
+// Records what a scan shows, in the order it shows it.
+struct RecordingView : screening::TScanView {
+    std::vector<std::string> labels, activities, events;
+    std::string statusBar = "Last Results - [none]";
+    bool commandsEnabled = true;
+    bool checkOnlyMark = false, checkEatMark = false, animating = false;
+    bool hidden = false;
+    int hideCalls = 0;
+
+    void SetConnectionStatus(const std::string& t) override {
+        labels.push_back(t);
+        events.push_back("label " + t);
+    }
+    void SetActivity(const std::string& t) override {
+        activities.push_back(t);
+        events.push_back("activity " + t);
+    }
+    void SetStatusBar(const std::string& t) override { statusBar = t; }
+    void SetScanCommandsEnabled(bool on) override { commandsEnabled = on; }
+    void SetScanModeChecks(bool only, bool eat) override {
+        checkOnlyMark = only, checkEatMark = eat;
+    }
+    void SetTrayAnimation(bool on) override { animating = on; }
+    bool HiddenToTray() const override { return hidden; }
+    void HideToTray() override { ++hideCalls; }
+    void SetProgressPosition(int) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress(int) override {}
+
+    bool Shown(const std::string& label) const {
+        return std::find(labels.begin(), labels.end(), label) != labels.end();
+    }
+};
+
+// A session wired as the main window wires it, logging without time stamps so that tests
+// can compare the lines.
+struct ScanFixture : ::testing::Test {
+    testsupport::TempDir dir;
+    TConfigData config;
+    TkelLog log;
+    TPop3Cli client;
+    RecordingView view;
+    screening::TScanSession session{client, log, config, view};
+    int scanEnds = 0;
+
+    ScanFixture() {
+        log.SetOptions({});
+        log.SetArchiveMode(bkNone);
+        log.SetLogFileName(dir.File("spammers.log"));
+        session.OnScanEnd = [this] { ++scanEnds; };
+    }
+
+    void UseServer(const std::string& hostAndPort, const std::string& user,
+                   const std::string& password) {
+        config.Server = hostAndPort;
+        config.Login = user;
+        config.Password = password;
+        screening::ApplyPop3Settings(client, config);
+    }
+
+    // Runs one scan to its end.
+    void Scan(bool eat) {
+        int before = scanEnds;
+        session.StartScan(eat);
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return scanEnds > before; }, 20000))
+            << "the scan did not end";
+        EXPECT_FALSE(session.Busy());
+        EXPECT_TRUE(view.commandsEnabled);
+        EXPECT_FALSE(view.animating);
+        EXPECT_FALSE(view.checkOnlyMark || view.checkEatMark);
+        EXPECT_TRUE(session.HeaderLines().empty());
+    }
+
+    std::vector<std::string> LogLines() const {
+        std::ifstream in(dir.File("spammers.log"), std::ios::binary);
+        std::stringstream all;
+        all << in.rdbuf();
+        std::vector<std::string> lines;
+        std::string text = all.str();
+        for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
+             at = end + 2)
+            lines.push_back(text.substr(at, end - at));
+        return lines;
+    }
+};
+
+} // namespace scantest
