@@ -1,0 +1,39 @@
+#pragma once
+
+#include "screening/ScanView.h"
+
+#include <cstdio>
+#include <string>
+
+// The scan's display on a terminal: every connection-status and activity text on a line of
+// its own as it is set; the status bar text is kept for the last line.
+class TConsoleScanView final : public screening::TScanView {
+  public:
+    explicit TConsoleScanView(std::FILE* out) : out_(out) {}
+
+    void SetConnectionStatus(const std::string& text) override { Print(text); }
+    void SetActivity(const std::string& text) override { Print(text); }
+    void SetStatusBar(const std::string& text) override { statusBar_ = text; }
+    const std::string& StatusBar() const { return statusBar_; }
+
+    // A terminal has no progress bar, buttons, menus or tray.
+    void SetProgressPosition(int) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress(int) override {}
+    void SetScanCommandsEnabled(bool) override {}
+    void SetScanModeChecks(bool, bool) override {}
+    void SetTrayAnimation(bool) override {}
+    bool HiddenToTray() const override { return false; }
+    void HideToTray() override {}
+
+  private:
+    void Print(const std::string& text) {
+        if (text.empty()) // the activity line is cleared when a scan starts
+            return;
+        std::fprintf(out_, "%s\n", text.c_str());
+        std::fflush(out_);
+    }
+
+    std::FILE* out_;
+    std::string statusBar_;
+};

@@ -1,0 +1,90 @@
+// morvandle-check: the scan of the main window, without a window.
+
+#include "cli/CommandLine.h"
+#include "cli/ConsoleScanView.h"
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/Pop3Prot.h"
+#include "platform/ErrorReport.h"
+#include "platform/Paths.h"
+#include "screening/Pop3Settings.h"
+#include "screening/ScanSession.h"
+
+#include <QCoreApplication>
+#include <cstdio>
+
+namespace {
+
+int errorsReported = 0;
+
+// The log exactly as the main window sets it up.
+void SetUpLogFile(TkelLog& log) {
+    log.SetOptions({logTimestamp});
+    log.SetMaxSize(524288);
+    log.SetArchiveMode(bkNone);
+    log.SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
+    log.SetLogFileName(platform::ProgramDir() + "/spammers.log");
+}
+
+int RunCheck(QCoreApplication& app, bool eat) {
+    CreateConfigData();
+    if (errorsReported > 0) {
+        DestroyConfigData();
+        return 1;
+    }
+    int status = 0;
+    {
+        TkelLog log;
+        SetUpLogFile(log);
+        TPop3Cli client;
+        screening::ApplyPop3Settings(client, *ConfigData);
+        TConsoleScanView view(stdout);
+        screening::TScanSession session(client, log, *ConfigData, view);
+        session.OnScanEnd = [&app] {
+            // Queued: the scan may end inside StartScan, before the loop runs.
+            QMetaObject::invokeMethod(
+                &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
+        };
+        QMetaObject::invokeMethod(
+            &app, [&] { platform::Guarded([&] { session.StartScan(eat); }); },
+            Qt::QueuedConnection);
+        app.exec();
+        if (!view.StatusBar().empty()) std::printf("%s\n", view.StatusBar().c_str());
+        if (!session.ReachedReport())
+            status = 1;
+        else if (session.ErrorCount() > 0 || errorsReported > 0)
+            status = 3;
+    }
+    DestroyConfigData();
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    platform::SetErrorReporter([](const std::string& message) {
+        ++errorsReported;
+        std::fflush(stdout);
+        std::fprintf(stderr, "%s\n", message.c_str());
+    });
+    std::vector<std::string> args(argv + 1, argv + argc);
+    switch (ParseCommandLine(args)) {
+    case TCheckCommand::Help:
+        std::fputs(kUsageText, stdout);
+        return 0;
+    case TCheckCommand::Version:
+        std::printf("morvandle-check %s\n", MORVANDLE_VERSION);
+        return 0;
+    case TCheckCommand::UsageError:
+        std::fputs(kUsageText, stderr);
+        return 2;
+    case TCheckCommand::CheckAndEat:
+    case TCheckCommand::CheckOnly:
+        break;
+    }
+    const bool eat = ParseCommandLine(args) == TCheckCommand::CheckAndEat;
+    int status = 1; // stays so when something nobody expected stops the check
+    platform::Guarded([&] { status = RunCheck(app, eat); });
+    return status;
+}
