@@ -235,6 +235,8 @@ class TCustomWSocket : public QObject {
     bool FAllSent = true;
     // A send could not finish: wait for the platform to report writable.
     bool FWritePending = false;
+    // The connect outcome came back at once and is already on its way to the loop.
+    bool FConnectPosted = false;
 
     bool FDnsPending = false;
     int FDnsLookupId = 0;

@@ -37,6 +37,7 @@ void TCustomWSocket::AdoptHandle(TSocketHandle H) {
     if (flags >= 0 && !(flags & O_NONBLOCK)) fcntl(H, F_SETFL, flags | O_NONBLOCK);
     FReadHeld = false;
     FWritePending = false;
+    FConnectPosted = false;
     FReadNotifier.reset(new QSocketNotifier(H, QSocketNotifier::Read));
     FWriteNotifier.reset(new QSocketNotifier(H, QSocketNotifier::Write));
     FReadNotifier->setEnabled(false);
@@ -65,8 +66,8 @@ void TCustomWSocket::UpdateNotifiers() {
     const bool live = FHSocket != INVALID_SOCKET && !FPaused;
     FReadNotifier->setEnabled(live && !FReadHeld &&
                               (FState == wsConnected || FState == wsListening));
-    FWriteNotifier->setEnabled(
-        live && (FState == wsConnecting || (FState == wsConnected && FWritePending)));
+    FWriteNotifier->setEnabled(live && ((FState == wsConnecting && !FConnectPosted) ||
+                                        (FState == wsConnected && FWritePending)));
 }
 
 bool TCustomWSocket::StillCurrent(uint64_t Serial) const {

@@ -83,7 +83,8 @@ void TCustomWSocket::Connect() {
         const int err = LastNetError();
         // Here a refusal can come back at once; the outcome still arrives as the connect
         // event, from the event loop, as it always does.
-        if (err == 10061 || err == 10060 || err == 10054) {
+        if (err == 10061 || err == 10060 || err == 10054 || err == 10051 || err == 10065) {
+            FConnectPosted = true; // the descriptor has nothing more to say about it
             ChangeState(wsConnecting);
             if (gone()) return;
             QMetaObject::invokeMethod(
