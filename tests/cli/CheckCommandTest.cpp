@@ -1,0 +1,183 @@
+// morvandle-check run as users run it: a copy of the binary in a program folder of its own,
+// the settings file under XDG_CONFIG_HOME.
+
+#include "config/dataConfig.h"
+#include "servers/DovecotServer.h"
+#include "support/TempDir.h"
+
+#include <QProcess>
+#include <QRegularExpression>
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+#include <sstream>
+
+using testservers::DovecotEnvironment;
+using testservers::DovecotServer;
+
+namespace {
+
+const auto* const environment =
+    ::testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
+
+struct Result {
+    int exitCode = -1;
+    std::vector<std::string> out;
+    std::string err;
+};
+
+void WriteFile(const std::string& path, const std::string& text) {
+    std::ofstream(path, std::ios::binary) << text;
+}
+
+std::string ReadFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::stringstream all;
+    all << in.rdbuf();
+    return all.str();
+}
+
+struct CheckCommand : ::testing::Test {
+    testsupport::TempDir programDir, configDir;
+
+    void SetUp() override {
+        std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
+    }
+
+    void Settings(const std::string& server, const std::string& login, const std::string& password,
+                  const std::string& extra = "") {
+        WriteFile(configDir.File("Morvandle.ini"),
+                  "[Config]\r\nServer=" + server + "\r\nLogin=" + login +
+                      "\r\nPassword=" + ScramblePassword(password) + "\r\n" + extra);
+    }
+
+    Result Run(const QStringList& args) {
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
+        process.setProcessEnvironment(env);
+        process.start(QString::fromStdString(programDir.File("morvandle-check")), args);
+        Result r;
+        if (!process.waitForFinished(30000)) {
+            process.kill();
+            process.waitForFinished();
+            ADD_FAILURE() << "morvandle-check did not finish";
+            return r;
+        }
+        r.exitCode = process.exitStatus() == QProcess::NormalExit ? process.exitCode() : -2;
+        for (const auto& line : QString::fromUtf8(process.readAllStandardOutput()).split('\n'))
+            if (!line.isEmpty()) r.out.push_back(line.toStdString());
+        r.err = process.readAllStandardError().toStdString();
+        return r;
+    }
+
+    std::string Log() const { return ReadFile(programDir.File("spammers.log")); }
+};
+
+} // namespace
+
+TEST_F(CheckCommand, OptionsAndUsageErrors) {
+    Result help = Run({"--help"});
+    EXPECT_EQ(help.exitCode, 0);
+    ASSERT_FALSE(help.out.empty());
+    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat]");
+
+    Result version = Run({"--version"});
+    EXPECT_EQ(version.exitCode, 0);
+    EXPECT_EQ(version.out, std::vector<std::string>{"morvandle-check 2.2.0.1"});
+
+    for (const QStringList& bad :
+         {QStringList{"--bogus"}, QStringList{"--eat", "--eat"}, QStringList{"eat"}}) {
+        Result r = Run(bad);
+        EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
+        EXPECT_TRUE(r.out.empty());
+        EXPECT_NE(r.err.find("Usage:"), std::string::npos);
+    }
+    EXPECT_FALSE(std::filesystem::exists(programDir.File("spammers.log")));
+}
+
+TEST_F(CheckCommand, UnreachableServerExitsWithOne) {
+    Settings("127.0.0.1:1", "nobody", "pw");
+    Result r = Run({});
+    EXPECT_EQ(r.exitCode, 1);
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), "Last Results - unable to locate server");
+    EXPECT_EQ(r.out.front(), "Connecting to mail server");
+    EXPECT_EQ(Log().find("Stats: "), std::string::npos);
+}
+
+struct CheckCommandOnDovecot : CheckCommand {
+    DovecotServer* server = nullptr;
+    std::string user;
+
+    void SetUp() override {
+        CheckCommand::SetUp();
+        if (!DovecotServer::Available())
+            GTEST_SKIP() << "dovecot is not installed (scripts/setup installs it)";
+        server = DovecotEnvironment::Server();
+        ASSERT_NE(server, nullptr) << DovecotEnvironment::StartError();
+        user =
+            QString::fromStdString(::testing::UnitTest::GetInstance()->current_test_info()->name())
+                .toLower()
+                .toStdString();
+        server->AddUser(user, "pw");
+        server->AddMessage(user, "From: sales@cheap-pills.example\nTo: me@home.example\n"
+                                 "Subject: buy\n\nbody\n");
+        server->AddMessage(user, "From: anna@friends.example\nTo: me@home.example\n"
+                                 "Subject: hello\n\nbody\n");
+        WriteFile(programDir.File("spammers.txt"), "cheap-pills.example\r\n");
+        WriteFile(programDir.File("GoodAddr.txt"), "me@home.example\r\n");
+    }
+    std::string Server() const { return server->Host() + ":" + server->PortText(); }
+};
+
+TEST_F(CheckCommandOnDovecot, CheckOnlyThenCheckAndEat) {
+    Settings(Server(), user, "pw", "Unknown=1\r\n");
+    Result check = Run({});
+    EXPECT_EQ(check.exitCode, 0) << check.err;
+    ASSERT_FALSE(check.out.empty());
+    EXPECT_EQ(check.out.back(), "Last Results - 2 Checked, 1 OK'd, 0 Eaten");
+    EXPECT_NE(std::find(check.out.begin(), check.out.end(), "Spammer Found"), check.out.end());
+    EXPECT_EQ(server->Messages(user).size(), 2u);
+
+    Result eat = Run({"--eat"});
+    EXPECT_EQ(eat.exitCode, 0) << eat.err;
+    ASSERT_FALSE(eat.out.empty());
+    EXPECT_EQ(eat.out.back(), "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
+    EXPECT_EQ(eat.out[eat.out.size() - 2], "Scanning Completed - Mailbox Cleaned");
+    EXPECT_EQ(server->Messages(user).size(), 1u);
+
+    // Only the scan's lines, each behind the main window's time stamp; each run ends with
+    // the log's empty separator line.
+    const QString log = QString::fromStdString(Log());
+    const QStringList lines = log.split("\r\n");
+    QRegularExpression stamped(R"(^\d\d \S+ \d{4} \d\d:\d\d:\d\d (.*)$)");
+    QStringList texts;
+    for (const QString& line : lines) {
+        if (line.isEmpty()) {
+            texts << "";
+            continue;
+        }
+        auto m = stamped.match(line);
+        ASSERT_TRUE(m.hasMatch()) << line.toStdString();
+        texts << m.captured(1);
+    }
+    EXPECT_EQ(texts,
+              (QStringList{
+                  "Connection to mail server established", "Valid Address: me@home.example",
+                  "Spammer Match: cheap-pills.example", "Valid Address: me@home.example",
+                  "Stats: 2 Checked, 1 OK'd, 0 Eaten", "", "Connection to mail server established",
+                  "Valid Address: me@home.example", "Spammer Match: cheap-pills.example",
+                  "Valid Address: me@home.example", "Stats: 2 Checked, 1 OK'd, 1 Eaten", "", ""}));
+}
+
+TEST_F(CheckCommandOnDovecot, ErrorOnTheWayExitsWithThree) {
+    Settings(Server(), user, "wrong");
+    Result r = Run({"--eat"});
+    EXPECT_EQ(r.exitCode, 3);
+    EXPECT_NE(std::find(r.out.begin(), r.out.end(), "Error 500 during authentication"),
+              r.out.end());
+    ASSERT_FALSE(r.out.empty());
+    EXPECT_EQ(r.out.back(), "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+}
