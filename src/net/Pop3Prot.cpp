@@ -123,7 +123,7 @@ void TCustomPop3Cli::CheckConnected() const {
 
 void TCustomPop3Cli::RefuseInvalidNow(const std::string& text) {
     errorMessage_ = text;
-    if (OnDisplay) OnDisplay(this, text);
+    Display(text);
     throw Pop3Exception(text);
 }
 

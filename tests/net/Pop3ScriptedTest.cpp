@@ -92,6 +92,8 @@ TEST_F(Pop3Scripted, GreetingWithTimestampAllowsApop) {
     EXPECT_EQ(cli.ProtocolState(), pop3WaitingUser);
     EXPECT_EQ(cli.Timestamp(), stamp);
     EXPECT_EQ(rec.display, Lines{"< +OK ready " + stamp});
+    EXPECT_EQ(rec.states, (std::vector<TPop3State>{pop3DnsLookup, pop3Connecting, pop3WaitingBanner,
+                                                   pop3Connected, pop3Ready}));
 
     cli.APop();
     ASSERT_TRUE(rec.WaitDone(2));
@@ -214,6 +216,7 @@ TEST_F(Pop3Scripted, TopDeliversUnstuffedLinesOneByOne) {
     EXPECT_EQ(cli.MsgSize(), 0);
 
     rec.display.clear();
+    rec.responses.clear();
     rec.events.clear();
     cli.SetMsgNum(2);
     cli.SetMsgLines(0);
@@ -223,6 +226,8 @@ TEST_F(Pop3Scripted, TopDeliversUnstuffedLinesOneByOne) {
     EXPECT_EQ(rec.Last().error, 0);
     EXPECT_EQ(rec.lines, (Lines{"From: a@b", ".From me", "", ".x"}));
     EXPECT_EQ(rec.display, (Lines{"> TOP 2 0", "< +OK"})); // data lines are not displayed
+    // ... but every line reaches OnResponse as it came, still dot-stuffed.
+    EXPECT_EQ(rec.responses, (Lines{"+OK", "From: a@b", "..From me", "", ".x", "."}));
     EXPECT_EQ(rec.events.back(), "done:8:0");
     EXPECT_EQ(rec.events[rec.events.size() - 2], "end");
     EXPECT_EQ(cli.LastResponse(), "");

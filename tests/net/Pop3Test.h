@@ -25,6 +25,8 @@ class Recorder {
             display.push_back(m);
             events.push_back("display:" + m);
         };
+        cli.OnResponse = [this](TCustomPop3Cli*, const std::string& m) { responses.push_back(m); };
+        cli.OnStateChange = [this](TCustomPop3Cli* c) { states.push_back(c->State()); };
         cli.OnMessageBegin = [this](TCustomPop3Cli*) { events.push_back("begin"); };
         cli.OnMessageLine = [this](TCustomPop3Cli* c) { lines.push_back(c->LastResponse()); };
         cli.OnMessageEnd = [this](TCustomPop3Cli*) { events.push_back("end"); };
@@ -49,7 +51,8 @@ class Recorder {
     }
     const Done& Last() const { return done.back(); }
 
-    std::vector<std::string> display, lines, list, events;
+    std::vector<std::string> display, responses, lines, list, events;
+    std::vector<TPop3State> states;
     std::vector<Done> done;
 };
 
