@@ -38,6 +38,7 @@ void TCustomWSocket::AdoptHandle(TSocketHandle H) {
     FReadHeld = false;
     FWritePending = false;
     FConnectPosted = false;
+    FCloseReported = false; // a new connection, reported afresh
     FReadNotifier.reset(new QSocketNotifier(H, QSocketNotifier::Read));
     FWriteNotifier.reset(new QSocketNotifier(H, QSocketNotifier::Write));
     FReadNotifier->setEnabled(false);

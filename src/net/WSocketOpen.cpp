@@ -274,6 +274,7 @@ void TCustomWSocket::InternalClose(bool Shut) {
         SocketError("Disconnect (closesocket)", err);
         return;
     }
+    const uint64_t serial = FSerial;
     ChangeState(wsClosed);
     if (!self) return;
     if (!FDestroying && !FCloseReported && OnSessionClosed) {
@@ -281,7 +282,8 @@ void TCustomWSocket::InternalClose(bool Shut) {
         TriggerSessionClosed(0);
         if (!self) return;
     }
-    AssignDefaultValue();
+    // A handler that already opened the next connection keeps it.
+    if (FSerial == serial) AssignDefaultValue();
 }
 
 void TCustomWSocket::Shutdown(int How) {

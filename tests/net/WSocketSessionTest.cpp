@@ -364,6 +364,34 @@ TEST(WSocketSession, HandlersMayCloseOrDestroyTheSocketInsideAnEvent) {
     }
 }
 
+TEST(WSocketSession, AClosedHandlerMayOpenTheNextConnectionAtOnce) {
+    RawListener peer;
+    TWSocket s;
+    int closes = 0;
+    s.OnSessionClosed = [&](TCustomWSocket* sender, uint16_t) {
+        if (++closes == 1) {
+            sender->SetPort(peer.PortText());
+            sender->SetAddr("127.0.0.1");
+            sender->Connect();
+        }
+    };
+    s.SetAddr("127.0.0.1");
+    s.SetPort(peer.PortText());
+    s.Connect();
+    const int first = peer.AcceptFd();
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    s.Close();
+    EXPECT_EQ(closes, 1);
+    EXPECT_EQ(s.State(), wsConnecting);
+    const int second = peer.AcceptFd();
+    ASSERT_GE(second, 0);
+    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    close(second); // the new connection reports its own close
+    ASSERT_TRUE(WaitUntil([&] { return closes == 2; }));
+    EXPECT_EQ(s.State(), wsClosed);
+    close(first);
+}
+
 TEST(WSocketSession, ExceptionsFromHandlersNeverLeaveTheEventLoop) {
     std::vector<std::string> reported;
     auto previous =
