@@ -246,10 +246,9 @@ class TCustomWSocket : public QObject {
     bool FPaused = false;
     bool FCloseReported = false;
     bool FDestroying = false;
-    // A read event whose handler read nothing holds further read events until Receive.
+    // A read or accept event holds the next one until Receive or Accept is called.
     bool FReadHeld = false;
-    bool FReadCalled = false;
-    bool FReadProgress = false;
+    uint64_t FBytesTaken = 0; // bytes read, discarded ones included
 
     struct NotifierDeleter {
         void operator()(QSocketNotifier* N) const;

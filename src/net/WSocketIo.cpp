@@ -76,6 +76,11 @@ bool TCustomWSocket::StillCurrent(uint64_t Serial) const {
 }
 
 void TCustomWSocket::OnReadReady() {
+    if (FReadHeld) {
+        // Reached from an event loop nested in a handler that has not read yet.
+        UpdateNotifiers();
+        return;
+    }
     const uint64_t serial = FSerial;
     if (FState == wsListening && FType == SOCK_STREAM) {
         HandleNetworkEvent(serial, kEventAccept, 0);
@@ -155,11 +160,10 @@ void TCustomWSocket::HandleNetworkEvent(uint64_t Serial, int Events, int Error) 
         if (gone()) return;
     }
     if (Events & kEventAccept) {
-        FReadCalled = false;
+        // Like the platform this maps, no further accept event until Accept is called.
+        FReadHeld = true;
         TriggerSessionAvailable(error);
         if (gone()) return;
-        // Like the platform this maps, no further accept event until Accept is called.
-        if (!FReadCalled) FReadHeld = true;
     }
     if ((Events & kEventClose) && FState != wsConnecting) {
         // Whatever the peer sent before closing is offered first. (A blocking line read,
@@ -180,16 +184,17 @@ void TCustomWSocket::HandleNetworkEvent(uint64_t Serial, int Events, int Error) 
 // ---------------------------------------------------------------------------------------
 // Receiving
 
-// Offers the waiting data to OnDataAvailable until none is left. A handler that reads nothing
-// ends the loop and holds further read events until it calls Receive again, so an unread
-// byte can neither spin this loop nor the event loop.
+// Offers the waiting data to OnDataAvailable until none is left. As on the platform this
+// maps, each read event holds the next one until the handler calls Receive: a handler that
+// runs a nested event loop before reading is not re-entered, and one that reads nothing
+// ends the loop without making this loop or the event loop spin.
 void TCustomWSocket::ReceiveLoop(uint16_t Error) {
     QPointer<TCustomWSocket> self(this);
     const uint64_t serial = FSerial;
     for (;;) {
         FLastError = 0;
-        FReadCalled = false;
-        FReadProgress = false;
+        const uint64_t taken = FBytesTaken;
+        FReadHeld = true;
         try {
             // (A blocking line read, when one exists, takes this step instead.)
             if (!TriggerDataAvailable(Error) && DrainUnread() < 0 && FLastError == kWouldBlock) {
@@ -209,27 +214,24 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error) {
             break;
         }
         if (waiting <= 0) break;
-        if (!FReadProgress) {
-            if (!FReadCalled) FReadHeld = true;
-            break;
-        }
+        if (FReadHeld || FBytesTaken == taken) break;
     }
     if (self) UpdateNotifiers();
 }
 
 // Data nobody asked for is read and dropped, so the connection does not stall.
 int TCustomWSocket::DrainUnread() {
+    FReadHeld = false;
     char scrap[1024];
     const ssize_t r = recv(FHSocket, scrap, sizeof scrap, 0);
     if (r < 0)
         FLastError = LastNetError();
     else if (r > 0)
-        FReadProgress = true;
+        FBytesTaken += static_cast<uint64_t>(r);
     return static_cast<int>(r);
 }
 
 int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
-    FReadCalled = true;
     if (FReadHeld) {
         FReadHeld = false;
         UpdateNotifiers();
@@ -244,12 +246,11 @@ int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
         return -1;
     }
     FReadCount += static_cast<int32_t>(r);
-    if (r > 0) FReadProgress = true;
+    FBytesTaken += static_cast<uint64_t>(r);
     return static_cast<int>(r);
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen) {
-    FReadCalled = true;
     if (FReadHeld) {
         FReadHeld = false;
         UpdateNotifiers();
@@ -267,7 +268,7 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
     }
     FromLen = static_cast<int>(len);
     FReadCount += static_cast<int32_t>(r);
-    if (r > 0) FReadProgress = true;
+    FBytesTaken += static_cast<uint64_t>(r);
     return static_cast<int>(r);
 }
 

@@ -171,7 +171,6 @@ TSocketHandle TCustomWSocket::Accept() {
         SocketError("not a listening socket", 10022);
         return -1;
     }
-    FReadCalled = true;
     if (FReadHeld) {
         FReadHeld = false;
         UpdateNotifiers();
