@@ -12,7 +12,8 @@ namespace testservers {
 
 // A real Dovecot POP3 server on 127.0.0.1, run by the dovecot-test-server script in a
 // temporary folder and stopped by its process id. The server also dies with the process
-// that started it (parent-death signal), so a crashed test leaves no Dovecot behind.
+// that started it (parent-death signal), so a crashed test leaves no Dovecot behind; that
+// signal follows the starting thread, so start it from the main thread.
 class DovecotServer {
   public:
     DovecotServer();
