@@ -102,7 +102,6 @@ TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner) {
 
 TCustomWSocket::~TCustomWSocket() {
     FDestroying = true;
-    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
     // No events from here: the owner's handlers may belong to an object being destroyed.
     CloseHandleAndNotifiers();
 }
@@ -326,7 +325,6 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
         TriggerDnsLookupDone(10022);
         return;
     }
-    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
     FDnsPending = false;
     FDnsResult.clear();
     FDnsResultList.clear();
@@ -345,7 +343,6 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
         TriggerDnsLookupDone(10022);
         return;
     }
-    if (FDnsPending) QHostInfo::abortHostLookup(FDnsLookupId);
     FDnsPending = false;
     FDnsResult.clear();
     FDnsResultList.clear();
@@ -354,8 +351,10 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     StartLookup(Dotted(a), true);
 }
 
+// The answer always comes from the event loop, and never to a socket that is gone. A lookup
+// that is cancelled or replaced is not aborted in the resolver (that leaks the callback
+// there); its answer is recognised as stale and dropped.
 void TCustomWSocket::StartLookup(const std::string& Query, bool Reverse) {
-    // The answer is always delivered from the event loop, and dropped if this socket is gone.
     FDnsLookupId = QHostInfo::lookupHost(
         QString::fromStdString(Query), this, [this, Query, Reverse](const QHostInfo& Info) {
             platform::Guarded([&] { LookupAnswered(Info.lookupId(), Info, Query, Reverse); });
@@ -395,8 +394,6 @@ void TCustomWSocket::LookupAnswered(int LookupId, const QHostInfo& Info, const s
 
 void TCustomWSocket::CancelDnsLookup() {
     if (!FDnsPending) return;
-    QHostInfo::abortHostLookup(FDnsLookupId);
     FDnsPending = false;
-    FDnsLookupId = 0;
     if (!FDestroying) TriggerDnsLookupDone(10004);
 }
