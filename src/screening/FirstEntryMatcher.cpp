@@ -8,13 +8,6 @@ namespace screening {
 namespace {
 constexpr std::size_t kEntriesPerIdle = 1024;
 constexpr std::size_t kBytesPerIdle = 4096;
-
-// The trie while it grows: children kept sorted by byte.
-struct GrowingNode {
-    std::vector<std::pair<unsigned char, std::int32_t>> children;
-    std::int32_t entry = -1;
-    std::uint32_t depth = 0;
-};
 } // namespace
 
 void FirstEntryMatcher::Prepare(const std::vector<std::string>& entries, bool ignoreCase) {
@@ -34,57 +27,83 @@ void FirstEntryMatcher::Build() {
         fold_[b] =
             static_cast<unsigned char>(ignoreCase_ && b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
 
-    std::vector<GrowingNode> trie(1);
+    // The trie is built from the entries in sorted order: each entry shares its path with
+    // the one before as far as their common prefix, and every node's children come out
+    // in byte order, so no node needs a child list of its own while the trie grows.
+    std::vector<std::string> folded(entries_.size());
+    std::vector<std::uint32_t> order;
     for (std::size_t i = 0; i < entries_.size(); ++i) {
-        const std::string& entry = entries_[i];
-        if (entry.empty()) continue;
-        std::int32_t node = 0;
-        for (char c : entry) {
-            unsigned char b = fold_[static_cast<unsigned char>(c)];
-            auto& kids = trie[node].children;
-            auto it =
-                std::lower_bound(kids.begin(), kids.end(), b,
-                                 [](const auto& edge, unsigned char x) { return edge.first < x; });
-            if (it != kids.end() && it->first == b) {
-                node = it->second;
-                continue;
-            }
-            auto next = static_cast<std::int32_t>(trie.size());
-            kids.insert(it, {b, next});
-            std::uint32_t depth = trie[node].depth + 1;
-            trie.emplace_back();
-            trie.back().depth = depth;
-            node = next;
+        if (entries_[i].empty()) continue;
+        folded[i] = entries_[i];
+        for (char& c : folded[i])
+            c = static_cast<char>(fold_[static_cast<unsigned char>(c)]);
+        order.push_back(static_cast<std::uint32_t>(i));
+    }
+    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
+        int c = folded[a].compare(folded[b]);
+        return c != 0 ? c < 0 : a < b; // equal entries: the earlier one in the list first
+    });
+
+    std::size_t bytes = 1;
+    for (const auto& entry : folded)
+        bytes += entry.size();
+    nodes_.assign(1, Node{});
+    nodes_.reserve(bytes); // at most one node per byte: the trie never moves while it grows
+    std::vector<std::int32_t> parent(1, -1);
+    std::vector<unsigned char> byteOf(1, 0);
+    parent.reserve(bytes);
+    byteOf.reserve(bytes);
+    std::vector<std::int32_t> path(1, 0); // path[d]: the previous entry's node at depth d
+    const std::string* previous = nullptr;
+    for (std::size_t k = 0; k < order.size(); ++k) {
+        const std::string& entry = folded[order[k]];
+        std::size_t shared = 0;
+        if (previous)
+            while (shared < entry.size() && shared < previous->size() &&
+                   entry[shared] == (*previous)[shared])
+                ++shared;
+        path.resize(shared + 1);
+        for (std::size_t d = shared; d < entry.size(); ++d) {
+            auto id = static_cast<std::int32_t>(nodes_.size());
+            nodes_.emplace_back();
+            nodes_.back().depth = static_cast<std::uint32_t>(d + 1);
+            parent.push_back(path[d]);
+            byteOf.push_back(static_cast<unsigned char>(entry[d]));
+            path.push_back(id);
         }
-        if (trie[node].entry < 0) // duplicates: the earlier one in the list wins
-            trie[node].entry = static_cast<std::int32_t>(i);
-        if ((i + 1) % kEntriesPerIdle == 0) Idle();
+        Node& end = nodes_[path[entry.size()]];
+        if (end.entry < 0) // duplicates: the earlier one in the list wins
+            end.entry = static_cast<std::int32_t>(order[k]);
+        previous = &entry;
+        if ((k + 1) % kEntriesPerIdle == 0) Idle();
     }
 
-    nodes_.assign(trie.size(), Node{});
-    edges_.clear();
-    for (std::size_t n = 0; n < trie.size(); ++n) {
-        nodes_[n].firstEdge = static_cast<std::uint32_t>(edges_.size());
-        nodes_[n].edgeCount = static_cast<std::uint32_t>(trie[n].children.size());
-        nodes_[n].entry = trie[n].entry;
-        nodes_[n].depth = trie[n].depth;
-        for (const auto& [byte, target] : trie[n].children)
-            edges_.push_back({byte, target});
+    // Children as one array of edges, grouped by parent, in byte order within a group.
+    for (std::size_t n = 1; n < nodes_.size(); ++n)
+        ++nodes_[parent[n]].edgeCount;
+    std::uint32_t next = 0;
+    for (Node& node : nodes_) {
+        node.firstEdge = next;
+        next += node.edgeCount;
     }
-    trie.clear();
-    trie.shrink_to_fit();
+    edges_.assign(next, Edge{0, 0});
+    std::vector<std::uint32_t> filled(nodes_.size(), 0);
+    for (std::size_t n = 1; n < nodes_.size(); ++n) {
+        Node& p = nodes_[parent[n]];
+        edges_[p.firstEdge + filled[parent[n]]++] = {byteOf[n], static_cast<std::int32_t>(n)};
+    }
 
+    // Fail and output links, breadth first.
     std::fill(std::begin(rootNext_), std::end(rootNext_), 0);
-    std::deque<std::int32_t> queue;
+    std::vector<std::int32_t> queue;
+    queue.reserve(nodes_.size());
     for (std::uint32_t e = 0; e < nodes_[0].edgeCount; ++e) {
         const Edge& edge = edges_[nodes_[0].firstEdge + e];
         rootNext_[edge.byte] = edge.target;
         queue.push_back(edge.target); // fail 0, outLink -1
     }
-    std::size_t visited = 0;
-    while (!queue.empty()) {
-        std::int32_t u = queue.front();
-        queue.pop_front();
+    for (std::size_t head = 0; head < queue.size(); ++head) {
+        const std::int32_t u = queue[head];
         for (std::uint32_t e = 0; e < nodes_[u].edgeCount; ++e) {
             const Edge edge = edges_[nodes_[u].firstEdge + e];
             std::int32_t f = nodes_[u].fail;
@@ -103,7 +122,7 @@ void FirstEntryMatcher::Build() {
             child.outLink = nodes_[fail].entry >= 0 ? fail : nodes_[fail].outLink;
             queue.push_back(edge.target);
         }
-        if (++visited % (kEntriesPerIdle * 16) == 0) Idle();
+        if ((head + 1) % (kEntriesPerIdle * 16) == 0) Idle();
     }
     seen_.assign(nodes_.size(), 0);
     generation_ = 0;

@@ -1,0 +1,282 @@
+// morvandle-check (Check Only, standard address check, case-insensitive spammer search) over
+// 1,000 messages of about 2 KB on a local Dovecot, with a 10,000-entry spammers list that
+// matches nothing and a 100-entry address list, side by side with python3's poplib running
+// the bare USER/PASS/STAT/TOP/QUIT loop on the same server in the same run. Also times the
+// screening rules alone on the same headers.
+//
+//   bench_scan [messages] [rounds]
+
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/Pop3Prot.h"
+#include "screening/HeaderRules.h"
+#include "screening/Pop3Settings.h"
+#include "screening/ScanSession.h"
+#include "servers/DovecotServer.h"
+#include "support/TempDir.h"
+
+#include <QCoreApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QProcess>
+#include <QProcessEnvironment>
+
+#include <algorithm>
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+const char* const kUser = "bench";
+const char* const kPassword = "secret";
+
+std::string HeaderBlock(int n) {
+    std::string h;
+    for (int hop = 0; hop < 6; ++hop)
+        h += "Received: from relay" + std::to_string(hop) + ".example.net (relay" +
+             std::to_string(hop) + ".example.net [192.0.2." + std::to_string(hop + 1) +
+             "])\n\tby mx.example.com with ESMTP id " + std::to_string(100000 + n * 7 + hop) +
+             "\n\tfor <me@example.com>; Mon, 7 Dec 2026 10:00:00 +0000\n";
+    h += "From: Sender " + std::to_string(n) + " <sender" + std::to_string(n) + "@example.org>\n";
+    h += "To: Me <Me@Example.com>\nSubject: Message number " + std::to_string(n) + "\n";
+    h += "Date: Mon, 7 Dec 2026 10:00:00 +0000\nMessage-ID: <" + std::to_string(n) +
+         "@example.org>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n";
+    return h;
+}
+
+std::string Message(int n) {
+    std::string m = HeaderBlock(n) + "\n";
+    while (m.size() < 2048)
+        m += "Body text of a benchmark message, long enough to look like real mail.\n";
+    return m;
+}
+
+std::vector<std::string> SpammerEntries() {
+    std::vector<std::string> list;
+    for (int i = 0; i < 10000; ++i)
+        list.push_back((i % 3 == 0 ? "Promo" : "offers") + std::to_string(i) + "@Bulk" +
+                       std::to_string(i % 211) + ".example");
+    return list;
+}
+
+// 99 addresses that do not occur, then the user's own: every message is from a known user,
+// so the spammer search runs on each.
+std::vector<std::string> AddressEntries() {
+    std::vector<std::string> list;
+    for (int i = 0; i < 99; ++i)
+        list.push_back("friend" + std::to_string(i) + "@nowhere.example");
+    list.push_back("me@example.com");
+    return list;
+}
+
+void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
+    std::ofstream out(path, std::ios::binary);
+    for (const auto& l : lines)
+        out << l << "\r\n";
+}
+
+double Median(std::vector<double> v) {
+    std::sort(v.begin(), v.end());
+    return v[v.size() / 2];
+}
+
+struct NoBar : screening::TProgressDisplay {
+    void SetProgressPosition(int) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress(int) override {}
+};
+
+struct ScreeningTimes {
+    double firstMessage = 0; // includes building both search automatons
+    double perMessage = 0;   // the other messages
+};
+
+struct NoView : screening::TScanView {
+    void SetProgressPosition(int) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress(int) override {}
+    void SetConnectionStatus(const std::string&) override {}
+    void SetActivity(const std::string&) override {}
+    void SetStatusBar(const std::string& text) override { statusBar = text; }
+    void SetScanCommandsEnabled(bool) override {}
+    void SetScanModeChecks(bool, bool) override {}
+    void SetTrayAnimation(bool) override {}
+    bool HiddenToTray() const override { return false; }
+    void HideToTray() override {}
+    std::string statusBar;
+};
+
+// The scan session in this process, as morvandle-check runs it but without the process
+// start, the settings and list files and the automaton build: from Connect to the report,
+// like the poplib loop. The session and its rules are kept from one call to the next.
+struct InProcessScan {
+    TConfigData config;
+    TkelLog log;
+    TPop3Cli client;
+    NoView view;
+    screening::TScanSession session{client, log, config, view};
+
+    InProcessScan(const testservers::DovecotServer& server, const std::string& logFile) {
+        config.Server = server.Host() + ":" + server.PortText();
+        config.Login = kUser;
+        config.Password = kPassword;
+        config.Unknown = true;
+        config.NoCase = true;
+        config.GoodAddrList = AddressEntries();
+        config.SpammerList = SpammerEntries();
+        screening::ApplyPop3Settings(client, config);
+        log.SetArchiveMode(bkNone);
+        log.SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
+        log.SetLogFileName(logFile);
+    }
+
+    double Run() {
+        QEventLoop loop;
+        session.OnScanEnd = [&] { loop.quit(); };
+        QElapsedTimer timer;
+        timer.start();
+        session.StartScan(false);
+        if (session.Busy()) loop.exec();
+        return timer.nsecsElapsed() / 1e9;
+    }
+};
+
+// The two rules on every message's header lines (as TOP returns them), in process.
+ScreeningTimes TimeScreening(int messages) {
+    std::vector<std::vector<std::string>> headers;
+    for (int n = 1; n <= messages; ++n) {
+        std::vector<std::string> lines;
+        std::string block = HeaderBlock(n);
+        for (std::size_t at = 0, end; (end = block.find('\n', at)) != std::string::npos;
+             at = end + 1)
+            lines.push_back(block.substr(at, end - at));
+        lines.push_back("");
+        headers.push_back(lines);
+    }
+    const auto good = AddressEntries();
+    const auto spam = SpammerEntries();
+    NoBar bar;
+    int logLines = 0;
+    screening::THeaderRules rules(bar, [&](const std::string&) { ++logLines; });
+    screening::ScreeningInput input{good, spam, true, false, true, false};
+    ScreeningTimes times;
+    int clean = 0;
+    QElapsedTimer timer;
+    timer.start();
+    for (int n = 0; n < messages; ++n) {
+        if (!rules.ValidAddressCheck(headers[n], input).empty() &&
+            rules.SpammerCheck(headers[n], input).empty())
+            ++clean;
+        if (n == 0) {
+            times.firstMessage = timer.nsecsElapsed() / 1e9;
+            timer.restart();
+        }
+    }
+    times.perMessage = timer.nsecsElapsed() / 1e9 / std::max(1, messages - 1);
+    if (clean != messages || logLines != 0)
+        std::fprintf(stderr, "screening gave %d clean of %d\n", clean, messages);
+    return times;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    QCoreApplication app(argc, argv);
+    const int messages = argc > 1 ? std::atoi(argv[1]) : 1000;
+    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
+    if (!testservers::DovecotServer::Available()) {
+        std::printf("dovecot is not installed: benchmark skipped\n");
+        return 0;
+    }
+    testservers::DovecotServer server;
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        return 1;
+    }
+    server.AddUser(kUser, kPassword);
+    for (int n = 1; n <= messages; ++n)
+        server.AddMessage(kUser, Message(n));
+
+    testsupport::TempDir programDir, configDir;
+    std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
+    WriteLines(programDir.File("spammers.txt"), SpammerEntries());
+    WriteLines(programDir.File("GoodAddr.txt"), AddressEntries());
+    WriteLines(configDir.File("Morvandle.ini"),
+               {"[Config]", "Server=" + server.Host() + ":" + server.PortText(),
+                std::string("Login=") + kUser, "Password=" + ScramblePassword(kPassword),
+                "Unknown=1", "Strict=0", "NoCase=1", "LogLevel=0"});
+
+    auto runCheck = [&](double* seconds) -> std::string {
+        QProcess check;
+        auto env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
+        check.setProcessEnvironment(env);
+        QElapsedTimer timer;
+        timer.start();
+        check.start(QString::fromStdString(programDir.File("morvandle-check")), {});
+        check.waitForFinished(300000);
+        *seconds = timer.nsecsElapsed() / 1e9;
+        if (check.exitCode() != 0) return "";
+        QStringList out = QString::fromUtf8(check.readAllStandardOutput()).trimmed().split('\n');
+        return out.back().toStdString();
+    };
+    auto runPoplib = [&]() -> QJsonObject {
+        QProcess py;
+        py.start("python3",
+                 {MORVANDLE_POPLIB_SCAN, "--host", QString::fromStdString(server.Host()), "--port",
+                  QString::number(server.Port()), "--user", kUser, "--password", kPassword});
+        if (!py.waitForFinished(300000) || py.exitCode() != 0) return {};
+        return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
+    };
+
+    InProcessScan inProcess(server, programDir.File("in-process.log"));
+    runPoplib();     // Dovecot builds its index in the first session; neither side pays for it
+    inProcess.Run(); // builds the search automatons once, as a running window would have
+    const std::string expected = "Last Results - " + std::to_string(messages) + " Checked, " +
+                                 std::to_string(messages) + " OK'd, 0 Eaten";
+    std::vector<double> ours, theirs, session;
+    for (int round = 1; round <= rounds; ++round) {
+        double checkSeconds = 0;
+        std::string last = runCheck(&checkSeconds);
+        QJsonObject p = runPoplib();
+        if (last != expected || p.isEmpty() || p["messages"].toInt() != messages) {
+            std::fprintf(stderr,
+                         "round %d failed: morvandle-check said \"%s\"; poplib %d messages\n",
+                         round, last.c_str(), p["messages"].toInt());
+            return 1;
+        }
+        const double sessionSeconds = inProcess.Run();
+        if (inProcess.view.statusBar != expected) {
+            std::fprintf(stderr, "round %d: the in-process scan said \"%s\"\n", round,
+                         inProcess.view.statusBar.c_str());
+            return 1;
+        }
+        ours.push_back(checkSeconds);
+        theirs.push_back(p["seconds"].toDouble());
+        session.push_back(sessionSeconds);
+        std::printf("round %d: morvandle-check %.3f s, scan session in process %.3f s, "
+                    "poplib loop %.3f s\n",
+                    round, checkSeconds, sessionSeconds, p["seconds"].toDouble());
+    }
+    const double a = Median(ours), b = Median(theirs), c = Median(session);
+    std::printf("median of %d rounds (%d messages, 10000 spammer entries, 100 addresses):\n"
+                "  morvandle-check, whole process (start, settings, lists, automatons, scan): "
+                "%.3f s\n"
+                "  scan session in process, Connect to report:                               "
+                "%.3f s\n"
+                "  poplib USER/PASS/STAT/TOP/QUIT loop, connect to QUIT:                     "
+                "%.3f s\n"
+                "  ratio morvandle-check / poplib %.2f, scan session / poplib %.2f\n",
+                rounds, messages, a, c, b, a / b, c / b);
+    const ScreeningTimes t = TimeScreening(messages);
+    std::printf("screening alone (both rules, in process): first message %.1f ms (builds the "
+                "search automatons), then %.1f us per message\n",
+                t.firstMessage * 1e3, t.perMessage * 1e6);
+    return 0;
+}
