@@ -292,6 +292,7 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
     FState = NewState;
     UpdateNotifiers();
     TriggerChangeState(old, NewState);
+    // (A blocking wait for a state, when one exists, is ended here.)
 }
 
 void TCustomWSocket::SocketError(const std::string& Fn, int ErrCode) {

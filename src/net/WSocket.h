@@ -137,7 +137,8 @@ class TCustomWSocket : public QObject {
     // event loop once the queue is empty. Result Len, 0 for nothing, -1 on error.
     virtual int Send(const void* Data, int Len);
     virtual int SendStr(const std::string& Str);
-    // Result: byte count, 0 at end of stream, -1 on error (LastError holds the code).
+    // Result: byte count, 0 at end of stream (or for a BufferSize of 0), -1 on error
+    // (LastError holds the code).
     virtual int Receive(void* Buffer, int BufferSize);
     virtual int ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen);
 
@@ -151,6 +152,8 @@ class TCustomWSocket : public QObject {
     virtual std::string GetLocalPort();
     virtual int GetSockName(sockaddr_in& saddr, int& saddrlen);
 
+    // Fires again while data waits, so each call should Receive; until the handler does,
+    // no further read event comes (nor the close event, which follows the last data).
     TDataAvailable OnDataAvailable;
     TDataSent OnDataSent;
     TSessionClosed OnSessionClosed;
