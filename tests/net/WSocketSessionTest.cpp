@@ -392,6 +392,36 @@ TEST(WSocketSession, AClosedHandlerMayOpenTheNextConnectionAtOnce) {
     close(first);
 }
 
+TEST(WSocketSession, AListenerMayTakeOverTheConnectionItAccepts) {
+    // The data-connection pattern: accept, close the listener, adopt the accepted handle.
+    TWSocket data;
+    data.SetAddr("0.0.0.0");
+    data.SetPort("0");
+    data.SetLingerOnOff(wsLingerOff);
+    ASSERT_EQ(data.Listen(), 0);
+    const int port = std::stoi(data.GetLocalPort());
+    EventLog log;
+    data.OnSessionAvailable = [&](TCustomWSocket* s, uint16_t) {
+        const TSocketHandle h = s->Accept();
+        s->Close();
+        s->Dup(h);
+        log.Attach(*s);
+    };
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    ASSERT_TRUE(WaitUntil([&] { return data.State() == wsConnected; }));
+    EXPECT_EQ(data.GetPeerAddr(), "127.0.0.1");
+    send(fd, "file contents", 13, 0);
+    close(fd);
+    ASSERT_TRUE(WaitUntil([&] { return data.State() == wsClosed; }));
+    EXPECT_EQ(log.data, "file contents");
+    EXPECT_EQ(log.Count("closed 0"), 1);
+}
+
 TEST(WSocketSession, ExceptionsFromHandlersNeverLeaveTheEventLoop) {
     std::vector<std::string> reported;
     auto previous =
