@@ -176,6 +176,11 @@ void TScanSession::Start(TPop3Request rq) {
     try {
         switch (rq) {
         case pop3Connect:
+            // The client hands the port to its socket only once the name is looked up,
+            // from inside the socket's event, where a port the socket refuses would leave
+            // the scan waiting for good. Handing it over first raises that refusal here.
+            if (TWSocket* socket = client_.Socket(); socket && socket->State() == wsClosed)
+                socket->SetPort(client_.Port());
             client_.Connect();
             break;
         case pop3User:

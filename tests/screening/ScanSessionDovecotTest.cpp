@@ -170,6 +170,13 @@ TEST_F(DovecotScan, ConnectFailuresEndWithoutStatsAndTheNextScanWorks) {
     EXPECT_FALSE(session.ReachedReport());
     EXPECT_EQ(session.ErrorCount(), 1);
 
+    // A port the socket does not know, with a name to look up first: refused at the start,
+    // not from inside the lookup's event where it would leave the scan waiting.
+    UseServer("localhost:no-such-service", "nobody", "pw");
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_EQ(view.statusBar, "Last Results - unable to locate server");
+    EXPECT_NE(view.labels.back().find("no-such-service"), std::string::npos);
+
     // The client is ready again for a good server.
     NewUser({});
     ASSERT_NO_FATAL_FAILURE(Scan(false));
