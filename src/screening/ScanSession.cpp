@@ -30,7 +30,9 @@ TScanSession::TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigDa
 }
 
 void TScanSession::StartScan(bool EatSpam) {
-    if (busy_) return;
+    // Busy is shared with the spammers-list update, which clears it when its dialog closes,
+    // even in the middle of a scan; a second start must not tear down the running one.
+    if (busy_ || scanning_) return;
     busy_ = true;
     scanning_ = true;
     reachedReport_ = false;

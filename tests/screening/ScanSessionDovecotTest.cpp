@@ -63,6 +63,8 @@ TEST_F(DovecotScan, EatModeDeletesTheOneSpamAndReports) {
     EXPECT_TRUE(view.checkEatMark);
     EXPECT_FALSE(view.checkOnlyMark);
     session.StartScan(false); // refused silently while the first one runs
+    session.SetBusy(false);   // as the update dialog does when it closes
+    session.StartScan(false); // still refused: a scan runs
     EXPECT_EQ(view.labels, std::vector<std::string>{"Connecting to mail server"});
     ASSERT_NO_FATAL_FAILURE(Scan(true)); // waits for the first scan; this start is refused
 
