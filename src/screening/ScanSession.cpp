@@ -66,11 +66,12 @@ void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
 }
 
 void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
-    const std::string n = Num(error);
     if (error != 0) {
+        const std::string n = Num(error);
         switch (rqType) {
         case pop3Connect:
-            break; // FinishWithoutQuit shows it
+            FinishWithoutQuit("Error " + n + " attempting connection");
+            return;
         case pop3User:
             ShowError("Error " + n + " sending username");
             break;
@@ -86,12 +87,10 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         case pop3Dele:
             ShowError("Error " + n + " deleting msg " + Num(currentMsg_));
             break;
+        case pop3Quit:
+            break; // its error is of no consequence
         default:
-            break;
-        }
-        if (rqType == pop3Connect) {
-            FinishWithoutQuit("Error " + n + " attempting connection");
-            return;
+            return; // no request of the scan
         }
         Failed(rqType, false);
         return;
