@@ -8,6 +8,7 @@
 #include "platform/TextLines.h"
 
 #include <QCoreApplication>
+#include <atomic>
 #include <memory>
 #include <sys/stat.h>
 
@@ -44,12 +45,21 @@ void LoadListFile(const std::string& path, std::vector<std::string>& list, bool 
             reader.ReadLine();
     }
     if (yieldPerLine) platform::ProcessMessages();
+    // Also when a read error ends the load with the list half replaced.
+    struct StampOnExit {
+        ~StampOnExit() {
+            if (ConfigData) ConfigData->ListsChanged();
+        }
+    } stampOnExit;
     list.resize(count);
     platform::TextLineReader reader(path);
     // The size is checked again on every line: code that runs while we yield may change it.
     for (size_t i = 0; i < count && i < list.size() && !reader.Eof(); ++i) {
         list[i] = reader.ReadLine();
-        if (yieldPerLine) platform::ProcessMessagesSliced();
+        if (yieldPerLine) {
+            ConfigData->ListsChanged(); // what runs now may screen with the list as it stands
+            platform::ProcessMessagesSliced();
+        }
     }
 }
 } // namespace
@@ -81,6 +91,16 @@ void TConfigData::ConfigDataCreate() {
 void TConfigData::ConfigDataDestroy() {
     GoodAddrList.clear();
     SpammerList.clear();
+    ListsChanged();
+}
+
+void TConfigData::ListsChanged() {
+    listsStamp_ = NextListsStamp();
+}
+
+std::uint64_t TConfigData::NextListsStamp() {
+    static std::atomic<std::uint64_t> last{0};
+    return ++last;
 }
 
 void TConfigData::WriteConfig() {

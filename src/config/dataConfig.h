@@ -24,6 +24,16 @@ class TConfigData {
     int32_t Left = 0;
     std::string Update;
 
+    // Identifies the content of GoodAddrList and SpammerList: code that changes either list
+    // calls ListsChanged() before anything else may read it (the list loads, including
+    // before each time they let the event loop run, and ConfigDataDestroy do; the update
+    // merge must too). Screening keeps search automatons built from the lists and compares
+    // the lists with them in full only when this number moves. Numbers are drawn from one
+    // sequence for the whole process, so no two list contents that a configuration ever
+    // held share one.
+    std::uint64_t ListsStamp() const { return listsStamp_; }
+    void ListsChanged();
+
     // Reads the settings and both lists. An error shows its message through
     // platform::ReportError and asks the application to end once its event loop runs.
     void ConfigDataCreate();
@@ -36,6 +46,10 @@ class TConfigData {
     void WriteConfig();
     // Writes LogLevel alone.
     void SaveLogLevel();
+
+  private:
+    std::uint64_t listsStamp_ = NextListsStamp();
+    static std::uint64_t NextListsStamp();
 };
 
 // The one instance; null outside CreateConfigData .. DestroyConfigData.

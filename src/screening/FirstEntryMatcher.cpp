@@ -10,10 +10,18 @@ constexpr std::size_t kEntriesPerIdle = 1024;
 constexpr std::size_t kBytesPerIdle = 4096;
 } // namespace
 
-void FirstEntryMatcher::Prepare(const std::vector<std::string>& entries, bool ignoreCase) {
-    if (built_ && ignoreCase == ignoreCase_ && entries == entries_) return;
+void FirstEntryMatcher::Prepare(const std::vector<std::string>& entries, bool ignoreCase,
+                                std::optional<std::uint64_t> stamp) {
+    if (built_ && ignoreCase == ignoreCase_ && entries.size() == entries_.size()) {
+        if (stamp && stamp == stamp_) return;
+        if (entries == entries_) {
+            stamp_ = stamp;
+            return;
+        }
+    }
     entries_ = entries;
     ignoreCase_ = ignoreCase;
+    stamp_ = stamp;
     Build();
 }
 

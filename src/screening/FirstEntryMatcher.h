@@ -3,6 +3,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -25,8 +26,12 @@ class FirstEntryMatcher {
     std::function<void()> OnIdle;
 
     // Makes the matcher answer for this list and mode; rebuilds only on a change. With
-    // ignoreCase, entries and text are compared after ASCII lower-casing.
-    void Prepare(const std::vector<std::string>& entries, bool ignoreCase);
+    // ignoreCase, entries and text are compared after ASCII lower-casing. A stamp, when
+    // given, identifies the list's content (a new one for every change, as
+    // TConfigData::ListsStamp gives): the stamp and size of the last call spare comparing
+    // the whole list with the matcher's copy. Without one the list is compared in full.
+    void Prepare(const std::vector<std::string>& entries, bool ignoreCase,
+                 std::optional<std::uint64_t> stamp = std::nullopt);
 
     // Index of the first entry whose first occurrence starts at 1-based position minPos
     // or later, or kNoMatch.
@@ -56,6 +61,7 @@ class FirstEntryMatcher {
 
     std::vector<std::string> entries_;
     bool ignoreCase_ = false;
+    std::optional<std::uint64_t> stamp_;
     bool built_ = false;
     unsigned char fold_[256];
     std::vector<Node> nodes_;

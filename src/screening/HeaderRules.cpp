@@ -29,7 +29,7 @@ std::string THeaderRules::ValidAddressCheck(std::vector<std::string>& headerLine
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(Count(input.GoodAddrList));
     // Addresses always compare without regard to letter case.
-    addresses_.Prepare(input.GoodAddrList, true);
+    addresses_.Prepare(input.GoodAddrList, true, input.ListsStamp);
 
     if (input.Strict) {
         for (auto& line : headerLines) {
@@ -56,7 +56,7 @@ std::string THeaderRules::SpammerCheck(const std::vector<std::string>& headerLin
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(count);
     if (count == 0) return "";
-    spammers_.Prepare(input.SpammerList, input.NoCase);
+    spammers_.Prepare(input.SpammerList, input.NoCase, input.ListsStamp);
 
     // A match at the very first byte of the header text does not count.
     long match = spammers_.FirstMatch(HeaderText(headerLines), 2);

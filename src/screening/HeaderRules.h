@@ -2,7 +2,9 @@
 
 #include "screening/FirstEntryMatcher.h"
 
+#include <cstdint>
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -26,6 +28,9 @@ struct ScreeningInput {
     bool Strict = false;
     bool NoCase = false;
     bool LogLevel = false;
+    // TConfigData::ListsStamp of the two lists, when they come from a configuration: an
+    // unchanged stamp lets the rules skip comparing the lists with their automatons' copies.
+    std::optional<std::uint64_t> ListsStamp;
 };
 
 // The two judgements of a message's header lines. Each keeps a search automaton per list,

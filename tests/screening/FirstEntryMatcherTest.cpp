@@ -79,3 +79,27 @@ TEST(FirstEntryMatcher, NoticesEveryChangeOfListOrMode) {
     matcher.Prepare(list, true);
     EXPECT_EQ(matcher.FirstMatch("x JUNK", 1), 2);
 }
+
+TEST(FirstEntryMatcher, TrustsAnUnchangedStampOnlyWhileTheSizeHolds) {
+    FirstEntryMatcher matcher;
+    std::vector<std::string> list = {"spam", "junk"};
+    matcher.Prepare(list, false, 7);
+    list[1] = "jank";
+    // Same stamp: the list is not compared again, so the edit is not seen...
+    matcher.Prepare(list, false, 7);
+    EXPECT_EQ(matcher.FirstMatch("x junk", 1), 1);
+    // ...until the stamp moves.
+    matcher.Prepare(list, false, 8);
+    EXPECT_EQ(matcher.FirstMatch("x junk", 1), FirstEntryMatcher::kNoMatch);
+    // A list of another size is compared whatever its stamp says.
+    list.push_back("x");
+    matcher.Prepare(list, false, 8);
+    EXPECT_EQ(matcher.FirstMatch("x junk", 1), 2);
+    // Without a stamp it is compared in full, even after a stamped call.
+    list[2] = "y";
+    matcher.Prepare(list, false);
+    EXPECT_EQ(matcher.FirstMatch("x junk", 1), FirstEntryMatcher::kNoMatch);
+    // A different letter-case mode rebuilds under the same stamp.
+    matcher.Prepare(list, true, 8);
+    EXPECT_EQ(matcher.FirstMatch("SPAM", 1), 0);
+}

@@ -1,4 +1,5 @@
 #include "screening/HeaderRules.h"
+#include "config/ConfigFixture.h"
 #include "screening/TextMatch.h"
 
 #include <gtest/gtest.h>
@@ -26,7 +27,7 @@ struct Rules : ::testing::Test {
     std::vector<std::string> spammers;
 
     ScreeningInput Input(bool unknown, bool strict, bool noCase = false, bool logLevel = false) {
-        return {goodAddr, spammers, unknown, strict, noCase, logLevel};
+        return {goodAddr, spammers, unknown, strict, noCase, logLevel, std::nullopt};
     }
 };
 
@@ -160,4 +161,36 @@ TEST_F(Rules, EmptySpammerListResultsAtOnce) {
     EXPECT_EQ(bar.max, 0);
     EXPECT_EQ(bar.position, 0);
     EXPECT_TRUE(log.empty());
+}
+
+// The rules see the lists of the configuration through its stamp; a load that replaces a
+// list by one of the same size must still reach the search.
+struct RulesOnConfig : ConfigFixture {
+    ProgressRecorder bar;
+    THeaderRules rules{bar, [](const std::string&) {}};
+
+    ScreeningInput Input() const {
+        return {ConfigData->GoodAddrList, ConfigData->SpammerList, true, false, true, false,
+                ConfigData->ListsStamp()};
+    }
+};
+
+TEST_F(RulesOnConfig, ListsReloadedFromTheirFilesAreSearchedAfresh) {
+    WriteFile(ProgramFile("GoodAddr.txt"), "jane.doe@work.example\r\n");
+    WriteFile(ProgramFile("spammers.txt"), "nothing\r\ncheap\r\n");
+    CreateConfigData();
+    auto lines = Headers();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input()), "jane.doe@work.example");
+    EXPECT_EQ(rules.SpammerCheck(lines, Input()), "cheap");
+
+    WriteFile(ProgramFile("GoodAddr.txt"), "joe@home.example\r\n");
+    WriteFile(ProgramFile("spammers.txt"), "nothing\r\nstuff\r\n");
+    LoadAddressList();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input()), "joe@home.example");
+    LoadSpammerList();
+    EXPECT_EQ(rules.SpammerCheck(lines, Input()), "stuff");
+
+    // Emptied at the end of the run: nothing left to match.
+    ConfigData->ConfigDataDestroy();
+    EXPECT_EQ(rules.ValidAddressCheck(lines, Input()), "");
 }
