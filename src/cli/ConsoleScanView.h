@@ -30,8 +30,11 @@ class TConsoleScanView final : public screening::TScanView {
     void Print(const std::string& text) {
         if (text.empty()) // the activity line is cleared when a scan starts
             return;
-        std::fprintf(out_, "%s\n", text.c_str());
-        std::fflush(out_);
+        // No flush: stdio buffers by line on a terminal, so each line shows as the scan goes,
+        // and in blocks into a pipe or file, where one write per line would cost more than
+        // the screening.
+        std::fputs(text.c_str(), out_);
+        std::fputc('\n', out_);
     }
 
     std::FILE* out_;
