@@ -29,6 +29,13 @@ TScanSession::TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigDa
     };
 }
 
+TScanSession::~TScanSession() {
+    // The client may live on and still deliver a posted event; it must not reach us.
+    client_.OnRequestDone = nullptr;
+    client_.OnMessageLine = nullptr;
+    client_.OnDisplay = nullptr;
+}
+
 void TScanSession::StartScan(bool EatSpam) {
     // Busy is shared with the spammers-list update, which clears it when its dialog closes,
     // even in the middle of a scan; a second start must not tear down the running one.
@@ -148,14 +155,8 @@ void TScanSession::Failed(TPop3Request rq, bool raised) {
         FinishWithoutQuit(std::nullopt);
         break;
     case pop3Top:
-        headerLines_.clear();
-        if (giveUp)
-            Start(pop3Quit);
-        else
-            NextMessage();
-        break;
     case pop3Dele:
-        ++checkedCount_;
+        if (rq == pop3Dele) ++checkedCount_; // its headers were fetched: it was checked
         headerLines_.clear();
         if (giveUp)
             Start(pop3Quit);

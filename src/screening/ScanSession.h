@@ -18,11 +18,12 @@ namespace screening {
 // One check of the mailbox: connect, USER, PASS, STAT, TOP for every message, screening,
 // DELE of spam in eat mode, QUIT and the report. An event-driven chain: each request's end
 // (Pop3ClientRequestDone) starts the next one; between requests the event loop runs freely.
-// The session installs its handlers on the client; the client, the log, the settings and
-// the view are the owner's and must outlive it.
+// The session installs its handlers on the client and removes them when it goes; the client,
+// the log, the settings and the view are the owner's and must outlive it.
 class TScanSession {
   public:
     TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigData& config, TScanView& view);
+    ~TScanSession();
     TScanSession(const TScanSession&) = delete;
     TScanSession& operator=(const TScanSession&) = delete;
 

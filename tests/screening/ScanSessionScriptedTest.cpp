@@ -3,6 +3,10 @@
 #include "ScanTestSupport.h"
 #include "support/ScriptedServer.h"
 
+#include <QCoreApplication>
+#include <filesystem>
+#include <optional>
+
 using scantest::ScanFixture;
 using testsupport::ScriptedServer;
 
@@ -40,11 +44,44 @@ std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t
 } // namespace
 
 TEST(Pop3Settings, ServerMayNameAPortAfterAColon) {
-    EXPECT_EQ(screening::SplitServer("mail.example.com:1110").Host, "mail.example.com");
-    EXPECT_EQ(screening::SplitServer("mail.example.com:1110").Port, "1110");
-    EXPECT_EQ(screening::SplitServer("mail.example.com").Port, "pop3");
-    EXPECT_EQ(screening::SplitServer("mail.example.com:").Port, "pop3");
-    EXPECT_EQ(screening::SplitServer("mail.example.com:").Host, "mail.example.com");
+    struct Case {
+        std::string server, host, port;
+    };
+    for (const Case& c : std::vector<Case>{
+             {"mail.example.com:1110", "mail.example.com", "1110"},
+             {"mail.example.com", "mail.example.com", "pop3"},
+             {"mail.example.com:", "mail.example.com", "pop3"},
+             {"mail.example.com:pop3s", "mail.example.com", "pop3s"},
+             {" mail.example.com : 1110 ", "mail.example.com", "1110"},
+             {"mail.example.com:\t", "mail.example.com", "pop3"},
+             {"2001:db8::1", "2001:db8::1", "pop3"},
+             {"::1", "::1", "pop3"},
+             {"[2001:db8::1]:1110", "2001:db8::1", "1110"},
+             {"[::1]", "::1", "pop3"},
+             {"[::1]:", "::1", "pop3"},
+         }) {
+        screening::ServerAddress a = screening::SplitServer(c.server);
+        EXPECT_EQ(a.Host, c.host) << c.server;
+        EXPECT_EQ(a.Port, c.port) << c.server;
+    }
+}
+
+TEST(ScanSessionLifetime, ASessionGoneMidScanHearsNothingMore) {
+    testsupport::TempDir dir;
+    TConfigData config;
+    TkelLog log;
+    log.SetLogFileName(dir.File("spammers.log"));
+    TPop3Cli client;
+    scantest::RecordingView view;
+    config.Server = "127.0.0.1:1"; // nothing listens there: the connect fails later
+    screening::ApplyPop3Settings(client, config);
+    std::optional<screening::TScanSession> session(std::in_place, client, log, config, view);
+    session->StartScan(false);
+    session.reset();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return client.State() == pop3Ready; }, 20000));
+    QCoreApplication::processEvents(); // delivers the connect's posted end
+    EXPECT_EQ(view.statusBar, "Last Results - [none]");
+    EXPECT_FALSE(std::filesystem::exists(dir.File("spammers.log")));
 }
 
 TEST_F(ScriptedScan, FailedTopIsShownAndNotCounted) {
