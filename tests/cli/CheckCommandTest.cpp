@@ -107,6 +107,17 @@ TEST_F(CheckCommand, UnreachableServerExitsWithOne) {
     EXPECT_EQ(Log().find("Stats: "), std::string::npos);
 }
 
+TEST_F(CheckCommand, SettingsThatCannotBeReadExitWithOneBeforeAnyScan) {
+    Settings("127.0.0.1:1", "nobody", "pw");
+    // The list file exists and opens, and its first read fails.
+    std::filesystem::create_symlink("/proc/self/mem", programDir.File("spammers.txt"));
+    Result r = Run({});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, std::vector<std::string>{}) << "a scan was started";
+    EXPECT_NE(r.err.find("I/O error 5"), std::string::npos) << r.err;
+    EXPECT_FALSE(std::filesystem::exists(programDir.File("spammers.log")));
+}
+
 struct CheckCommandOnDovecot : CheckCommand {
     DovecotServer* server = nullptr;
     std::string user;
