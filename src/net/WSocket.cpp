@@ -354,24 +354,29 @@ void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
 
 // The answer always comes from the event loop, and never to a socket that is gone. A lookup
 // that is cancelled or replaced is not aborted in the resolver (that leaks the callback
-// there); its answer is recognised as stale and dropped.
+// there); its answer is recognised as stale and dropped. The answer goes to a slot named by
+// its signature: a callback object handed to the resolver is never freed when its socket is
+// destroyed before the answer.
 void TCustomWSocket::StartLookup(const std::string& Query, bool Reverse) {
-    FDnsLookupId = QHostInfo::lookupHost(
-        QString::fromStdString(Query), this, [this, Query, Reverse](const QHostInfo& Info) {
-            platform::Guarded([&] { LookupAnswered(Info.lookupId(), Info, Query, Reverse); });
-        });
+    FDnsQuery = Query;
+    FDnsReverse = Reverse;
+    FDnsLookupId =
+        QHostInfo::lookupHost(QString::fromStdString(Query), this, SLOT(HostLookedUp(QHostInfo)));
     FDnsPending = true;
 }
 
-void TCustomWSocket::LookupAnswered(int LookupId, const QHostInfo& Info, const std::string& Query,
-                                    bool Reverse) {
-    if (!FDnsPending || LookupId != FDnsLookupId) return;
+void TCustomWSocket::HostLookedUp(const QHostInfo& Info) {
+    platform::Guarded([&] { LookupAnswered(Info); });
+}
+
+void TCustomWSocket::LookupAnswered(const QHostInfo& Info) {
+    if (!FDnsPending || Info.lookupId() != FDnsLookupId) return;
     FDnsPending = false;
     uint16_t error = 0;
-    if (Reverse) {
+    if (FDnsReverse) {
         // Without a name the platform answers with the address itself.
         const std::string name = Info.hostName().toStdString();
-        if (Info.error() != QHostInfo::NoError || name.empty() || name == Query) {
+        if (Info.error() != QHostInfo::NoError || name.empty() || name == FDnsQuery) {
             error = 11001;
         } else {
             FDnsResult = name;

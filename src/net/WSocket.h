@@ -203,8 +203,8 @@ class TCustomWSocket : public QObject {
     void DeleteBufferedData();
     void PostWriteEvent();
     void StartLookup(const std::string& Query, bool Reverse);
-    void LookupAnswered(int LookupId, const QHostInfo& Info, const std::string& Query,
-                        bool Reverse);
+    Q_SLOT void HostLookedUp(const QHostInfo& Info);
+    void LookupAnswered(const QHostInfo& Info);
     void ApplyLinger(bool On, int Seconds);
 
     void OnReadReady();
@@ -243,6 +243,8 @@ class TCustomWSocket : public QObject {
 
     bool FDnsPending = false;
     int FDnsLookupId = 0;
+    std::string FDnsQuery; // what the pending lookup asked, and whether by address
+    bool FDnsReverse = false;
     std::string FDnsResult;
     std::vector<std::string> FDnsResultList;
 

@@ -31,6 +31,9 @@ int LastNetError() {
 // Handle and notifiers
 
 void TCustomWSocket::AdoptHandle(TSocketHandle H) {
+    // A handle still held (a second Listen, or a Dup whose set-up failed) would otherwise
+    // stay open for the life of the program.
+    if (FHSocket != INVALID_SOCKET && FHSocket != H) CloseHandleAndNotifiers();
     FHSocket = H;
     ++FSerial;
     const int flags = fcntl(H, F_GETFL);

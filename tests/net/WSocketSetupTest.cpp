@@ -4,6 +4,7 @@
 #include "WSocketTestSupport.h"
 
 #include <cerrno>
+#include <fcntl.h>
 
 using namespace wsockettest;
 using testsupport::RunEventLoopFor;
@@ -175,6 +176,12 @@ TEST(WSocketSetup, ListenAcceptAndDupRefuseWhatTheyCannotDo) {
     s.SetPort("0");
     EXPECT_EQ(s.Listen(), 0);
     EXPECT_EQ(s.State(), wsListening);
+
+    // Listening again replaces the handle; the one it held is closed, not left open.
+    const TSocketHandle first = s.HSocket();
+    EXPECT_EQ(s.Listen(), 0);
+    EXPECT_NE(s.HSocket(), first);
+    EXPECT_EQ(fcntl(first, F_GETFD), -1);
 }
 
 TEST(WSocketSetup, DottedAndEmptyNamesAreAnsweredAtOnce) {
