@@ -405,13 +405,26 @@ void TCustomPop3Cli::DnsLookupDone(std::uint16_t error) {
         TriggerRequestDone(error);
         return;
     }
-    socket_->SetAddr(socket_->DnsResult());
-    socket_->SetProto("tcp");
-    socket_->SetPort(port_);
-    socket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) { SessionConnected(e); };
-    socket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataAvailable(e); };
-    SetState(pop3Connecting);
-    socket_->Connect();
+    try {
+        socket_->SetAddr(socket_->DnsResult());
+        socket_->SetProto("tcp");
+        socket_->SetPort(port_);
+        socket_->OnSessionConnected = [this](TCustomWSocket*, std::uint16_t e) {
+            SessionConnected(e);
+        };
+        socket_->OnDataAvailable = [this](TCustomWSocket*, std::uint16_t e) { DataAvailable(e); };
+        SetState(pop3Connecting);
+        socket_->Connect();
+    } catch (const ESocketException&) {
+        // The socket refused (a port it cannot convert, a connect the platform turned down
+        // at once). Its exception goes on to the caller, or from a lookup answer to the error
+        // handler; the request ends as a failed connection, so nobody waits for it for good.
+        const int code = socket_->LastError() != 0 ? socket_->LastError() : 10022;
+        lastResponse_ = WinsockFailure(static_cast<std::uint16_t>(code));
+        TriggerRequestDone(static_cast<std::uint16_t>(code));
+        socket_->Abort();
+        throw;
+    }
 }
 
 void TCustomPop3Cli::SessionConnected(std::uint16_t error) {

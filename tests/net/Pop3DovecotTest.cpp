@@ -39,7 +39,9 @@ class Pop3Dovecot : public ::testing::Test {
         ASSERT_NE(dovecot, nullptr) << DovecotEnvironment::StartError();
         std::string name = ::testing::UnitTest::GetInstance()->current_test_info()->name();
         std::transform(name.begin(), name.end(), name.begin(), ::tolower);
-        user = name;
+        // A fresh mailbox on every run, also when the tests are repeated in one process.
+        static int runs = 0;
+        user = name + std::to_string(++runs);
         dovecot->AddUser(user, "secret");
         cli.SetHost(dovecot->Host());
         cli.SetPort(dovecot->PortText());

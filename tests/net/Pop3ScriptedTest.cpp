@@ -3,6 +3,9 @@
 
 #include "Pop3Test.h"
 
+#include "net/WSocket.h"
+#include "platform/ErrorReport.h"
+
 #include "support/ScriptedServer.h"
 #include "support/Wait.h"
 
@@ -163,6 +166,43 @@ TEST_F(Pop3Scripted, UnknownHostAndRefusedConnectionReportNetworkCodes) {
     EXPECT_EQ(cli.LastResponse(), "-ERR Connection refused (Winsock error #10061)");
     EXPECT_EQ(cli.ErrorMessage(), "-ERR Host not found (Winsock error #11001)"); // first wins
     EXPECT_EQ(cli.State(), pop3Ready);
+}
+
+TEST_F(Pop3Scripted, APortTheSocketRefusesStillEndsConnect) {
+    std::vector<std::string> reported;
+    auto previous =
+        platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
+    const std::string refusal =
+        "Error 11004 in function SetPort: Cannot convert port 'no-such-service'\r\nNo Data";
+    // A name: the socket refuses inside the lookup's answer, so the error handler shows it.
+    cli.SetHost("localhost");
+    cli.SetPort("no-such-service");
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().rq, pop3Connect);
+    EXPECT_EQ(rec.Last().error, 11004);
+    EXPECT_EQ(rec.Last().stateInHandler, pop3Ready);
+    EXPECT_EQ(reported, Lines{refusal});
+
+    // A dotted address is answered inside Connect, which raises; the request ends all the same.
+    cli.SetHost("127.0.0.1");
+    try {
+        cli.Connect();
+        ADD_FAILURE() << "no exception";
+    } catch (const ESocketException& e) {
+        EXPECT_EQ(e.what(), refusal);
+    }
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().error, 11004);
+    EXPECT_EQ(cli.LastResponse(), "-ERR No Data (Winsock error #11004)");
+    platform::SetErrorReporter(previous);
+
+    // The client is ready for the next attempt.
+    testsupport::Pop3Greeting(server);
+    StartClient();
+    cli.Connect();
+    ASSERT_TRUE(rec.WaitDone(3));
+    EXPECT_EQ(rec.Last().error, 0);
 }
 
 TEST_F(Pop3Scripted, RefusalsBeforeLoginSendNothing) {
