@@ -27,7 +27,8 @@ class TScanSession {
     TScanSession(const TScanSession&) = delete;
     TScanSession& operator=(const TScanSession&) = delete;
 
-    // Starts a check (EatSpam false) or a check-and-eat (true); does nothing while Busy.
+    // Starts a check (EatSpam false) or a check-and-eat (true); does nothing while Busy or
+    // while a scan runs.
     void StartScan(bool EatSpam);
 
     // Set while a scan runs; the owner also sets it while the spammers-list update is open.
