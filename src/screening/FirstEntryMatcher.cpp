@@ -108,7 +108,9 @@ void FirstEntryMatcher::Build() {
     for (std::uint32_t e = 0; e < nodes_[0].edgeCount; ++e) {
         const Edge& edge = edges_[nodes_[0].firstEdge + e];
         rootNext_[edge.byte] = edge.target;
-        queue.push_back(edge.target); // fail 0, outLink -1
+        Node& child = nodes_[edge.target]; // fail 0, outLink -1
+        if (child.entry >= 0) child.report = edge.target;
+        queue.push_back(edge.target);
     }
     for (std::size_t head = 0; head < queue.size(); ++head) {
         const std::int32_t u = queue[head];
@@ -127,7 +129,8 @@ void FirstEntryMatcher::Build() {
             }
             Node& child = nodes_[edge.target];
             child.fail = fail;
-            child.outLink = nodes_[fail].entry >= 0 ? fail : nodes_[fail].outLink;
+            child.outLink = nodes_[fail].report;
+            child.report = child.entry >= 0 ? edge.target : child.outLink;
             queue.push_back(edge.target);
         }
         if ((head + 1) % (kEntriesPerIdle * 16) == 0) Idle();
@@ -151,40 +154,47 @@ std::int32_t FirstEntryMatcher::Child(std::int32_t node, unsigned char byte) con
     return it != last && it->byte == byte ? it->target : -1;
 }
 
+std::int32_t FirstEntryMatcher::Next(std::int32_t state, unsigned char byte) const {
+    for (;;) {
+        std::int32_t t = Child(state, byte);
+        if (t >= 0) return t;
+        state = nodes_[state].fail;
+        if (state == 0) return rootNext_[byte];
+    }
+}
+
 long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos) {
     if (!built_ || text.empty() || nodes_.size() == 1) return kNoMatch;
     if (++generation_ == 0) {
         std::fill(seen_.begin(), seen_.end(), 0);
         generation_ = 1;
     }
+    const auto* bytes = reinterpret_cast<const unsigned char*>(text.data());
+    const std::size_t size = text.size();
     long best = kNoMatch;
     std::int32_t state = 0;
-    for (std::size_t p = 0; p < text.size(); ++p) {
-        unsigned char b = fold_[static_cast<unsigned char>(text[p])];
-        for (;;) {
-            if (state == 0) {
-                state = rootNext_[b];
-                break;
+    std::size_t p = 0;
+    while (p < size) {
+        const std::size_t stop = std::min(size, (p / kBytesPerIdle + 1) * kBytesPerIdle);
+        for (; p < stop; ++p) {
+            const unsigned char b = fold_[bytes[p]];
+            if (state != 0)
+                state = Next(state, b);
+            else if ((state = rootNext_[b]) == 0)
+                continue; // most bytes of a header start no entry at all
+            // Each node is reported once, at the end of its first occurrence; a node met
+            // before had its whole output chain reported then.
+            std::int32_t out = nodes_[state].report;
+            while (out >= 0 && seen_[out] != generation_) {
+                seen_[out] = generation_;
+                const Node& hit = nodes_[out];
+                std::size_t start = p + 2 - hit.depth; // 1-based
+                if (start >= minPos && (best == kNoMatch || hit.entry < best)) best = hit.entry;
+                out = hit.outLink;
             }
-            std::int32_t t = Child(state, b);
-            if (t >= 0) {
-                state = t;
-                break;
-            }
-            state = nodes_[state].fail;
+            if (best == 0) return best;
         }
-        // Each node is reported once, at the end of its first occurrence; a node met
-        // before had its whole output chain reported then.
-        std::int32_t out = nodes_[state].entry >= 0 ? state : nodes_[state].outLink;
-        while (out >= 0 && seen_[out] != generation_) {
-            seen_[out] = generation_;
-            const Node& hit = nodes_[out];
-            std::size_t start = p + 2 - hit.depth; // 1-based
-            if (start >= minPos && (best == kNoMatch || hit.entry < best)) best = hit.entry;
-            out = hit.outLink;
-        }
-        if (best == 0) return best;
-        if ((p + 1) % kBytesPerIdle == 0) Idle();
+        if (p % kBytesPerIdle == 0) Idle();
     }
     return best;
 }

@@ -48,6 +48,7 @@ class FirstEntryMatcher {
         std::int32_t fail = 0;
         std::int32_t outLink = -1; // nearest node on the fail chain that ends an entry
         std::int32_t entry = -1;   // lowest list index of the entry ending here
+        std::int32_t report = -1;  // this node if it ends an entry, else outLink
         std::uint32_t depth = 0;
     };
     struct Edge {
@@ -57,6 +58,8 @@ class FirstEntryMatcher {
 
     void Build();
     std::int32_t Child(std::int32_t node, unsigned char byte) const;
+    // The state after `byte` from a state other than the root.
+    std::int32_t Next(std::int32_t state, unsigned char byte) const;
     void Idle();
 
     std::vector<std::string> entries_;

@@ -103,3 +103,19 @@ TEST(FirstEntryMatcher, TrustsAnUnchangedStampOnlyWhileTheSizeHolds) {
     matcher.Prepare(list, true, 8);
     EXPECT_EQ(matcher.FirstMatch("SPAM", 1), 0);
 }
+
+TEST(FirstEntryMatcher, LongTextsLetTheEventLoopRunWithoutLosingAMatchAcrossTheBreaks) {
+    FirstEntryMatcher matcher;
+    int idles = 0;
+    matcher.OnIdle = [&] { ++idles; };
+    matcher.Prepare({"needle", "pin"}, false);
+    idles = 0;
+    // "needle" straddles byte 4096 and "pin" lies past byte 8192.
+    std::string text(10000, '.');
+    text.replace(4093, 6, "needle");
+    text.replace(9000, 3, "pin");
+    EXPECT_EQ(matcher.FirstMatch(text, 1), 0);
+    EXPECT_EQ(matcher.FirstMatch(text, 4094), 0);
+    EXPECT_EQ(matcher.FirstMatch(text, 4095), 1);
+    EXPECT_GE(idles, 4);
+}
