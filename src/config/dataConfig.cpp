@@ -2,6 +2,7 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/ErrorReport.h"
+#include "platform/FileInfo.h"
 #include "platform/MessagePump.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -10,7 +11,6 @@
 #include <QCoreApplication>
 #include <atomic>
 #include <memory>
-#include <sys/stat.h>
 
 TConfigData* ConfigData = nullptr;
 
@@ -30,14 +30,9 @@ void AskApplicationToEnd() {
             app, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
 }
 
-bool FileExists(const std::string& path) {
-    struct stat st;
-    return ::stat(path.c_str(), &st) == 0 && !S_ISDIR(st.st_mode);
-}
-
 // Two passes: count the lines, size the list once, then fill it.
 void LoadListFile(const std::string& path, std::vector<std::string>& list, bool yieldPerLine) {
-    if (!FileExists(path)) return;
+    if (!platform::FileExists(path)) return;
     size_t count = 0;
     {
         platform::TextLineReader reader(path);

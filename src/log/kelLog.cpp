@@ -4,6 +4,7 @@
 #include "platform/DateTimeFormat.h"
 #include "platform/ErrorReport.h"
 #include "platform/FileInfo.h"
+#include "platform/Paths.h"
 
 #include <QDir>
 #include <QFile>
@@ -26,19 +27,14 @@ std::string Trimmed(const std::string& value) {
     return value.substr(begin, end - begin);
 }
 
+// Letter case counts only where both names read as UTF-8 text: every byte that is no valid
+// UTF-8 decodes to the same replacement character, so two different 8-bit names would
+// otherwise pass for one.
 bool SameIgnoringCase(const std::string& a, const std::string& b) {
-    return QString::fromStdString(a).compare(QString::fromStdString(b), Qt::CaseInsensitive) == 0;
-}
-
-// Folder part of a path including its trailing "/", or empty for a bare file name.
-std::string FolderOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-}
-
-std::string NameOf(const std::string& path) {
-    const auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
+    const QString textA = QString::fromStdString(a);
+    const QString textB = QString::fromStdString(b);
+    if (textA.toStdString() != a || textB.toStdString() != b) return a == b;
+    return textA.compare(textB, Qt::CaseInsensitive) == 0;
 }
 
 // Rename, or where that cannot work (another file system) copy and delete. Leaves no second
@@ -142,9 +138,10 @@ bool TkelLog::RollOverDue() const {
 }
 
 std::string TkelLog::BackupName() const {
-    const std::string folder = archiveDir_.empty() ? FolderOf(logFileName_) : archiveDir_ + "/";
+    std::string folder = archiveDir_.empty() ? platform::FolderOf(logFileName_) : archiveDir_;
+    if (!folder.empty() && folder.back() != '/') folder += '/';
     const std::string stem = folder + platform::FormatDateTime("mm-yyyy", platform::Now()) + "-" +
-                             NameOf(logFileName_) + ".";
+                             platform::FileNameOf(logFileName_) + ".";
     for (unsigned long counter = 1;; ++counter) {
         const std::string name = stem + std::to_string(counter);
         if (!platform::PathExists(name)) return name;

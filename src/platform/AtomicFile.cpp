@@ -1,6 +1,7 @@
 #include "AtomicFile.h"
 
 #include "Exception.h"
+#include "Paths.h"
 
 #include <atomic>
 #include <cerrno>
@@ -26,12 +27,6 @@ std::string ResolveLink(const std::string& path) {
     if (!::realpath(path.c_str(), resolved))
         ThrowErrno(); // a dangling link: refuse rather than replace the link itself
     return resolved;
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    if (slash == std::string::npos) return ".";
-    return slash == 0 ? "/" : path.substr(0, slash);
 }
 } // namespace
 
@@ -93,7 +88,7 @@ void AtomicFileWriter::Commit() {
 void CreateFolders(const std::string& folder, mode_t mode) {
     struct stat st;
     if (folder.empty() || ::stat(folder.c_str(), &st) == 0) return;
-    std::string parent = FolderOf(folder);
+    const std::string parent = FolderOf(folder);
     if (parent != folder) CreateFolders(parent, mode);
     if (::mkdir(folder.c_str(), mode) != 0 && errno != EEXIST) ThrowErrno();
 }

@@ -2,6 +2,7 @@
 
 #include "AtomicFile.h"
 #include "Exception.h"
+#include "Paths.h"
 
 #include <cerrno>
 #include <fcntl.h>
@@ -124,16 +125,6 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return data;
 }
 
-std::string FileName(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? path : path.substr(slash + 1);
-}
-
-std::string FolderOf(const std::string& path) {
-    auto slash = path.rfind('/');
-    return slash == std::string::npos ? std::string() : path.substr(0, slash);
-}
-
 bool FitsOnOneLine(std::string_view s) {
     return s.find_first_of("\r\n") == std::string_view::npos;
 }
@@ -220,7 +211,7 @@ bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool 
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
-    const Exception refused("Unable to write to " + FileName(path_));
+    const Exception refused("Unable to write to " + FileNameOf(path_));
     if (!FitsOnOneLine(section) || !FitsOnOneLine(key) || !FitsOnOneLine(value) ||
         section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos)
         throw refused;

@@ -142,8 +142,12 @@ TEST_F(ConfigDataTest, ErrorAtCreationIsReportedAndEndsTheApplication) {
     EXPECT_EQ(reported[0].rfind("I/O error 5", 0), 0u) << reported[0];
     EXPECT_EQ(ConfigData->Server, "pop.example.com");
     EXPECT_EQ(ConfigData->GoodAddrList, Lines{"me@example.com"});
-    // The request waits for the event loop and ends it with code 1.
-    QTimer::singleShot(5000, [] { QCoreApplication::exit(0); });
+    // The request waits for the event loop and ends it with code 1. The time limit goes
+    // with this test: left pending it would end some later test's event loop.
+    QTimer limit;
+    limit.setSingleShot(true);
+    QObject::connect(&limit, &QTimer::timeout, [] { QCoreApplication::exit(0); });
+    limit.start(5000);
     EXPECT_EQ(QCoreApplication::exec(), 1);
 }
 

@@ -5,9 +5,10 @@
 #include "support/TempDir.h"
 
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
+
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 // Points the settings file and the program's folder into a fresh temporary folder and
 // destroys ConfigData after each test.
@@ -27,17 +28,6 @@ class ConfigFixture : public testing::Test {
     std::string ProgramDir() const { return dir.File("program"); }
     std::string IniPath() const { return dir.File("config/Morvandle.ini"); }
     std::string ProgramFile(const std::string& name) const { return ProgramDir() + "/" + name; }
-
-    static void WriteFile(const std::string& path, const std::string& bytes) {
-        std::filesystem::create_directories(std::filesystem::path(path).parent_path());
-        std::ofstream(path, std::ios::binary) << bytes;
-    }
-    static std::string ReadFile(const std::string& path) {
-        std::ifstream in(path, std::ios::binary);
-        std::ostringstream out;
-        out << in.rdbuf();
-        return out.str();
-    }
 
     testsupport::TempDir dir;
 };

@@ -8,6 +8,9 @@
 #include <gtest/gtest.h>
 #include <string>
 
+using testsupport::ReadFile;
+using testsupport::WriteFile;
+
 // A log in a fresh folder, with the clock frozen at 6 December 2026, 14:05:09.
 class LogTest : public ::testing::Test {
   protected:
@@ -18,16 +21,6 @@ class LogTest : public ::testing::Test {
     }
     void TearDown() override { platform::SetNowOverride(QDateTime()); }
 
-    static std::string Read(const std::string& path) {
-        QFile f(QString::fromStdString(path));
-        if (!f.open(QIODevice::ReadOnly)) return "<missing>";
-        return f.readAll().toStdString();
-    }
-    static void Write(const std::string& path, const std::string& bytes) {
-        QFile f(QString::fromStdString(path));
-        ASSERT_TRUE(f.open(QIODevice::WriteOnly | QIODevice::Truncate));
-        f.write(bytes.data(), static_cast<qint64>(bytes.size()));
-    }
     static bool Exists(const std::string& path) {
         return QFile::exists(QString::fromStdString(path));
     }

@@ -35,52 +35,52 @@ void SetWriteTime(const std::string& path, const QDateTime& t) {
 } // namespace
 
 TEST_F(ArchiveTest, AFileOfMaxSizeRollsBesideTheLogAndOneByteLessDoesNot) {
-    Write(logName, std::string(1023, 'a'));
+    WriteFile(logName, std::string(1023, 'a'));
     log.AddLine("", "", "next");
-    EXPECT_EQ(Read(logName), std::string(1023, 'a') + "next\r\n");
+    EXPECT_EQ(ReadFile(logName), std::string(1023, 'a') + "next\r\n");
     EXPECT_FALSE(Exists(Backup("12-2026-spammers.log.1")));
 
     // The backup goes beside the log, whatever the process's current folder is.
     testsupport::TempDir elsewhere;
     const QString previousFolder = QDir::currentPath();
     ASSERT_TRUE(QDir::setCurrent(QString::fromStdString(elsewhere.Path())));
-    Write(logName, std::string(1024, 'b'));
+    WriteFile(logName, std::string(1024, 'b'));
     log.AddLine("", "", "first of the new file");
     QDir::setCurrent(previousFolder);
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.1")), std::string(1024, 'b'));
-    EXPECT_EQ(Read(logName), "first of the new file\r\n");
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.1")), std::string(1024, 'b'));
+    EXPECT_EQ(ReadFile(logName), "first of the new file\r\n");
     EXPECT_FALSE(Exists(elsewhere.File("12-2026-spammers.log.1")));
 }
 
 TEST_F(ArchiveTest, BackupsCountUpSkipTakenNamesAndRestartInANewMonth) {
-    Write(Backup("12-2026-spammers.log.1"), "from an earlier run");
-    Write(logName, std::string(1024, 'x'));
+    WriteFile(Backup("12-2026-spammers.log.1"), "from an earlier run");
+    WriteFile(logName, std::string(1024, 'x'));
     log.AddLine("", "", "a");
-    Write(logName, std::string(1500, 'y'));
+    WriteFile(logName, std::string(1500, 'y'));
     log.AddLine("", "", "b");
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.1")), "from an earlier run");
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.2")), std::string(1024, 'x'));
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.3")), std::string(1500, 'y'));
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.1")), "from an earlier run");
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.2")), std::string(1024, 'x'));
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.3")), std::string(1500, 'y'));
 
     platform::SetNowOverride(QDateTime(QDate(2027, 1, 2), QTime(0, 0, 1)));
-    Write(logName, std::string(1024, 'z'));
+    WriteFile(logName, std::string(1024, 'z'));
     log.AddLine("", "", "c");
-    EXPECT_EQ(Read(Backup("01-2027-spammers.log.1")), std::string(1024, 'z'));
-    EXPECT_EQ(Read(logName), "c\r\n");
+    EXPECT_EQ(ReadFile(Backup("01-2027-spammers.log.1")), std::string(1024, 'z'));
+    EXPECT_EQ(ReadFile(logName), "c\r\n");
 }
 
 TEST_F(ArchiveTest, ArchiveDirIsCreatedOneLevelDeep) {
     log.SetArchiveDir(" " + dir.File("old") + "/ ");
-    Write(logName, std::string(2000, 'x'));
+    WriteFile(logName, std::string(2000, 'x'));
     log.AddLine("", "", "a");
-    EXPECT_EQ(Read(dir.File("old/12-2026-spammers.log.1")), std::string(2000, 'x'));
+    EXPECT_EQ(ReadFile(dir.File("old/12-2026-spammers.log.1")), std::string(2000, 'x'));
 }
 
 TEST_F(ArchiveTest, AFailedMoveKeepsTheLogAndDropsTheLine) {
     // A file stands where the archive folder's parent should be: no folder, no move.
-    Write(dir.File("plain"), "");
+    WriteFile(dir.File("plain"), "");
     log.SetArchiveDir(dir.File("plain/old"));
-    Write(logName, std::string(1024, 'x'));
+    WriteFile(logName, std::string(1024, 'x'));
     for (int attempt = 0; attempt < 2; ++attempt) {
         try {
             log.AddLine("", "", "lost");
@@ -88,7 +88,7 @@ TEST_F(ArchiveTest, AFailedMoveKeepsTheLogAndDropsTheLine) {
         } catch (const ELogBackupError& e) {
             EXPECT_STREQ(e.what(), "Error saving log backup");
         }
-        EXPECT_EQ(Read(logName), std::string(1024, 'x'));
+        EXPECT_EQ(ReadFile(logName), std::string(1024, 'x'));
     }
     // A handler for ELogError receives it too.
     EXPECT_THROW(log.AddLine("", "", "lost"), ELogError);
@@ -109,10 +109,11 @@ TEST_F(ArchiveTest, BetweenFileSystemsTheMoveCopiesAndDeletes) {
     QTemporaryDir other("/dev/shm/morvandle-XXXXXX");
     ASSERT_TRUE(other.isValid());
     log.SetArchiveDir(other.path().toStdString());
-    Write(logName, std::string(1024, 'x'));
+    WriteFile(logName, std::string(1024, 'x'));
     log.AddLine("", "", "a");
-    EXPECT_EQ(Read(other.path().toStdString() + "/12-2026-spammers.log.1"), std::string(1024, 'x'));
-    EXPECT_EQ(Read(logName), "a\r\n");
+    EXPECT_EQ(ReadFile(other.path().toStdString() + "/12-2026-spammers.log.1"),
+              std::string(1024, 'x'));
+    EXPECT_EQ(ReadFile(logName), "a\r\n");
 }
 
 TEST_F(ArchiveTest, DateModesRollByWholeDaysSinceTheLastWrite) {
@@ -140,33 +141,33 @@ TEST_F(ArchiveTest, DateModesRollByWholeDaysSinceTheLastWrite) {
             std::to_string(c.mode) + " " + c.written.toString(Qt::ISODate).toStdString();
         platform::SetNowOverride(QDateTime(c.today, QTime(0, 0, 1)));
         log.SetArchiveMode(c.mode);
-        Write(logName, "old\r\n");
+        WriteFile(logName, "old\r\n");
         SetWriteTime(logName, c.written);
         log.AddLine("", "", "new");
         const std::string stamp = c.today.toString("MM-yyyy").toStdString();
         const std::string backup = Backup(stamp + "-spammers.log.1");
         EXPECT_EQ(Exists(backup), c.rolls) << label;
-        EXPECT_EQ(Read(logName), c.rolls ? "new\r\n" : "old\r\nnew\r\n") << label;
+        EXPECT_EQ(ReadFile(logName), c.rolls ? "new\r\n" : "old\r\nnew\r\n") << label;
         QFile::remove(QString::fromStdString(backup));
     }
 }
 
 TEST_F(ArchiveTest, DailyRollsOnTheFirstLineOfADayOnly) {
     log.SetArchiveMode(bkDaily);
-    Write(logName, "yesterday\r\n");
+    WriteFile(logName, "yesterday\r\n");
     SetWriteTime(logName, QDateTime(QDate(2026, 12, 5), QTime(18, 0)));
     log.AddLine("", "", "one");
     SetWriteTime(logName, QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)));
     log.AddLine("", "", "two");
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.1")), "yesterday\r\n");
-    EXPECT_EQ(Read(logName), "one\r\ntwo\r\n");
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.1")), "yesterday\r\n");
+    EXPECT_EQ(ReadFile(logName), "one\r\ntwo\r\n");
     EXPECT_FALSE(Exists(Backup("12-2026-spammers.log.2")));
 }
 
 TEST_F(ArchiveTest, DateModesLeaveAMissingFileAlone) {
     log.SetArchiveMode(bkMonthly);
     log.AddLine("", "", "first");
-    EXPECT_EQ(Read(logName), "first\r\n");
+    EXPECT_EQ(ReadFile(logName), "first\r\n");
 }
 
 TEST_F(ArchiveTest, DestructionRollsFirstAndReportsWhatItCannotThrow) {
@@ -174,16 +175,16 @@ TEST_F(ArchiveTest, DestructionRollsFirstAndReportsWhatItCannotThrow) {
         TkelLog rolling;
         rolling.SetLogFileName(logName);
         rolling.SetMaxSize(1024);
-        Write(logName, std::string(1024, 'x'));
+        WriteFile(logName, std::string(1024, 'x'));
     }
     // Rolled away: neither the backup nor a new file gets the empty line.
-    EXPECT_EQ(Read(Backup("12-2026-spammers.log.1")), std::string(1024, 'x'));
+    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.1")), std::string(1024, 'x'));
     EXPECT_FALSE(Exists(logName));
 
     std::vector<std::string> shown;
     auto previous = platform::SetErrorReporter([&](const std::string& m) { shown.push_back(m); });
-    Write(dir.File("plain"), "");
-    Write(logName, std::string(1024, 'y'));
+    WriteFile(dir.File("plain"), "");
+    WriteFile(logName, std::string(1024, 'y'));
     {
         TkelLog failing;
         failing.SetLogFileName(logName);
@@ -192,5 +193,5 @@ TEST_F(ArchiveTest, DestructionRollsFirstAndReportsWhatItCannotThrow) {
     }
     platform::SetErrorReporter(previous);
     EXPECT_EQ(shown, std::vector<std::string>{"Error saving log backup"});
-    EXPECT_EQ(Read(logName), std::string(1024, 'y'));
+    EXPECT_EQ(ReadFile(logName), std::string(1024, 'y'));
 }

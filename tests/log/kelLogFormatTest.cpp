@@ -36,13 +36,13 @@ TEST_F(LogTest, EachOptionSetGivesItsLineFormat) {
         log.SetTimestampFormat(plainFormat);
         log.SetOptions(c.options);
         log.AddLine(c.source, c.category, "text");
-        EXPECT_EQ(Read(logName), c.expected) << c.expected;
+        EXPECT_EQ(ReadFile(logName), c.expected) << c.expected;
         QFile::remove(QString::fromStdString(logName)); // so destruction adds nothing
     }
 }
 
 TEST_F(LogTest, LinesAreAppendedBytesUnchangedAndARunEndsWithAnEmptyLine) {
-    Write(logName, "earlier run\r\n\r\n");
+    WriteFile(logName, "earlier run\r\n\r\n");
     {
         TkelLog log;
         log.SetLogFileName(logName);
@@ -50,9 +50,9 @@ TEST_F(LogTest, LinesAreAppendedBytesUnchangedAndARunEndsWithAnEmptyLine) {
         log.AddLine("", "", "one");
         log.AddLine("", "", "two\nlines \xe9\xc3\xa4");
         // Complete on disk after each line, not only at the end.
-        EXPECT_EQ(Read(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n");
+        EXPECT_EQ(ReadFile(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n");
     }
-    EXPECT_EQ(Read(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n\r\n");
+    EXPECT_EQ(ReadFile(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n\r\n");
 }
 
 TEST_F(LogTest, TheProgramsLogWritesTimestampBlankText) {
@@ -68,10 +68,10 @@ TEST_F(LogTest, TheProgramsLogWritesTimestampBlankText) {
     const QLocale locale = QLocale::system();
     const std::string month = locale.monthName(12, QLocale::ShortFormat).toStdString();
     const std::string sep = platform::TimeSeparator(locale);
-    EXPECT_EQ(Read(logName), "06 " + month + " 2026 14" + sep + "05" + sep +
-                                 "09 Connection to mail server established\r\n\r\n");
+    EXPECT_EQ(ReadFile(logName), "06 " + month + " 2026 14" + sep + "05" + sep +
+                                     "09 Connection to mail server established\r\n\r\n");
     if (locale.language() == QLocale::C || locale.language() == QLocale::English) {
-        EXPECT_EQ(Read(logName),
+        EXPECT_EQ(ReadFile(logName),
                   "06 Dec 2026 14:05:09 Connection to mail server established\r\n\r\n");
     }
 }
@@ -112,7 +112,7 @@ TEST_F(LogTest, FailuresToOpenOrWriteReachTheCallerAndLeaveTheLogUsable) {
     log.SetLogFileName(logName);
     log.SetOptions({});
     log.AddLine("", "", "after");
-    EXPECT_EQ(Read(logName), "after\r\n");
+    EXPECT_EQ(ReadFile(logName), "after\r\n");
 }
 
 TEST_F(LogTest, SettersStoreCompareAndNotifyAsEachPropertyRequires) {
@@ -151,6 +151,12 @@ TEST_F(LogTest, SettersStoreCompareAndNotifyAsEachPropertyRequires) {
     log.SetLogFileName("/VAR/LOG/spammers.LOG");
     EXPECT_EQ(log.LogFileName(), "/var/log/Spammers.log");
     EXPECT_EQ(changes, 4);
+    // Names in an 8-bit character set are no UTF-8: two different ones are two files.
+    log.SetLogFileName("/var/log/caf\xe9.log");
+    log.SetLogFileName("/var/log/caf\xe8.log");
+    EXPECT_EQ(log.LogFileName(), "/var/log/caf\xe8.log");
+    log.SetLogFileName("/var/log/Spammers.log");
+    EXPECT_EQ(changes, 7);
 
     log.SetTimestampFormat("hh ");
     log.SetArchiveDir("  /tmp/backups/ \t");
@@ -159,5 +165,5 @@ TEST_F(LogTest, SettersStoreCompareAndNotifyAsEachPropertyRequires) {
     EXPECT_EQ(log.ArchiveDir(), "/tmp/a/");
     log.SetArchiveDir(" \t ");
     EXPECT_EQ(log.ArchiveDir(), "");
-    EXPECT_EQ(changes, 4);
+    EXPECT_EQ(changes, 7);
 }

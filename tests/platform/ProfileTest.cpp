@@ -5,23 +5,13 @@
 #include <QDir>
 #include <climits>
 #include <filesystem>
-#include <fstream>
 #include <gtest/gtest.h>
-#include <sstream>
 #include <sys/stat.h>
 
 namespace {
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream out;
-    out << in.rdbuf();
-    return out.str();
-}
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 TEST(ParseProfileInteger, AcceptsTheIntegerFormsAndNothingElse) {
     struct Case {

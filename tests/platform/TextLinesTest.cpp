@@ -2,7 +2,6 @@
 #include "platform/Exception.h"
 #include "support/TempDir.h"
 
-#include <fstream>
 #include <gtest/gtest.h>
 #include <string>
 #include <vector>
@@ -23,9 +22,7 @@ Lines ReadBytes(const std::string& bytes) {
     return ReadAll(reader);
 }
 
-void WriteFile(const std::string& path, const std::string& bytes) {
-    std::ofstream(path, std::ios::binary) << bytes;
-}
+using testsupport::WriteFile;
 
 TEST(TextLineReader, LineEndsFollowTheCarriageReturnRules) {
     struct Case {
