@@ -6,13 +6,12 @@
 
 #include "net/Pop3Prot.h"
 #include "servers/DovecotServer.h"
+#include "servers/Pop3HeaderScan.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonDocument>
-#include <QJsonObject>
-#include <QProcess>
 #include <QTimer>
 
 #include <algorithm>
@@ -22,25 +21,7 @@
 
 namespace {
 
-const char* const kUser = "bench";
-const char* const kPassword = "secret";
-
-// About 2 KB: a realistic header block and a short body.
-std::string BenchMessage(int n) {
-    std::string m;
-    for (int hop = 0; hop < 6; ++hop)
-        m += "Received: from relay" + std::to_string(hop) + ".example.net (relay" +
-             std::to_string(hop) + ".example.net [192.0.2." + std::to_string(hop + 1) +
-             "])\n\tby mx.example.com with ESMTP id " + std::to_string(100000 + n * 7 + hop) +
-             "\n\tfor <me@example.com>; Mon, 7 Dec 2026 10:00:00 +0000\n";
-    m += "From: Sender " + std::to_string(n) + " <sender" + std::to_string(n) + "@example.org>\n";
-    m += "To: me@example.com\nSubject: Message number " + std::to_string(n) + "\n";
-    m += "Date: Mon, 7 Dec 2026 10:00:00 +0000\nMessage-ID: <" + std::to_string(n) +
-         "@example.org>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n\n";
-    while (m.size() < 2048)
-        m += "Body text of a benchmark message, long enough to look like real mail.\n";
-    return m;
-}
+using namespace benchsupport;
 
 struct ClientResult {
     double seconds = 0;
@@ -58,31 +39,13 @@ ClientResult ClientScan(const testservers::DovecotServer& server) {
     ClientResult r;
     QEventLoop loop;
     cli.OnMessageLine = [&](TCustomPop3Cli*) { ++r.headerLines; };
-    cli.OnRequestDone = [&](TCustomPop3Cli* c, TPop3Request rq, std::uint16_t error) {
-        if (error != 0 || rq == pop3Quit) {
+    cli.OnRequestDone = [&](TCustomPop3Cli*, TPop3Request rq, std::uint16_t error) {
+        if (error != 0)
             r.error = error;
-            loop.quit();
-            return;
-        }
-        switch (rq) {
-        case pop3Connect:
-            return c->User();
-        case pop3User:
-            return c->Pass();
-        case pop3Pass:
-            return c->Stat();
-        case pop3Top:
+        else if (rq == pop3Top)
             ++r.messages;
-            [[fallthrough]];
-        case pop3Stat:
-            if (r.messages >= c->MsgCount()) return c->Quit();
-            c->SetMsgNum(r.messages + 1);
-            c->SetMsgLines(0);
-            return c->Top();
-        default:
-            loop.quit();
-        }
     };
+    testservers::ChainHeaderScan(cli, [&] { loop.quit(); });
     QTimer::singleShot(120000, &loop, [&] {
         r.error = -1;
         loop.quit();
@@ -95,42 +58,14 @@ ClientResult ClientScan(const testservers::DovecotServer& server) {
     return r;
 }
 
-QJsonObject PoplibScan(const testservers::DovecotServer& server) {
-    QProcess py;
-    py.start("python3",
-             {MORVANDLE_POPLIB_SCAN, "--host", QString::fromStdString(server.Host()), "--port",
-              QString::number(server.Port()), "--user", kUser, "--password", kPassword});
-    if (!py.waitForFinished(120000) || py.exitCode() != 0) {
-        std::fprintf(stderr, "poplib scan failed: %s\n", py.readAllStandardError().constData());
-        return {};
-    }
-    return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    int messages = argc > 1 ? std::atoi(argv[1]) : 1000;
-    int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (!testservers::DovecotServer::Available()) {
-        std::printf("dovecot is not installed: benchmark skipped\n");
-        return 0;
-    }
     testservers::DovecotServer server;
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    server.AddUser(kUser, kPassword);
-    for (int n = 1; n <= messages; ++n)
-        server.AddMessage(kUser, BenchMessage(n));
+    MailboxBenchArgs args;
+    if (int status = 0; !StartMailboxBench(argc, argv, server, &args, &status)) return status;
+    const int messages = args.messages, rounds = args.rounds;
 
     // The first session makes Dovecot build its index; neither side should pay for that.
     PoplibScan(server);

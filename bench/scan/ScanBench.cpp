@@ -13,12 +13,12 @@
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 #include "servers/DovecotServer.h"
+#include "support/BenchSupport.h"
 #include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
-#include <QJsonDocument>
 #include <QJsonObject>
 #include <QProcess>
 #include <QProcessEnvironment>
@@ -32,29 +32,7 @@
 
 namespace {
 
-const char* const kUser = "bench";
-const char* const kPassword = "secret";
-
-std::string HeaderBlock(int n) {
-    std::string h;
-    for (int hop = 0; hop < 6; ++hop)
-        h += "Received: from relay" + std::to_string(hop) + ".example.net (relay" +
-             std::to_string(hop) + ".example.net [192.0.2." + std::to_string(hop + 1) +
-             "])\n\tby mx.example.com with ESMTP id " + std::to_string(100000 + n * 7 + hop) +
-             "\n\tfor <me@example.com>; Mon, 7 Dec 2026 10:00:00 +0000\n";
-    h += "From: Sender " + std::to_string(n) + " <sender" + std::to_string(n) + "@example.org>\n";
-    h += "To: Me <Me@Example.com>\nSubject: Message number " + std::to_string(n) + "\n";
-    h += "Date: Mon, 7 Dec 2026 10:00:00 +0000\nMessage-ID: <" + std::to_string(n) +
-         "@example.org>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n";
-    return h;
-}
-
-std::string Message(int n) {
-    std::string m = HeaderBlock(n) + "\n";
-    while (m.size() < 2048)
-        m += "Body text of a benchmark message, long enough to look like real mail.\n";
-    return m;
-}
+using namespace benchsupport;
 
 std::vector<std::string> SpammerEntries() {
     std::vector<std::string> list;
@@ -78,11 +56,6 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     std::ofstream out(path, std::ios::binary);
     for (const auto& l : lines)
         out << l << "\r\n";
-}
-
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
 }
 
 struct NoBar : screening::TProgressDisplay {
@@ -188,21 +161,10 @@ ScreeningTimes TimeScreening(int messages) {
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
-    const int messages = argc > 1 ? std::atoi(argv[1]) : 1000;
-    const int rounds = argc > 2 ? std::atoi(argv[2]) : 5;
-    if (!testservers::DovecotServer::Available()) {
-        std::printf("dovecot is not installed: benchmark skipped\n");
-        return 0;
-    }
     testservers::DovecotServer server;
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
-    server.AddUser(kUser, kPassword);
-    for (int n = 1; n <= messages; ++n)
-        server.AddMessage(kUser, Message(n));
+    MailboxBenchArgs args;
+    if (int status = 0; !StartMailboxBench(argc, argv, server, &args, &status)) return status;
+    const int messages = args.messages, rounds = args.rounds;
 
     testsupport::TempDir programDir, configDir;
     std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
@@ -227,25 +189,17 @@ int main(int argc, char** argv) {
         QStringList out = QString::fromUtf8(check.readAllStandardOutput()).trimmed().split('\n');
         return out.back().toStdString();
     };
-    auto runPoplib = [&]() -> QJsonObject {
-        QProcess py;
-        py.start("python3",
-                 {MORVANDLE_POPLIB_SCAN, "--host", QString::fromStdString(server.Host()), "--port",
-                  QString::number(server.Port()), "--user", kUser, "--password", kPassword});
-        if (!py.waitForFinished(300000) || py.exitCode() != 0) return {};
-        return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
-    };
 
     InProcessScan inProcess(server, programDir.File("in-process.log"));
-    runPoplib();     // Dovecot builds its index in the first session; neither side pays for it
-    inProcess.Run(); // builds the search automatons once, as a running window would have
+    PoplibScan(server); // Dovecot builds its index in the first session; neither side pays for it
+    inProcess.Run();    // builds the search automatons once, as a running window would have
     const std::string expected = "Last Results - " + std::to_string(messages) + " Checked, " +
                                  std::to_string(messages) + " OK'd, 0 Eaten";
     std::vector<double> ours, theirs, session;
     for (int round = 1; round <= rounds; ++round) {
         double checkSeconds = 0;
         std::string last = runCheck(&checkSeconds);
-        QJsonObject p = runPoplib();
+        QJsonObject p = PoplibScan(server);
         if (last != expected || p.isEmpty() || p["messages"].toInt() != messages) {
             std::fprintf(stderr,
                          "round %d failed: morvandle-check said \"%s\"; poplib %d messages\n",

@@ -8,6 +8,7 @@
 // machine is shared, so single runs are noisy.
 
 #include "net/WSocket.h"
+#include "support/BenchSupport.h"
 
 #include <QCoreApplication>
 #include <QTimer>
@@ -117,12 +118,9 @@ double BlockingRun(uint64_t total) {
     return elapsed;
 }
 
-double Median(std::vector<double> v) {
-    std::sort(v.begin(), v.end());
-    return v[v.size() / 2];
-}
-
 } // namespace
+
+using benchsupport::Median;
 
 int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);

@@ -4,6 +4,7 @@
 #include "Pop3Test.h"
 
 #include "servers/DovecotServer.h"
+#include "servers/Pop3HeaderScan.h"
 
 #include <gtest/gtest.h>
 
@@ -79,32 +80,8 @@ TEST_F(Pop3Dovecot, HeaderScanDeliversEveryHeaderLine) {
     std::vector<Lines> headers;
     cli.OnMessageBegin = [&](TCustomPop3Cli*) { headers.emplace_back(); };
     cli.OnMessageLine = [&](TCustomPop3Cli* c) { headers.back().push_back(c->LastResponse()); };
-    auto record = cli.OnRequestDone;
     bool finished = false;
-    cli.OnRequestDone = [&](TCustomPop3Cli* c, TPop3Request rq, std::uint16_t error) {
-        record(c, rq, error);
-        if (error != 0 || rq == pop3Quit) {
-            finished = true;
-            return;
-        }
-        switch (rq) {
-        case pop3Connect:
-            return c->User();
-        case pop3User:
-            return c->Pass();
-        case pop3Pass:
-            return c->Stat();
-        case pop3Stat:
-        case pop3Top:
-            if (c->MsgNum() >= c->MsgCount() || (rq == pop3Stat && c->MsgCount() == 0))
-                return c->Quit();
-            c->SetMsgNum(rq == pop3Stat ? 1 : c->MsgNum() + 1);
-            c->SetMsgLines(0);
-            return c->Top();
-        default:
-            finished = true;
-        }
-    };
+    testservers::ChainHeaderScan(cli, [&] { finished = true; });
     cli.Connect();
     ASSERT_TRUE(testsupport::WaitUntil([&] { return finished; }, 15000));
     ASSERT_EQ(rec.Last().rq, pop3Quit) << cli.ErrorMessage();

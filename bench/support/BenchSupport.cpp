@@ -1,0 +1,77 @@
+#include "support/BenchSupport.h"
+
+#include "servers/DovecotServer.h"
+
+#include <QJsonDocument>
+#include <QProcess>
+
+#include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+
+namespace benchsupport {
+
+std::string HeaderBlock(int n) {
+    std::string h;
+    for (int hop = 0; hop < 6; ++hop)
+        h += "Received: from relay" + std::to_string(hop) + ".example.net (relay" +
+             std::to_string(hop) + ".example.net [192.0.2." + std::to_string(hop + 1) +
+             "])\n\tby mx.example.com with ESMTP id " + std::to_string(100000 + n * 7 + hop) +
+             "\n\tfor <me@example.com>; Mon, 7 Dec 2026 10:00:00 +0000\n";
+    h += "From: Sender " + std::to_string(n) + " <sender" + std::to_string(n) + "@example.org>\n";
+    h += "To: Me <Me@Example.com>\nSubject: Message number " + std::to_string(n) + "\n";
+    h += "Date: Mon, 7 Dec 2026 10:00:00 +0000\nMessage-ID: <" + std::to_string(n) +
+         "@example.org>\nMIME-Version: 1.0\nContent-Type: text/plain; charset=us-ascii\n";
+    return h;
+}
+
+std::string Message(int n) {
+    std::string m = HeaderBlock(n) + "\n";
+    while (m.size() < 2048)
+        m += "Body text of a benchmark message, long enough to look like real mail.\n";
+    return m;
+}
+
+bool StartMailboxBench(int argc, char** argv, testservers::DovecotServer& server,
+                       MailboxBenchArgs* args, int* status) {
+    args->messages = IntArg(argc, argv, 1, args->messages);
+    args->rounds = std::max(1, IntArg(argc, argv, 2, args->rounds));
+    if (!testservers::DovecotServer::Available()) {
+        std::printf("dovecot is not installed: benchmark skipped\n");
+        *status = 0;
+        return false;
+    }
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        *status = 1;
+        return false;
+    }
+    server.AddUser(kUser, kPassword);
+    for (int n = 1; n <= args->messages; ++n)
+        server.AddMessage(kUser, Message(n));
+    return true;
+}
+
+QJsonObject PoplibScan(const testservers::DovecotServer& server) {
+    QProcess py;
+    py.start("python3",
+             {MORVANDLE_POPLIB_SCAN, "--host", QString::fromStdString(server.Host()), "--port",
+              QString::number(server.Port()), "--user", kUser, "--password", kPassword});
+    if (!py.waitForFinished(300000) || py.exitCode() != 0) {
+        std::fprintf(stderr, "poplib scan failed: %s\n", py.readAllStandardError().constData());
+        return {};
+    }
+    return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
+}
+
+double Median(std::vector<double> values) {
+    std::sort(values.begin(), values.end());
+    return values[values.size() / 2];
+}
+
+int IntArg(int argc, char** argv, int index, int fallback) {
+    return argc > index ? std::atoi(argv[index]) : fallback;
+}
+
+} // namespace benchsupport
