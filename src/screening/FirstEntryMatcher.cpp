@@ -1,7 +1,7 @@
 #include "FirstEntryMatcher.h"
 
 #include <algorithm>
-#include <deque>
+#include <string_view>
 
 namespace screening {
 
@@ -38,23 +38,38 @@ void FirstEntryMatcher::Build() {
     // The trie is built from the entries in sorted order: each entry shares its path with
     // the one before as far as their common prefix, and every node's children come out
     // in byte order, so no node needs a child list of its own while the trie grows.
-    std::vector<std::string> folded(entries_.size());
-    std::vector<std::uint32_t> order;
+    // The folded entries lie end to end in one buffer; the sort compares their first eight
+    // bytes as one number and looks further only on a tie.
+    std::size_t bytes = 1;
+    for (const auto& entry : entries_)
+        bytes += entry.size();
+    std::string pool;
+    pool.reserve(bytes);
+    struct Key {
+        std::uint64_t head; // the first eight bytes, big-endian, zero-padded
+        std::uint32_t index;
+        std::string_view text;
+    };
+    std::vector<Key> order;
+    order.reserve(entries_.size());
     for (std::size_t i = 0; i < entries_.size(); ++i) {
         if (entries_[i].empty()) continue;
-        folded[i] = entries_[i];
-        for (char& c : folded[i])
-            c = static_cast<char>(fold_[static_cast<unsigned char>(c)]);
-        order.push_back(static_cast<std::uint32_t>(i));
+        const std::size_t at = pool.size();
+        std::uint64_t head = 0;
+        for (std::size_t k = 0; k < entries_[i].size(); ++k) {
+            const unsigned char c = fold_[static_cast<unsigned char>(entries_[i][k])];
+            pool.push_back(static_cast<char>(c));
+            if (k < 8) head |= std::uint64_t{c} << (56 - 8 * k);
+        }
+        order.push_back({head, static_cast<std::uint32_t>(i),
+                         std::string_view(pool.data() + at, entries_[i].size())});
     }
-    std::sort(order.begin(), order.end(), [&](std::uint32_t a, std::uint32_t b) {
-        int c = folded[a].compare(folded[b]);
-        return c != 0 ? c < 0 : a < b; // equal entries: the earlier one in the list first
+    std::sort(order.begin(), order.end(), [](const Key& a, const Key& b) {
+        if (a.head != b.head) return a.head < b.head;
+        int c = a.text.compare(b.text);
+        return c != 0 ? c < 0 : a.index < b.index; // equal entries: the earlier one first
     });
 
-    std::size_t bytes = 1;
-    for (const auto& entry : folded)
-        bytes += entry.size();
     nodes_.assign(1, Node{});
     nodes_.reserve(bytes); // at most one node per byte: the trie never moves while it grows
     std::vector<std::int32_t> parent(1, -1);
@@ -62,14 +77,13 @@ void FirstEntryMatcher::Build() {
     parent.reserve(bytes);
     byteOf.reserve(bytes);
     std::vector<std::int32_t> path(1, 0); // path[d]: the previous entry's node at depth d
-    const std::string* previous = nullptr;
+    std::string_view previous;
     for (std::size_t k = 0; k < order.size(); ++k) {
-        const std::string& entry = folded[order[k]];
+        const std::string_view entry = order[k].text;
         std::size_t shared = 0;
-        if (previous)
-            while (shared < entry.size() && shared < previous->size() &&
-                   entry[shared] == (*previous)[shared])
-                ++shared;
+        while (shared < entry.size() && shared < previous.size() &&
+               entry[shared] == previous[shared])
+            ++shared;
         path.resize(shared + 1);
         for (std::size_t d = shared; d < entry.size(); ++d) {
             auto id = static_cast<std::int32_t>(nodes_.size());
@@ -81,8 +95,8 @@ void FirstEntryMatcher::Build() {
         }
         Node& end = nodes_[path[entry.size()]];
         if (end.entry < 0) // duplicates: the earlier one in the list wins
-            end.entry = static_cast<std::int32_t>(order[k]);
-        previous = &entry;
+            end.entry = static_cast<std::int32_t>(order[k].index);
+        previous = entry;
         if ((k + 1) % kEntriesPerIdle == 0) Idle();
     }
 

@@ -119,3 +119,28 @@ TEST(FirstEntryMatcher, LongTextsLetTheEventLoopRunWithoutLosingAMatchAcrossTheB
     EXPECT_EQ(matcher.FirstMatch(text, 4095), 1);
     EXPECT_GE(idles, 4);
 }
+
+// Entries longer than eight bytes that share long prefixes, in texts made of pieces of them.
+TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongEntriesWithSharedPrefixes) {
+    std::mt19937 rng(7122026);
+    FirstEntryMatcher matcher;
+    for (int round = 0; round < 1000; ++round) {
+        const std::string stem = RandomText(rng, 10);
+        std::vector<std::string> entries(std::uniform_int_distribution<int>(1, 10)(rng));
+        for (auto& e : entries)
+            e = stem.substr(0, std::uniform_int_distribution<std::size_t>(0, stem.size())(rng)) +
+                RandomText(rng, 4);
+        bool ignoreCase = round % 2 == 1;
+        matcher.Prepare(entries, ignoreCase);
+        for (int t = 0; t < 5; ++t) {
+            std::string text;
+            while (text.size() < 40)
+                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3);
+            for (std::size_t minPos : {1u, 2u}) {
+                long expected = NaiveFirstMatch(entries, text, minPos, ignoreCase);
+                ASSERT_EQ(matcher.FirstMatch(text, minPos), expected)
+                    << "round " << round << " minPos " << minPos;
+            }
+        }
+    }
+}
