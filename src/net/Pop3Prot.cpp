@@ -66,10 +66,8 @@ unsigned Bit(int step) {
 
 TPop3TwoNumbers Pop3ParseTwoNumbers(std::string_view line) {
     TPop3TwoNumbers result;
-    std::size_t i = 0;
-    while (i < line.size() && !IsDigit(line[i]))
-        ++i;
-    if (i == line.size()) return result;
+    std::size_t i = line.find_first_of("0123456789");
+    if (i == std::string_view::npos) return result;
     result.First = ReadNumber(line, i);
     SkipBlanks(line, i);
     result.Second = ReadNumber(line, i);
@@ -78,10 +76,8 @@ TPop3TwoNumbers Pop3ParseTwoNumbers(std::string_view line) {
 
 TPop3NumberAndId Pop3ParseNumberAndId(std::string_view line) {
     TPop3NumberAndId result;
-    std::size_t i = 0;
-    while (i < line.size() && !IsDigit(line[i]))
-        ++i;
-    if (i == line.size()) return result;
+    std::size_t i = line.find_first_of("0123456789");
+    if (i == std::string_view::npos) return result;
     result.Number = ReadNumber(line, i);
     SkipBlanks(line, i);
     std::size_t start = i;
@@ -127,11 +123,32 @@ void TCustomPop3Cli::RefuseInvalidNow(const std::string& text) {
     throw Pop3Exception(text);
 }
 
-void TCustomPop3Cli::CheckTransaction(const std::string& word) {
+// USER, PASS and RPOP: refused once the session is past `latest`.
+void TCustomPop3Cli::AuthCommand(TPop3ProtocolState latest, TPop3Request rq,
+                                 const std::string& word, const std::string& argument,
+                                 TPop3ProtocolState onSuccess) {
+    if (protocolState_ > latest) RefuseInvalidNow("-ERR " + word + " command invalid now");
+    CheckReady();
+    CheckConnected();
+    ExecCommand(rq, word + " " + Trim(argument), onSuccess, nullptr);
+}
+
+// The commands of the transaction state: refused outside it; the state stays as it is.
+void TCustomPop3Cli::TransactionCommand(TPop3Request rq, const std::string& word,
+                                        const std::string& arguments, Routine after) {
     if (protocolState_ != pop3Transaction)
         RefuseInvalidNow("-ERR " + word + " command invalid now");
     CheckReady();
     CheckConnected();
+    ExecCommand(rq, word + arguments, pop3Transaction, after);
+}
+
+// LIST and UIDL: about one message when MsgNum is set, else a multi-line reply on all.
+void TCustomPop3Cli::OneOrAll(TPop3Request rq, const std::string& word, Routine one, Routine all) {
+    if (msgNum_ > 0)
+        TransactionCommand(rq, word, " " + std::to_string(msgNum_), one);
+    else
+        TransactionCommand(rq, word, "", all);
 }
 
 // ---- operations ----
@@ -163,24 +180,15 @@ void TCustomPop3Cli::Login() {
 }
 
 void TCustomPop3Cli::User() {
-    if (protocolState_ > pop3WaitingUser) RefuseInvalidNow("-ERR USER command invalid now");
-    CheckReady();
-    CheckConnected();
-    ExecCommand(pop3User, "USER " + Trim(userName_), pop3WaitingPass, nullptr);
+    AuthCommand(pop3WaitingUser, pop3User, "USER", userName_, pop3WaitingPass);
 }
 
 void TCustomPop3Cli::Pass() {
-    if (protocolState_ > pop3WaitingPass) RefuseInvalidNow("-ERR PASS command invalid now");
-    CheckReady();
-    CheckConnected();
-    ExecCommand(pop3Pass, "PASS " + Trim(passWord_), pop3Transaction, nullptr);
+    AuthCommand(pop3WaitingPass, pop3Pass, "PASS", passWord_, pop3Transaction);
 }
 
 void TCustomPop3Cli::RPop() {
-    if (protocolState_ > pop3WaitingPass) RefuseInvalidNow("-ERR RPOP command invalid now");
-    CheckReady();
-    CheckConnected();
-    ExecCommand(pop3RPop, "RPOP " + Trim(passWord_), pop3Transaction, nullptr);
+    AuthCommand(pop3WaitingPass, pop3RPop, "RPOP", passWord_, pop3Transaction);
 }
 
 void TCustomPop3Cli::APop() {
@@ -205,59 +213,43 @@ void TCustomPop3Cli::Quit() {
 }
 
 void TCustomPop3Cli::Stat() {
-    CheckTransaction("STAT");
-    ExecCommand(pop3Stat, "STAT", pop3Transaction, &TCustomPop3Cli::AfterStat);
+    TransactionCommand(pop3Stat, "STAT", "", &TCustomPop3Cli::AfterStat);
 }
 
 void TCustomPop3Cli::List() {
-    CheckTransaction("LIST");
-    if (msgNum_ > 0)
-        ExecCommand(pop3List, "LIST " + std::to_string(msgNum_), pop3Transaction,
-                    &TCustomPop3Cli::AfterListOne);
-    else
-        ExecCommand(pop3List, "LIST", pop3Transaction, &TCustomPop3Cli::AfterList);
+    OneOrAll(pop3List, "LIST", &TCustomPop3Cli::AfterListOne, &TCustomPop3Cli::AfterList);
 }
 
 void TCustomPop3Cli::Retr() {
-    CheckTransaction("RETR");
-    ExecCommand(pop3Retr, "RETR " + std::to_string(msgNum_), pop3Transaction,
-                &TCustomPop3Cli::AfterMessage);
+    TransactionCommand(pop3Retr, "RETR", " " + std::to_string(msgNum_),
+                       &TCustomPop3Cli::AfterMessage);
 }
 
 void TCustomPop3Cli::Top() {
     if (msgLines_ < 0) throw Pop3Exception("Invalid MsgLines for TOP command");
-    CheckTransaction("TOP");
-    ExecCommand(pop3Top, "TOP " + std::to_string(msgNum_) + " " + std::to_string(msgLines_),
-                pop3Transaction, &TCustomPop3Cli::AfterMessage);
+    TransactionCommand(pop3Top, "TOP",
+                       " " + std::to_string(msgNum_) + " " + std::to_string(msgLines_),
+                       &TCustomPop3Cli::AfterMessage);
 }
 
 void TCustomPop3Cli::Dele() {
-    CheckTransaction("DELE");
-    ExecCommand(pop3Dele, "DELE " + std::to_string(msgNum_), pop3Transaction, nullptr);
+    TransactionCommand(pop3Dele, "DELE", " " + std::to_string(msgNum_), nullptr);
 }
 
 void TCustomPop3Cli::Noop() {
-    CheckTransaction("NOOP");
-    ExecCommand(pop3Noop, "NOOP", pop3Transaction, nullptr);
+    TransactionCommand(pop3Noop, "NOOP", "", nullptr);
 }
 
 void TCustomPop3Cli::Last() {
-    CheckTransaction("LAST");
-    ExecCommand(pop3Last, "LAST", pop3Transaction, &TCustomPop3Cli::AfterListOne);
+    TransactionCommand(pop3Last, "LAST", "", &TCustomPop3Cli::AfterListOne);
 }
 
 void TCustomPop3Cli::RSet() {
-    CheckTransaction("RSET");
-    ExecCommand(pop3RSet, "RSET", pop3Transaction, nullptr);
+    TransactionCommand(pop3RSet, "RSET", "", nullptr);
 }
 
 void TCustomPop3Cli::Uidl() {
-    CheckTransaction("UIDL");
-    if (msgNum_ > 0)
-        ExecCommand(pop3Uidl, "UIDL " + std::to_string(msgNum_), pop3Transaction,
-                    &TCustomPop3Cli::AfterUidlOne);
-    else
-        ExecCommand(pop3Uidl, "UIDL", pop3Transaction, &TCustomPop3Cli::AfterUidl);
+    OneOrAll(pop3Uidl, "UIDL", &TCustomPop3Cli::AfterUidlOne, &TCustomPop3Cli::AfterUidl);
 }
 
 void TCustomPop3Cli::Abort() {

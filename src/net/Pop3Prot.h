@@ -181,7 +181,11 @@ class TCustomPop3Cli : public QObject {
     void CheckReady() const;
     void CheckConnected() const;
     void RefuseInvalidNow(const std::string& text);
-    void CheckTransaction(const std::string& word);
+    void AuthCommand(TPop3ProtocolState latest, TPop3Request rq, const std::string& word,
+                     const std::string& argument, TPop3ProtocolState onSuccess);
+    void TransactionCommand(TPop3Request rq, const std::string& word, const std::string& arguments,
+                            Routine after);
+    void OneOrAll(TPop3Request rq, const std::string& word, Routine one, Routine all);
     void ExecCommand(TPop3Request rq, const std::string& command, TPop3ProtocolState onSuccess,
                      Routine after);
     void SendCommand(const std::string& command);

@@ -144,67 +144,59 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
     FAddrResolved = false;
 }
 
-void TCustomWSocket::SetPort(const std::string& Value) {
-    if (FPortAssigned && Value == FPortStr) return;
-    FPortStr = Value;
+// Shared by SetPort and SetProto: stores the text and, while the socket is closed, converts
+// it: a leading digit means a number up to Limit, anything else is asked of Lookup. True
+// with Number set when there is a value to take; an empty text clears Assigned, and so does
+// a text that does not convert, which is reported as Failure followed by the text and "'".
+template <class LookupFn>
+bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Stored, bool& Assigned,
+                                    const std::string& Name, long Limit, const std::string& Failure,
+                                    LookupFn Lookup, long& Number) {
+    if (Assigned && Value == Stored) return false;
+    Stored = Value;
     if (FState != wsClosed) {
-        RaiseException("Cannot change Port if not closed");
-        return;
+        RaiseException("Cannot change " + Name + " if not closed");
+        return false;
     }
     const std::string text = Trim(Value);
-    if (text.empty()) {
-        FPortAssigned = false;
-        return;
-    }
-    long port = 0;
-    bool found = false;
-    if (StartsWithDigit(text)) {
-        found = LeadingNumber(text, 65535, port);
-    } else {
-        const std::string proto = Trim(FProtoStr);
-        if (const servent* se =
-                getservbyname(text.c_str(), proto.empty() ? nullptr : proto.c_str())) {
-            port = ntohs(static_cast<uint16_t>(se->s_port));
-            found = true;
-        }
-    }
+    Assigned = false;
+    if (text.empty()) return false;
+    Number = 0;
+    const bool found =
+        StartsWithDigit(text) ? LeadingNumber(text, Limit, Number) : Lookup(text, Number);
     if (!found) {
-        FPortAssigned = false;
-        SocketError("SetPort: Cannot convert port '" + text + "'", 11004);
-        return;
+        SocketError(Failure + text + "'", 11004);
+        return false;
     }
-    FSin.sin_port = htons(static_cast<uint16_t>(port));
-    FPortAssigned = true;
+    Assigned = true;
+    return true;
+}
+
+void TCustomWSocket::SetPort(const std::string& Value) {
+    long port = 0;
+    const auto service = [this](const std::string& text, long& number) {
+        const std::string proto = Trim(FProtoStr);
+        const servent* se = getservbyname(text.c_str(), proto.empty() ? nullptr : proto.c_str());
+        if (se) number = ntohs(static_cast<uint16_t>(se->s_port));
+        return se != nullptr;
+    };
+    if (ConvertSetting(Value, FPortStr, FPortAssigned, "Port", 65535,
+                       "SetPort: Cannot convert port '", service, port))
+        FSin.sin_port = htons(static_cast<uint16_t>(port));
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
-    if (FProtoAssigned && Value == FProtoStr) return;
-    FProtoStr = Value;
-    if (FState != wsClosed) {
-        RaiseException("Cannot change Proto if not closed");
-        return;
-    }
-    const std::string text = Trim(Value);
-    if (text.empty()) {
-        FProtoAssigned = false;
-        return;
-    }
     long number = 0;
-    bool found = false;
-    if (StartsWithDigit(text)) {
-        found = LeadingNumber(text, 255, number);
-    } else if (const protoent* pe = getprotobyname(text.c_str())) {
-        number = pe->p_proto;
-        found = true;
+    const auto protocol = [](const std::string& text, long& found) {
+        const protoent* pe = getprotobyname(text.c_str());
+        if (pe) found = pe->p_proto;
+        return pe != nullptr;
+    };
+    if (ConvertSetting(Value, FProtoStr, FProtoAssigned, "Proto", 255,
+                       "SetProto: Cannot convert protocol '", protocol, number)) {
+        FProto = static_cast<int>(number);
+        FType = FProto == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
     }
-    if (!found) {
-        FProtoAssigned = false;
-        SocketError("SetProto: Cannot convert protocol '" + text + "'", 11004);
-        return;
-    }
-    FProto = static_cast<int>(number);
-    FType = FProto == IPPROTO_UDP ? SOCK_DGRAM : SOCK_STREAM;
-    FProtoAssigned = true;
 }
 
 void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
@@ -320,15 +312,22 @@ void TCustomWSocket::RaiseException(const std::string& Msg) {
 // ---------------------------------------------------------------------------------------
 // Name lookups
 
-void TCustomWSocket::DnsLookup(const std::string& HostName) {
-    if (HostName.empty()) {
+// Common start of both lookups: an empty name is refused, and a pending lookup is replaced
+// without an event. False when there is nothing to look up.
+bool TCustomWSocket::BeginLookup(const std::string& Name) {
+    if (Name.empty()) {
         RaiseException("DNS lookup: invalid host name.");
         TriggerDnsLookupDone(10022);
-        return;
+        return false;
     }
     FDnsPending = false;
     FDnsResult.clear();
     FDnsResultList.clear();
+    return true;
+}
+
+void TCustomWSocket::DnsLookup(const std::string& HostName) {
+    if (!BeginLookup(HostName)) return;
     in_addr a{};
     if (inet_aton(HostName.c_str(), &a) != 0) {
         FDnsResult = Dotted(a);
@@ -339,14 +338,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
 }
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
-    if (HostAddr.empty()) {
-        RaiseException("DNS lookup: invalid host name.");
-        TriggerDnsLookupDone(10022);
-        return;
-    }
-    FDnsPending = false;
-    FDnsResult.clear();
-    FDnsResultList.clear();
+    if (!BeginLookup(HostAddr)) return;
     in_addr a{};
     if (inet_aton(HostAddr.c_str(), &a) == 0) a.s_addr = INADDR_NONE;
     StartLookup(Dotted(a), true);

@@ -14,6 +14,7 @@
 #include <memory>
 #include <netinet/in.h>
 #include <string>
+#include <sys/types.h>
 #include <vector>
 
 class QHostInfo;
@@ -193,6 +194,10 @@ class TCustomWSocket : public QObject {
         kEventClose = 32
     };
 
+    template <class LookupFn>
+    bool ConvertSetting(const std::string& Value, std::string& Stored, bool& Assigned,
+                        const std::string& Name, long Limit, const std::string& Failure,
+                        LookupFn Lookup, long& Number);
     void ResolveAddr();
     void SetLingerOption();
     void InternalClose(bool Shut);
@@ -202,6 +207,7 @@ class TCustomWSocket : public QObject {
     void TryToSend();
     void DeleteBufferedData();
     void PostWriteEvent();
+    bool BeginLookup(const std::string& Name);
     void StartLookup(const std::string& Query, bool Reverse);
     Q_SLOT void HostLookedUp(const QHostInfo& Info);
     void LookupAnswered(const QHostInfo& Info);
@@ -212,6 +218,8 @@ class TCustomWSocket : public QObject {
     void HandleNetworkEvent(uint64_t Serial, int Events, int Error);
     void ReceiveLoop(uint16_t Error);
     int DrainUnread();
+    bool ReadStarts();
+    int ReadResult(ssize_t Got);
     bool StillCurrent(uint64_t Serial) const;
 
     std::string FAddrStr, FPortStr, FProtoStr = "tcp";

@@ -234,45 +234,42 @@ int TCustomWSocket::DrainUnread() {
     return static_cast<int>(r);
 }
 
-int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+// Common to Receive and ReceiveFrom: a read releases the read event it answers, and needs a
+// handle. False, with LastError set, when there is none.
+bool TCustomWSocket::ReadStarts() {
     if (FReadHeld) {
         FReadHeld = false;
         UpdateNotifiers();
     }
-    if (FHSocket == INVALID_SOCKET) {
-        FLastError = 10038;
-        return -1;
-    }
-    const ssize_t r = recv(FHSocket, Buffer, static_cast<size_t>(std::max(BufferSize, 0)), 0);
-    if (r < 0) {
+    if (FHSocket != INVALID_SOCKET) return true;
+    FLastError = 10038;
+    return false;
+}
+
+// The result of a platform read: counted when it got bytes, the error kept when it failed.
+int TCustomWSocket::ReadResult(ssize_t Got) {
+    if (Got < 0) {
         FLastError = LastNetError();
         return -1;
     }
-    FReadCount += static_cast<int32_t>(r);
-    FBytesTaken += static_cast<uint64_t>(r);
-    return static_cast<int>(r);
+    FReadCount += static_cast<int32_t>(Got);
+    FBytesTaken += static_cast<uint64_t>(Got);
+    return static_cast<int>(Got);
+}
+
+int TCustomWSocket::Receive(void* Buffer, int BufferSize) {
+    if (!ReadStarts()) return -1;
+    return ReadResult(recv(FHSocket, Buffer, static_cast<size_t>(std::max(BufferSize, 0)), 0));
 }
 
 int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From, int& FromLen) {
-    if (FReadHeld) {
-        FReadHeld = false;
-        UpdateNotifiers();
-    }
-    if (FHSocket == INVALID_SOCKET) {
-        FLastError = 10038;
-        return -1;
-    }
+    if (!ReadStarts()) return -1;
     socklen_t len = static_cast<socklen_t>(std::max(FromLen, 0));
-    const ssize_t r = recvfrom(FHSocket, Buffer, static_cast<size_t>(std::max(BufferSize, 0)), 0,
-                               reinterpret_cast<sockaddr*>(&From), &len);
-    if (r < 0) {
-        FLastError = LastNetError();
-        return -1;
-    }
-    FromLen = static_cast<int>(len);
-    FReadCount += static_cast<int32_t>(r);
-    FBytesTaken += static_cast<uint64_t>(r);
-    return static_cast<int>(r);
+    const int got =
+        ReadResult(recvfrom(FHSocket, Buffer, static_cast<size_t>(std::max(BufferSize, 0)), 0,
+                            reinterpret_cast<sockaddr*>(&From), &len));
+    if (got >= 0) FromLen = static_cast<int>(len);
+    return got;
 }
 
 // ---------------------------------------------------------------------------------------

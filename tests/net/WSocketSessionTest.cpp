@@ -192,12 +192,8 @@ TEST(WSocketSession, SendWhileNotConnectedFailsWithTheExactText) {
 TEST(WSocketSession, SendQueuesFrameSizedChunksAndReportsSentFromTheLoop) {
     RawListener peer;
     RecordingSocket s;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortText());
-    s.Connect();
-    const int fd = peer.AcceptFd();
-    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
-    RunEventLoopFor(20); // let the post-connect write event pass
+    const int fd = peer.Connected(s);
+    ASSERT_GE(fd, 0);
 
     int sentEvents = 0;
     bool insideSend = false, firedInsideSend = false;
@@ -261,11 +257,8 @@ TEST(WSocketSession, AbortDropsQueuedDataAndResetsThePeer) {
     RawListener peer;
     TWSocket s;
     EventLog log;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortText());
-    s.Connect();
-    const int fd = peer.AcceptFd(); // the peer never reads: the sent data stays queued
-    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    const int fd = peer.Connected(s); // the peer never reads: the sent data stays queued
+    ASSERT_GE(fd, 0);
     log.Attach(s);
     s.SendStr(std::string(8 * 1024 * 1024, 'z'));
     s.Abort();
@@ -286,11 +279,8 @@ TEST(WSocketSession, SendingIntoAResetConnectionClosesItOnceWithTheCode) {
     RawListener peer;
     TWSocket s;
     EventLog log;
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortText());
-    s.Connect();
-    const int fd = peer.AcceptFd();
-    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    const int fd = peer.Connected(s);
+    ASSERT_GE(fd, 0);
     log.Attach(s);
     const linger reset{1, 0};
     setsockopt(fd, SOL_SOCKET, SO_LINGER, &reset, sizeof reset);
@@ -375,11 +365,8 @@ TEST(WSocketSession, AClosedHandlerMayOpenTheNextConnectionAtOnce) {
             sender->Connect();
         }
     };
-    s.SetAddr("127.0.0.1");
-    s.SetPort(peer.PortText());
-    s.Connect();
-    const int first = peer.AcceptFd();
-    ASSERT_TRUE(WaitUntil([&] { return s.State() == wsConnected; }));
+    const int first = peer.Connected(s);
+    ASSERT_GE(first, 0);
     s.Close();
     EXPECT_EQ(closes, 1);
     EXPECT_EQ(s.State(), wsConnecting);

@@ -41,6 +41,17 @@ class RawListener {
         return accept4(fd_, nullptr, nullptr, SOCK_CLOEXEC);
     }
 
+    // Connects s here and runs the event loop until both ends hold the connection; the
+    // accepted descriptor, or -1 on time-out.
+    int Connected(TCustomWSocket& s) {
+        s.SetAddr("127.0.0.1");
+        s.SetPort(PortText());
+        s.Connect();
+        const int fd = AcceptFd();
+        if (fd < 0 || !testsupport::WaitUntil([&] { return s.State() == wsConnected; })) return -1;
+        return fd;
+    }
+
   private:
     int fd_ = -1;
     int port_ = 0;
