@@ -27,8 +27,9 @@ std::string AbsolutePathFromEnv(const char* name) {
 // Empty (the root folder) when neither HOME nor the password database names one.
 std::string HomeDir() {
     std::string home = AbsolutePathFromEnv("HOME");
-    if (home.empty())
+    if (home.empty()) {
         if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir) home = user->pw_dir;
+    }
     return home;
 }
 } // namespace

@@ -52,12 +52,4 @@ TEST(Paths, TheSettingsFileNeverDependsOnTheCurrentFolder) {
     }
 }
 
-TEST(Paths, FolderAndNameOfAPath) {
-    EXPECT_EQ(platform::FolderOf("/a/b/spammers.log"), "/a/b");
-    EXPECT_EQ(platform::FolderOf("/spammers.log"), "/");
-    EXPECT_EQ(platform::FolderOf("spammers.log"), "");
-    EXPECT_EQ(platform::FileNameOf("/a/b/spammers.log"), "spammers.log");
-    EXPECT_EQ(platform::FileNameOf("spammers.log"), "spammers.log");
-}
-
 } // namespace
