@@ -143,6 +143,9 @@ void TCustomWSocket::HandleNetworkEvent(uint64_t Serial, int Events, int Error) 
     const auto error = static_cast<uint16_t>(Error);
 
     if (Events & kEventConnect) {
+        // A connection that failed has nothing to read, and its close follows the handler:
+        // a handler that runs the event loop must not get read or close events first.
+        if (Error != 0) FReadHeld = true;
         ChangeState(wsConnected);
         if (gone()) return;
         TriggerSessionConnected(error);

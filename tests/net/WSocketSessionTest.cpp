@@ -130,6 +130,21 @@ TEST(WSocketSession, RefusedConnectionReportsTheCodeAndCloses) {
                                                "connected 10061", "state 4>7", "closed 0"};
     EXPECT_EQ(log.events, expected);
     EXPECT_EQ(WinsockErrorDesc(10061), "Connection refused");
+
+    // A handler that runs the event loop before the failed socket closes hears nothing more
+    // from it in the meantime: no data, no close of its own.
+    TWSocket t;
+    EventLog nested;
+    nested.Attach(t);
+    t.OnSessionConnected = [&](TCustomWSocket*, uint16_t e) {
+        nested.events.push_back("connected " + std::to_string(e));
+        RunEventLoopFor(100);
+    };
+    t.SetAddr("127.0.0.1");
+    t.SetPort(std::to_string(port));
+    t.Connect();
+    ASSERT_TRUE(WaitUntil([&] { return t.State() == wsClosed; }));
+    EXPECT_EQ(nested.events, expected);
 }
 
 TEST(WSocketSession, DatagramSocketsConnectAtOnceAndExchangeDatagrams) {
