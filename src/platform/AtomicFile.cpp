@@ -32,15 +32,21 @@ std::string ResolveLink(const std::string& path) {
 
 AtomicFileWriter::AtomicFileWriter(const std::string& path, std::optional<mode_t> mode)
     : target_(ResolveLink(path)) {
+    // The replacement goes through the folder, which would get round the file's own
+    // permissions: a file that may not be written, or that nobody may write (the read-only
+    // attribute, which binds root too), keeps its content.
+    struct stat st;
+    const bool exists = ::stat(target_.c_str(), &st) == 0;
+    if (exists && ((st.st_mode & 0222) == 0 || ::access(target_.c_str(), W_OK) != 0))
+        throw InOutErrorFromErrno(EACCES);
     static std::atomic<unsigned> counter{0};
     for (int attempt = 0; fd_ < 0; ++attempt) {
         temp_ = target_ + ".tmp" + std::to_string(::getpid()) + "-" + std::to_string(++counter);
         fd_ = ::open(temp_.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, mode.value_or(0666));
         if (fd_ < 0 && (errno != EEXIST || attempt > 100)) ThrowErrno();
     }
-    struct stat st;
     std::optional<mode_t> wanted = mode;
-    if (!wanted && ::stat(target_.c_str(), &st) == 0) wanted = st.st_mode & 07777;
+    if (!wanted && exists) wanted = st.st_mode & 07777;
     if (wanted && ::fchmod(fd_, *wanted) != 0) {
         int err = errno;
         ::close(fd_);

@@ -10,7 +10,8 @@ namespace platform {
 // Replaces a file as a whole: the data goes to a temporary file in the same folder, which
 // takes the file's place only in Commit(). A crash, a full disk or an exception before that
 // leaves the old file as it was; the temporary file is removed unless committed.
-// A symbolic link is followed, so the file it points to is the one replaced.
+// A symbolic link is followed, so the file it points to is the one replaced. A file without
+// any write permission is refused, like one the caller may not write.
 // Every failure throws EInOutError.
 class AtomicFileWriter {
   public:

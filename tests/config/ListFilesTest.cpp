@@ -6,6 +6,7 @@
 #include <QTimer>
 #include <csignal>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 namespace {
 
@@ -94,6 +95,16 @@ TEST_F(ListFilesTest, FailedSaveRaisesAnInOutErrorAndKeepsTheOldFile) {
     EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "old\r\n");
     EXPECT_EQ(std::distance(std::filesystem::directory_iterator(ProgramDir()), {}), 1)
         << "no temporary file is left behind";
+
+    // A list made read-only is not replaced behind its back.
+    ::chmod(ProgramFile("spammers.txt").c_str(), 0444);
+    try {
+        SaveSpammerList();
+        ADD_FAILURE() << "a read-only list was replaced";
+    } catch (const platform::EInOutError& e) {
+        EXPECT_STREQ(e.what(), "File access denied");
+    }
+    EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "old\r\n");
 }
 
 } // namespace

@@ -197,6 +197,11 @@ TEST_F(ProfileFileTest, RefusedWritesRaiseTheErrorAndLeaveTheFileAlone) {
     expectRefused(File(), "a\r\nServer=evil");
     expectRefused(File(), "a\nb");
     EXPECT_EQ(ReadFile(Path()), "[Config]\nPassword=old\n");
+
+    // A file made read-only stays as it is, though its folder would allow a replacement.
+    ::chmod(Path().c_str(), 0400);
+    expectRefused(File(), "new");
+    EXPECT_EQ(ReadFile(Path()), "[Config]\nPassword=old\n");
 }
 
 } // namespace
