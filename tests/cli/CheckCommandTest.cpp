@@ -56,6 +56,7 @@ struct CheckCommand : ::testing::Test {
         QProcess process;
         QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
+        env.insert("LC_ALL", "C"); // time stamps with English month names and ":", on any machine
         process.setProcessEnvironment(env);
         process.start(QString::fromStdString(programDir.File("morvandle-check")), args);
         Result r;
