@@ -13,13 +13,11 @@ Clock::time_point lastPump;
 
 void ProcessMessages() {
     lastPump = Clock::now();
-    if (QCoreApplication::instance())
-        QCoreApplication::processEvents();
+    if (QCoreApplication::instance()) QCoreApplication::processEvents();
 }
 
 void ProcessMessagesSliced() {
-    if (Clock::now() - lastPump >= kSlice)
-        ProcessMessages();
+    if (Clock::now() - lastPump >= kSlice) ProcessMessages();
 }
 
 } // namespace platform

@@ -20,8 +20,7 @@ bool WaitUntil(const std::function<bool()>& condition, int timeoutMs) {
     QTimer tick;
     tick.start(10);
     while (!condition()) {
-        if (deadline.hasExpired())
-            return condition();
+        if (deadline.hasExpired()) return condition();
         WaitForEvents();
     }
     return true;
