@@ -11,6 +11,7 @@
 
 #include <algorithm>
 #include <limits>
+#include <utility>
 
 namespace {
 
@@ -56,6 +57,14 @@ std::string Trim(const std::string& s) {
 
 std::string WinsockFailure(std::uint16_t error) {
     return "-ERR " + WinsockErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
+}
+
+// Calls an event's handler through a copy: a handler may replace or clear itself, which
+// must not destroy the code that is running.
+template <class Handler, class... Args> void Call(const Handler& handler, Args&&... args) {
+    if (!handler) return;
+    const Handler copy = handler;
+    copy(std::forward<Args>(args)...);
 }
 
 unsigned Bit(int step) {
@@ -273,11 +282,11 @@ void TCustomPop3Cli::SetState(TPop3State s) {
 }
 
 void TCustomPop3Cli::Fire(const TPop3Notify* event) {
-    if (*event) (*event)(this);
+    Call(*event, this);
 }
 
 void TCustomPop3Cli::Display(const std::string& msg) {
-    if (OnDisplay) OnDisplay(this, msg);
+    Call(OnDisplay, this, msg);
 }
 
 void TCustomPop3Cli::TakeErrorMessage(const std::string& text) {
@@ -323,9 +332,7 @@ void TCustomPop3Cli::FinishAndPost(std::uint16_t error) {
     QMetaObject::invokeMethod(
         this,
         [this, error] {
-            platform::Guarded([&] {
-                if (OnRequestDone) OnRequestDone(this, requestType_, error);
-            });
+            platform::Guarded([&] { Call(OnRequestDone, this, requestType_, error); });
         },
         Qt::QueuedConnection);
 }
@@ -434,7 +441,7 @@ void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
 
 void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
     connected_ = false;
-    if (OnSessionClosed) OnSessionClosed(this, error);
+    Call(OnSessionClosed, this, error);
     TriggerRequestDone(kConnectionClosed);
     protocolState_ = pop3Disconnected;
 }
@@ -466,7 +473,7 @@ void TCustomPop3Cli::SplitLines() {
         }
         lastResponse_.assign(rcv_, rcvStart_, end - rcvStart_);
         rcvStart_ = scanFrom_ = end + 2;
-        if (OnResponse) OnResponse(this, lastResponse_);
+        Call(OnResponse, this, lastResponse_);
         if (state_ == pop3WaitingBanner) {
             GreetingLine();
         } else if (state_ == pop3WaitingResponse) {
@@ -512,7 +519,7 @@ void TCustomPop3Cli::GreetingLine() {
     }
     protocolState_ = pop3WaitingUser;
     SetState(pop3Connected);
-    if (OnSessionConnected) OnSessionConnected(this, 0);
+    Call(OnSessionConnected, this, 0);
     TriggerRequestDone(0);
 }
 

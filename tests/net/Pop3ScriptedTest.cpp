@@ -220,6 +220,24 @@ TEST_F(Pop3Scripted, RefusalsBeforeLoginSendNothing) {
     EXPECT_EQ(rec.Last().error, 0);
 }
 
+TEST_F(Pop3Scripted, HandlersMayReplaceThemselves) {
+    // Each handler clears itself and then still uses what it captured.
+    const std::string tag(64, 't');
+    std::vector<std::string> seen;
+    cli.OnDisplay = [&, tag](TCustomPop3Cli* c, const std::string&) {
+        c->OnDisplay = nullptr;
+        seen.push_back("display " + tag);
+    };
+    cli.OnRequestDone = [&, tag](TCustomPop3Cli* c, TPop3Request, std::uint16_t) {
+        c->OnRequestDone = nullptr;
+        seen.push_back("done " + tag);
+    };
+    EXPECT_THROW(cli.Stat(), Pop3Exception); // its refusal is displayed
+    cli.Quit();                              // no connection: done at once, from the loop
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return seen.size() == 2; }));
+    EXPECT_EQ(seen, (Lines{"display " + tag, "done " + tag}));
+}
+
 TEST_F(Pop3Scripted, RefusalsInTransactionSendNothing) {
     LoginScript().Expect("STAT").SendLine("+OK 0 0");
     testsupport::Pop3Quit(server);
