@@ -259,7 +259,11 @@ TEST(WSocketSession, PeerClosingWithDataUnreadDeliversAllThenClosesOnce) {
     std::string payload(200000, 'x');
     for (size_t i = 0; i < payload.size(); ++i)
         payload[i] = static_cast<char>('a' + i % 26);
-    // The peer writes everything and closes before the client has read a byte.
+    // The peer writes everything and closes before the client has read a byte. Its send
+    // buffer is made big enough to take it all, whatever the client's window, so the blocking
+    // send cannot wait for a client that does not run yet.
+    const int sendBuffer = 256 * 1024;
+    setsockopt(fd, SOL_SOCKET, SO_SNDBUF, &sendBuffer, sizeof sendBuffer);
     ASSERT_EQ(send(fd, payload.data(), payload.size(), 0), static_cast<ssize_t>(payload.size()));
     close(fd);
     ASSERT_TRUE(WaitUntil([&] { return s.State() == wsClosed; }));
