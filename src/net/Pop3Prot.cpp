@@ -266,8 +266,10 @@ void TCustomPop3Cli::Abort() {
     socket_->CancelDnsLookup();
     socket_->Abort();
     SetState(pop3Ready);
-    // Whatever could still finish has finished above; a request that nothing can finish any
-    // more (a Connect whose lookup never started) is dropped so the next one starts clean.
+    // Whatever could still finish has finished above, or will as soon as the close being
+    // reported now is through; a request that nothing can finish any more (a Connect whose
+    // lookup never started) is dropped so the next one starts clean.
+    if (reportingClose_) return;
     requestDone_ = true;
     combined_ = false;
     pendingSteps_ = 0;
@@ -441,7 +443,14 @@ void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
 
 void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
     connected_ = false;
-    Call(OnSessionClosed, this, error);
+    {
+        // An Abort from the handler leaves the outstanding request to be ended below.
+        struct Reporting {
+            bool& flag;
+            ~Reporting() { flag = false; }
+        } reporting{reportingClose_ = true};
+        Call(OnSessionClosed, this, error);
+    }
     TriggerRequestDone(kConnectionClosed);
     protocolState_ = pop3Disconnected;
 }

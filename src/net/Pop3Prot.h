@@ -242,6 +242,7 @@ class TCustomPop3Cli : public QObject {
 
     bool requestDone_ = true;
     bool connected_ = false;
+    bool reportingClose_ = false; // OnSessionClosed runs; the request ends right after it
 
     // Received bytes; rcvStart_ is where the unsplit part begins, scanFrom_ where the search
     // for the next CR LF resumes (so a long line is not searched again on every read).

@@ -312,6 +312,20 @@ TEST_F(Pop3Scripted, ServerClosingInTopEndsItAndQuitCompletesAtOnce) {
     EXPECT_EQ(server.Received(), (Lines{"USER bob", "PASS pw", "TOP 1 0"}));
 }
 
+TEST_F(Pop3Scripted, AbortFromTheClosedHandlerStillEndsTheRequest) {
+    LoginScript().Expect("TOP 1 0").SendAndClose("+OK\r\nFrom: a@b\r\n");
+    LogIn();
+    cli.OnSessionClosed = [](TCustomPop3Cli* c, std::uint16_t) { c->Abort(); };
+    cli.SetMsgNum(1);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().rq, pop3Top);
+    EXPECT_EQ(rec.Last().error, 10004);
+    EXPECT_EQ(cli.State(), pop3Ready);
+    testsupport::RunEventLoopFor(50);
+    EXPECT_EQ(rec.done.size(), 2u);
+}
+
 TEST_F(Pop3Scripted, RepliesJoinedInOneReadOrSplitIntoBytes) {
     // Greeting and the USER reply in one read: the second must wait for USER to be sent
     // and then answer it, inside the same Login.
