@@ -51,7 +51,6 @@ TEST(WSocketSession, ConnectSendReceiveAndCloseFromEitherSide) {
     server.Attach(pair.server);
     EXPECT_EQ(pair.client.GetPeerAddr(), "127.0.0.1");
     EXPECT_EQ(pair.server.GetPeerAddr(), "127.0.0.1");
-    EXPECT_EQ(pair.client.GetPeerAddr(), pair.server.GetPeerAddr());
     EXPECT_EQ(pair.server.GetLocalPort(), pair.listener.GetLocalPort());
 
     EXPECT_EQ(pair.client.SendStr("USER bob\r\n"), 10);
@@ -129,7 +128,6 @@ TEST(WSocketSession, RefusedConnectionReportsTheCodeAndCloses) {
     const std::vector<std::string> expected = {"state 7>1",       "state 1>3", "state 3>4",
                                                "connected 10061", "state 4>7", "closed 0"};
     EXPECT_EQ(log.events, expected);
-    EXPECT_EQ(WinsockErrorDesc(10061), "Connection refused");
 
     // A handler that runs the event loop before the failed socket closes hears nothing more
     // from it in the meantime: no data, no close of its own.
@@ -187,12 +185,8 @@ TEST(WSocketSession, DatagramSocketsConnectAtOnceAndExchangeDatagrams) {
 
 TEST(WSocketSession, SendWhileNotConnectedFailsWithTheExactText) {
     TWSocket s;
-    try {
-        s.SendStr("x");
-        FAIL() << "no exception";
-    } catch (const ESocketException& e) {
-        EXPECT_STREQ(e.what(), "Error 10057 in function Send\r\nSocket is not connected");
-    }
+    EXPECT_EQ(Raised([&] { s.SendStr("x"); }),
+              "Error 10057 in function Send\r\nSocket is not connected");
     EXPECT_EQ(s.State(), wsClosed);
 
     // With OnError the same failure is reported there, and Send answers -1.
@@ -413,12 +407,8 @@ TEST(WSocketSession, AListenerMayTakeOverTheConnectionItAccepts) {
         s->Dup(h);
         log.Attach(*s);
     };
-    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(port));
-    ASSERT_EQ(connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int fd = RawConnect(port);
+    ASSERT_GE(fd, 0);
     ASSERT_TRUE(WaitUntil([&] { return data.State() == wsConnected; }));
     EXPECT_EQ(data.GetPeerAddr(), "127.0.0.1");
     send(fd, "file contents", 13, 0);

@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <arpa/inet.h>
 #include <memory>
 #include <poll.h>
@@ -16,6 +17,28 @@
 #include <vector>
 
 namespace wsockettest {
+
+// The message an operation raises, or "" when it raises nothing.
+template <class Fn> std::string Raised(Fn&& fn) {
+    try {
+        fn();
+    } catch (const ESocketException& e) {
+        return e.what();
+    }
+    return "";
+}
+
+// A plain blocking client connected to 127.0.0.1:port, or -1.
+inline int RawConnect(int port) {
+    const int fd = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
+    sockaddr_in to{};
+    to.sin_family = AF_INET;
+    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    to.sin_port = htons(static_cast<uint16_t>(port));
+    if (connect(fd, reinterpret_cast<sockaddr*>(&to), sizeof to) == 0) return fd;
+    close(fd);
+    return -1;
+}
 
 // A plain blocking listener on 127.0.0.1 with a port the kernel picked.
 class RawListener {
@@ -81,17 +104,8 @@ struct EventLog {
                 events.push_back("data " + std::to_string(n));
             };
     }
-    bool Has(const std::string& e) const {
-        for (const auto& x : events)
-            if (x == e) return true;
-        return false;
-    }
-    int Count(const std::string& e) const {
-        int n = 0;
-        for (const auto& x : events)
-            n += x == e;
-        return n;
-    }
+    long Count(const std::string& e) const { return std::count(events.begin(), events.end(), e); }
+    bool Has(const std::string& e) const { return Count(e) > 0; }
 };
 
 // A connected pair of sockets on the event loop: a client that connected to a listening

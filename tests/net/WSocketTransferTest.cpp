@@ -140,12 +140,8 @@ TEST(WSocketTransfer, AnIdleConnectionCostsNoCpu) {
     deaf.SetAddr("127.0.0.1");
     deaf.SetPort("0");
     ASSERT_EQ(deaf.Listen(), 0);
-    const int waiting = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
-    sockaddr_in to{};
-    to.sin_family = AF_INET;
-    to.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    to.sin_port = htons(static_cast<uint16_t>(std::stoi(deaf.GetLocalPort())));
-    ASSERT_EQ(connect(waiting, reinterpret_cast<sockaddr*>(&to), sizeof to), 0);
+    const int waiting = RawConnect(std::stoi(deaf.GetLocalPort()));
+    ASSERT_GE(waiting, 0);
     RunEventLoopFor(50);
 
     // A bare loop with one timer: nothing else wakes the process while it idles.
