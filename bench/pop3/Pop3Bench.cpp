@@ -9,7 +9,6 @@
 #include "servers/Pop3HeaderScan.h"
 #include "support/BenchSupport.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QTimer>
@@ -58,22 +57,12 @@ ClientResult ClientScan(const testservers::DovecotServer& server) {
     return r;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testservers::DovecotServer server;
-    MailboxBenchArgs args;
-    if (int status = 0; !StartMailboxBench(argc, argv, server, &args, &status)) return status;
-    const int messages = args.messages, rounds = args.rounds;
-
-    // The first session makes Dovecot build its index; neither side should pay for that.
-    PoplibScan(server);
-
+int Rounds(const MailboxBench& bench) {
+    const int messages = bench.messages, rounds = bench.rounds;
     std::vector<double> ours, theirs;
     for (int round = 1; round <= rounds; ++round) {
-        ClientResult c = ClientScan(server);
-        QJsonObject p = PoplibScan(server);
+        ClientResult c = ClientScan(bench.server);
+        QJsonObject p = PoplibScan(bench.server);
         if (c.error != 0 || c.messages != messages || p.isEmpty() ||
             p["messages"].toInt() != messages || p["header_lines"].toInt() != c.headerLines) {
             std::fprintf(stderr,
@@ -92,4 +81,10 @@ int main(int argc, char** argv) {
     std::printf("median of %d rounds: TPop3Cli %.3f s, poplib %.3f s, ratio TPop3Cli/poplib %.2f\n",
                 rounds, a, b, a / b);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return RunMailboxBench(argc, argv, Rounds);
 }

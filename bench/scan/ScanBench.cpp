@@ -16,7 +16,6 @@
 #include "support/BenchSupport.h"
 #include "support/TempDir.h"
 
-#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonObject>
@@ -57,12 +56,6 @@ void WriteLines(const std::string& path, const std::vector<std::string>& lines) 
     for (const auto& l : lines)
         out << l << "\r\n";
 }
-
-struct NoBar : screening::TProgressDisplay {
-    void SetProgressPosition(int) override {}
-    void SetProgressMax(int) override {}
-    void StepProgress(int) override {}
-};
 
 struct ScreeningTimes {
     double firstMessage = 0; // includes building both search automatons
@@ -133,7 +126,7 @@ ScreeningTimes TimeScreening(int messages) {
     }
     const auto good = AddressEntries();
     const auto spam = SpammerEntries();
-    NoBar bar;
+    NoView bar;
     int logLines = 0;
     screening::THeaderRules rules(bar, [&](const std::string&) { ++logLines; });
     // Stamped, as the scan session passes the lists of its configuration.
@@ -157,14 +150,9 @@ ScreeningTimes TimeScreening(int messages) {
     return times;
 }
 
-} // namespace
-
-int main(int argc, char** argv) {
-    QCoreApplication app(argc, argv);
-    testservers::DovecotServer server;
-    MailboxBenchArgs args;
-    if (int status = 0; !StartMailboxBench(argc, argv, server, &args, &status)) return status;
-    const int messages = args.messages, rounds = args.rounds;
+int Rounds(const MailboxBench& bench) {
+    const testservers::DovecotServer& server = bench.server;
+    const int messages = bench.messages, rounds = bench.rounds;
 
     testsupport::TempDir programDir, configDir;
     std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
@@ -191,8 +179,7 @@ int main(int argc, char** argv) {
     };
 
     InProcessScan inProcess(server, programDir.File("in-process.log"));
-    PoplibScan(server); // Dovecot builds its index in the first session; neither side pays for it
-    inProcess.Run();    // builds the search automatons once, as a running window would have
+    inProcess.Run(); // builds the search automatons once, as a running window would have
     const std::string expected = "Last Results - " + std::to_string(messages) + " Checked, " +
                                  std::to_string(messages) + " OK'd, 0 Eaten";
     std::vector<double> ours, theirs, session;
@@ -234,4 +221,10 @@ int main(int argc, char** argv) {
                 "search automatons), then %.1f us per message\n",
                 t.firstMessage * 1e3, t.perMessage * 1e6);
     return 0;
+}
+
+} // namespace
+
+int main(int argc, char** argv) {
+    return RunMailboxBench(argc, argv, Rounds);
 }

@@ -2,6 +2,7 @@
 
 #include "servers/DovecotServer.h"
 
+#include <QCoreApplication>
 #include <QJsonDocument>
 #include <QProcess>
 
@@ -32,25 +33,28 @@ std::string Message(int n) {
     return m;
 }
 
-bool StartMailboxBench(int argc, char** argv, testservers::DovecotServer& server,
-                       MailboxBenchArgs* args, int* status) {
-    args->messages = IntArg(argc, argv, 1, args->messages);
-    args->rounds = std::max(1, IntArg(argc, argv, 2, args->rounds));
+int RunMailboxBench(int argc, char** argv, const std::function<int(const MailboxBench&)>& rounds) {
+    QCoreApplication app(argc, argv);
+    auto intArg = [&](int index, int fallback) {
+        return argc > index ? std::atoi(argv[index]) : fallback;
+    };
+    const int messages = intArg(1, 1000);
+    const int roundCount = std::max(1, intArg(2, 5));
     if (!testservers::DovecotServer::Available()) {
         std::printf("dovecot is not installed: benchmark skipped\n");
-        *status = 0;
-        return false;
+        return 0;
     }
+    testservers::DovecotServer server;
     std::string error;
     if (!server.Start(&error)) {
         std::fprintf(stderr, "%s\n", error.c_str());
-        *status = 1;
-        return false;
+        return 1;
     }
     server.AddUser(kUser, kPassword);
-    for (int n = 1; n <= args->messages; ++n)
+    for (int n = 1; n <= messages; ++n)
         server.AddMessage(kUser, Message(n));
-    return true;
+    PoplibScan(server);
+    return rounds({server, messages, roundCount});
 }
 
 QJsonObject PoplibScan(const testservers::DovecotServer& server) {
@@ -68,10 +72,6 @@ QJsonObject PoplibScan(const testservers::DovecotServer& server) {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
-}
-
-int IntArg(int argc, char** argv, int index, int fallback) {
-    return argc > index ? std::atoi(argv[index]) : fallback;
 }
 
 } // namespace benchsupport

@@ -2,6 +2,7 @@
 
 #include <QJsonObject>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -21,17 +22,19 @@ std::string HeaderBlock(int n);
 // Sample message n: its header block, a blank line and a body up to about 2 KB.
 std::string Message(int n);
 
-// What a mailbox benchmark runs with: "[messages] [rounds]" from its command line.
-struct MailboxBenchArgs {
-    int messages = 1000;
-    int rounds = 5;
+// What the rounds of a mailbox benchmark work with.
+struct MailboxBench {
+    const testservers::DovecotServer& server;
+    int messages;
+    int rounds;
 };
 
-// Reads the arguments and starts the server with user kUser holding that many sample
-// messages. When the benchmark cannot run, says why and returns false with its exit status
-// in *status: 0 when dovecot is not installed, 1 when the server did not start.
-bool StartMailboxBench(int argc, char** argv, testservers::DovecotServer& server,
-                       MailboxBenchArgs* args, int* status);
+// The frame of a mailbox benchmark: reads "[messages] [rounds]" (default 1000 and 5) from
+// the command line, starts a local Dovecot whose user kUser holds that many sample messages,
+// runs one poplib scan untimed (Dovecot builds its index in the first session; no side
+// should pay for that), then runs `rounds` under a QCoreApplication. Returns the exit status:
+// what `rounds` returns; 0 when dovecot is not installed, 1 when the server did not start.
+int RunMailboxBench(int argc, char** argv, const std::function<int(const MailboxBench&)>& rounds);
 
 // Runs the python3 poplib header scan (connect, USER, PASS, STAT, TOP n 0 for every
 // message, QUIT) as kUser and returns its result: {"messages", "header_lines", "deleted",
@@ -40,8 +43,5 @@ bool StartMailboxBench(int argc, char** argv, testservers::DovecotServer& server
 QJsonObject PoplibScan(const testservers::DovecotServer& server);
 
 double Median(std::vector<double> values);
-
-// Argument `index` of the command line as a number, or `fallback` when it is not given.
-int IntArg(int argc, char** argv, int index, int fallback);
 
 } // namespace benchsupport
