@@ -30,6 +30,8 @@ namespace {
 constexpr int kStartTimeoutMs = 15000;
 constexpr int kStopTimeoutMs = 10000;
 constexpr int kPortBusyExit = 89;
+// Runs the server; also usable on its own: dovecot-test-server DIR PORT.
+const std::string kScript = MORVANDLE_DOVECOT_SCRIPT;
 
 // A port that was free a moment ago (the kernel's choice for port 0).
 int PickFreePort() {
@@ -92,10 +94,6 @@ bool DovecotServer::Available() {
            QFileInfo("/usr/sbin/dovecot").isExecutable();
 }
 
-std::string DovecotServer::ScriptPath() {
-    return MORVANDLE_DOVECOT_SCRIPT;
-}
-
 std::string DovecotServer::Dir() const {
     return dir_->dir.path().toStdString();
 }
@@ -124,10 +122,10 @@ bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
     process_->setProcessChannelMode(QProcess::MergedChannels);
     // Dovecot goes when we go, even if this process is killed or crashes.
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QString::fromStdString(ScriptPath()),
+    process_->start(QString::fromStdString(kScript),
                     {QString::fromStdString(Dir()), QString::number(port_)});
     if (!process_->waitForStarted(kStartTimeoutMs)) {
-        *error = "cannot run " + ScriptPath() + ": " + process_->errorString().toStdString();
+        *error = "cannot run " + kScript + ": " + process_->errorString().toStdString();
         return false;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
@@ -146,10 +144,6 @@ bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
              std::to_string(kStartTimeoutMs) + " ms:\n" + LogText();
     Stop();
     return false;
-}
-
-bool DovecotServer::Running() const {
-    return process_ && process_->state() != QProcess::NotRunning;
 }
 
 void DovecotServer::Stop() {

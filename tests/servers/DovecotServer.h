@@ -23,20 +23,16 @@ class DovecotServer {
 
     // Whether the dovecot binary is installed.
     static bool Available();
-    // The start script (usable standalone: dovecot-test-server DIR PORT).
-    static std::string ScriptPath();
 
     // Picks a free port, starts the server and waits until the port accepts connections.
     // On failure returns false with the reason (and the server's log) in *error.
     bool Start(std::string* error);
     // SIGTERM and wait; SIGKILL if it does not end within 10 s.
     void Stop();
-    bool Running() const;
 
     std::string Host() const { return "127.0.0.1"; }
     int Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
-    std::string Dir() const;
 
     // A user with an empty maildir; the server knows it at once.
     void AddUser(const std::string& name, const std::string& password);
@@ -45,9 +41,10 @@ class DovecotServer {
     void AddMessage(const std::string& user, const std::string& text);
     // The messages left in the user's maildir (new/ and cur/), in the order they were added.
     std::vector<std::string> Messages(const std::string& user) const;
-    std::string LogText() const;
 
   private:
+    std::string Dir() const;
+    std::string LogText() const;
     bool StartOnce(std::string* error, bool* portBusy);
     std::string MailDir(const std::string& user) const;
 

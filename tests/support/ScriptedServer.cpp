@@ -70,11 +70,6 @@ ScriptedServer& ScriptedServer::Expect(const std::string& line) {
     return *this;
 }
 
-ScriptedServer& ScriptedServer::ReadLine() {
-    steps_.push_back({Op::ReadLine, {}});
-    return *this;
-}
-
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Op::Close, {}});
     return *this;
@@ -111,7 +106,6 @@ void ScriptedServer::Run() {
     }
     SetTimeouts(fd);
     connFd_ = fd;
-    connected_ = true;
     bool open = true;
     for (const Step& step : steps_) {
         if (stopping_ || !(open = PlayStep(fd, step))) break;
@@ -141,12 +135,6 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
             return false;
         }
         if (line != step.data) Fail("expected \"" + step.data + "\", got \"" + line + "\"");
-        return true;
-    case Op::ReadLine:
-        if (!NextLine(fd, &line)) {
-            Fail("expected a line, but the client closed or sent nothing");
-            return false;
-        }
         return true;
     case Op::Close:
         return false;

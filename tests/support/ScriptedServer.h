@@ -34,7 +34,6 @@ class ScriptedServer {
     ScriptedServer& SendLine(const std::string& line);      // line + CR LF
     ScriptedServer& SendBytewise(const std::string& bytes); // one write per byte
     ScriptedServer& Expect(const std::string& line);        // the next client line must be this
-    ScriptedServer& ReadLine();                             // the next client line, whatever it is
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
 
@@ -42,7 +41,6 @@ class ScriptedServer {
     void Start();
 
     // Thread-safe views for the test thread.
-    bool Connected() const { return connected_; }
     bool ScriptDone() const { return scriptDone_; }
     bool ClientClosed() const { return clientClosed_; }
     std::vector<std::string> Received() const;
@@ -50,7 +48,7 @@ class ScriptedServer {
     std::vector<std::string> Failures() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, ReadLine, Close };
+    enum class Op { Send, SendBytewise, Expect, Close };
     struct Step {
         Op op;
         std::string data;
@@ -70,7 +68,6 @@ class ScriptedServer {
     std::string pending_; // bytes read but not yet split into lines
     std::thread thread_;
     std::atomic<bool> stopping_{false};
-    std::atomic<bool> connected_{false};
     std::atomic<bool> scriptDone_{false};
     std::atomic<bool> clientClosed_{false};
     mutable std::mutex mutex_;
