@@ -44,10 +44,14 @@ class Pop3Dovecot : public ::testing::Test {
         static int runs = 0;
         user = name + std::to_string(++runs);
         dovecot->AddUser(user, "secret");
-        cli.SetHost(dovecot->Host());
-        cli.SetPort(dovecot->PortText());
-        cli.SetUserName(user);
-        cli.SetPassWord("secret");
+        PointAtServer(cli);
+    }
+
+    void PointAtServer(TPop3Cli& client) {
+        client.SetHost(dovecot->Host());
+        client.SetPort(dovecot->PortText());
+        client.SetUserName(user);
+        client.SetPassWord("secret");
     }
 
     // Runs one request to its end and returns its error code.
@@ -98,20 +102,20 @@ TEST_F(Pop3Dovecot, HeaderScanDeliversEveryHeaderLine) {
 }
 
 TEST_F(Pop3Dovecot, ListAndUidlWithAndWithoutNumber) {
+    const std::string longer = Message(2, "A longer body.\nTwo lines.\n");
     dovecot->AddMessage(user, Message(1));
-    dovecot->AddMessage(user, Message(2, "A longer body.\nTwo lines.\n"));
+    dovecot->AddMessage(user, longer);
     LogIn();
 
     cli.SetMsgNum(0);
     ASSERT_EQ(Run(&TCustomPop3Cli::List), 0);
-    EXPECT_EQ(rec.list,
-              (Lines{"1=" + std::to_string(WireSize(Message(1))),
-                     "2=" + std::to_string(WireSize(Message(2, "A longer body.\nTwo lines.\n")))}));
+    EXPECT_EQ(rec.list, (Lines{"1=" + std::to_string(WireSize(Message(1))),
+                               "2=" + std::to_string(WireSize(longer))}));
 
     cli.SetMsgNum(2);
     ASSERT_EQ(Run(&TCustomPop3Cli::List), 0);
     EXPECT_EQ(cli.MsgNum(), 2);
-    EXPECT_EQ(cli.MsgSize(), WireSize(Message(2, "A longer body.\nTwo lines.\n")));
+    EXPECT_EQ(cli.MsgSize(), WireSize(longer));
 
     rec.list.clear();
     cli.SetMsgNum(0);
@@ -162,10 +166,7 @@ TEST_F(Pop3Dovecot, DeleThenDroppedConnectionRemovesNothing) {
     // The server notices the drop and releases the mailbox; a new session still sees it.
     TPop3Cli again;
     Recorder rec2(again);
-    again.SetHost(dovecot->Host());
-    again.SetPort(dovecot->PortText());
-    again.SetUserName(user);
-    again.SetPassWord("secret");
+    PointAtServer(again);
     again.Login();
     ASSERT_TRUE(rec2.WaitDone());
     ASSERT_EQ(rec2.Last().error, 0) << again.ErrorMessage();
