@@ -94,7 +94,6 @@ TEST_F(DovecotScan, CheckOnlyDeletesNothingAndTheTraceHidesThePassword) {
     config.SpammerList = {"cheap-pills.example"};
     std::string user = NewUser({Message("sales@cheap-pills.example", "me@home.example", "spam"),
                                 Message("x@y.example", "stranger@elsewhere.example", "unknown")});
-    UseServer(server->Host() + ":" + server->PortText(), user, kPassword);
     ASSERT_NO_FATAL_FAILURE(Scan(false));
 
     auto lines = LogLines();
@@ -130,9 +129,11 @@ TEST_F(DovecotScan, UnknownUserIsEatenWithoutTheSpammerSearch) {
     EXPECT_TRUE(server->Messages(user).empty());
 }
 
-TEST_F(DovecotScan, EmptyMailboxQuitsAfterStat) {
+TEST_F(DovecotScan, EmptyMailboxQuitsAfterStatAndAHiddenWindowStaysHidden) {
     NewUser({});
+    view.hidden = true;
     ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(view.hideCalls, 1);
     EXPECT_TRUE(Contains(view.activities, "No messages waiting on server."));
     EXPECT_EQ(view.activities.back(), "Scanning Completed - No Spam found");
     EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");

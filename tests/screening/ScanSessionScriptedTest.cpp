@@ -35,11 +35,16 @@ struct ScriptedScan : ScanFixture {
         ASSERT_NO_FATAL_FAILURE(Scan(eat));
         EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
     }
+    // The error was shown in the connection line and logged just before the report.
+    void ExpectErrorThenReport(const std::string& error, const std::string& stats) {
+        EXPECT_TRUE(view.Shown(error));
+        std::vector<std::string> log = LogLines();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+                  (std::vector<std::string>{error, "Stats: " + stats}));
+        EXPECT_EQ(view.statusBar, "Last Results - " + stats);
+    }
 };
-
-std::vector<std::string> Tail(const std::vector<std::string>& lines, std::size_t n) {
-    return {lines.end() - static_cast<long>(std::min(n, lines.size())), lines.end()};
-}
 
 } // namespace
 
@@ -84,15 +89,30 @@ TEST(ScanSessionLifetime, ASessionGoneMidScanHearsNothingMore) {
     EXPECT_FALSE(std::filesystem::exists(dir.File("spammers.log")));
 }
 
+TEST_F(ScriptedScan, FailedUserIsShownThenQuitAndZeros) {
+    testsupport::Pop3Greeting(server);
+    server.Expect("USER bob").SendLine("-ERR who?");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(true));
+    ExpectErrorThenReport("Error 500 sending username", "0 Checked, 0 OK'd, 0 Eaten");
+}
+
+TEST_F(ScriptedScan, FailedStatIsShownThenQuitAndZeros) {
+    testsupport::Pop3Greeting(server);
+    testsupport::Pop3Login(server, "bob", "pw");
+    server.Expect("STAT").SendLine("-ERR locked");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(false));
+    ExpectErrorThenReport("Error 500 getting mailbox status", "0 Checked, 0 OK'd, 0 Eaten");
+}
+
 TEST_F(ScriptedScan, FailedTopIsShownAndNotCounted) {
     Open(2);
     server.Expect("TOP 1 0").SendLine("-ERR no such message");
     Headers(2, "friend@home.example");
     testsupport::Pop3Quit(server);
     ASSERT_NO_FATAL_FAILURE(Run(false));
-    EXPECT_TRUE(view.Shown("Error 500 retrieving msg 1"));
-    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 500 retrieving msg 1",
-                                                             "Stats: 1 Checked, 1 OK'd, 0 Eaten"}));
+    ExpectErrorThenReport("Error 500 retrieving msg 1", "1 Checked, 1 OK'd, 0 Eaten");
 }
 
 TEST_F(ScriptedScan, FailedDeleIsCheckedButNotEaten) {
@@ -126,8 +146,7 @@ TEST_F(ScriptedScan, ConnectionLostDuringTopEndsWithTheReport) {
     Headers(1, "friend@home.example");
     server.Expect("TOP 2 0").SendAndClose("+OK\r\nFrom: half");
     ASSERT_NO_FATAL_FAILURE(Run(false));
-    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 10004 retrieving msg 2",
-                                                             "Stats: 1 Checked, 1 OK'd, 0 Eaten"}));
+    ExpectErrorThenReport("Error 10004 retrieving msg 2", "1 Checked, 1 OK'd, 0 Eaten");
     EXPECT_EQ(view.labels.back(), "Connection inactive");
     EXPECT_TRUE(session.ReachedReport());
     // One error: no TOP of message 3 was tried on the closed connection.
@@ -140,8 +159,7 @@ TEST_F(ScriptedScan, ConnectionLostDuringDeleEndsWithTheReport) {
     Headers(1, "a@x.example");
     server.Expect("DELE 1").Close();
     ASSERT_NO_FATAL_FAILURE(Run(true));
-    EXPECT_EQ(Tail(LogLines(), 2), (std::vector<std::string>{"Error 10004 deleting msg 1",
-                                                             "Stats: 1 Checked, 0 OK'd, 0 Eaten"}));
+    ExpectErrorThenReport("Error 10004 deleting msg 1", "1 Checked, 0 OK'd, 0 Eaten");
     EXPECT_EQ(session.ErrorCount(), 1);
 }
 

@@ -20,21 +20,15 @@ namespace scantest {
 
 // Records what a scan shows, in the order it shows it.
 struct RecordingView : screening::TScanView {
-    std::vector<std::string> labels, activities, events;
+    std::vector<std::string> labels, activities;
     std::string statusBar = "Last Results - [none]";
     bool commandsEnabled = true;
     bool checkOnlyMark = false, checkEatMark = false, animating = false;
     bool hidden = false;
     int hideCalls = 0;
 
-    void SetConnectionStatus(const std::string& t) override {
-        labels.push_back(t);
-        events.push_back("label " + t);
-    }
-    void SetActivity(const std::string& t) override {
-        activities.push_back(t);
-        events.push_back("activity " + t);
-    }
+    void SetConnectionStatus(const std::string& t) override { labels.push_back(t); }
+    void SetActivity(const std::string& t) override { activities.push_back(t); }
     void SetStatusBar(const std::string& t) override { statusBar = t; }
     void SetScanCommandsEnabled(bool on) override { commandsEnabled = on; }
     void SetScanModeChecks(bool only, bool eat) override {
