@@ -4,31 +4,11 @@
 
 #include "platform/ErrorReport.h"
 
-#include <cstring>
-#include <fcntl.h>
-
 using namespace wsockettest;
 using testsupport::RunEventLoopFor;
 using testsupport::WaitUntil;
 
 namespace {
-
-std::string ReadAllFd(int fd, size_t expected, int timeoutMs = 5000) {
-    std::string got;
-    char buf[8192];
-    WaitUntil(
-        [&] {
-            pollfd p{fd, POLLIN, 0};
-            while (poll(&p, 1, 0) > 0) {
-                const ssize_t n = recv(fd, buf, sizeof buf, MSG_DONTWAIT);
-                if (n <= 0) return true;
-                got.append(buf, static_cast<size_t>(n));
-            }
-            return got.size() >= expected;
-        },
-        timeoutMs);
-    return got;
-}
 
 // Records the length of every platform send, to see how the queue hands out its chunks.
 class RecordingSocket : public TWSocket {
@@ -223,7 +203,11 @@ TEST(WSocketSession, SendQueuesFrameSizedChunksAndReportsSentFromTheLoop) {
     RunEventLoopFor(50);
     EXPECT_EQ(sentEvents, 1);
     EXPECT_FALSE(firedInsideSend);
-    EXPECT_EQ(ReadAllFd(fd, 3000), payload);
+    std::string got(3000, '\0'); // all of it is with the platform by now
+    const timeval limit{5, 0};
+    setsockopt(fd, SOL_SOCKET, SO_RCVTIMEO, &limit, sizeof limit);
+    EXPECT_EQ(recv(fd, got.data(), got.size(), MSG_WAITALL), 3000);
+    EXPECT_EQ(got, payload);
 
     // The emptied last chunk is refilled, so 10 more bytes go out as one send of 10.
     s.sends.clear();
