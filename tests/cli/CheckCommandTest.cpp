@@ -10,11 +10,11 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 
 using testservers::DovecotEnvironment;
 using testservers::DovecotServer;
+using testsupport::ReadFile;
+using testsupport::WriteFile;
 
 namespace {
 
@@ -26,17 +26,6 @@ struct Result {
     std::vector<std::string> out;
     std::string err;
 };
-
-void WriteFile(const std::string& path, const std::string& text) {
-    std::ofstream(path, std::ios::binary) << text;
-}
-
-std::string ReadFile(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream all;
-    all << in.rdbuf();
-    return all.str();
-}
 
 struct CheckCommand : ::testing::Test {
     testsupport::TempDir programDir, configDir;

@@ -11,8 +11,6 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <fstream>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -86,11 +84,8 @@ struct ScanFixture : ::testing::Test {
     }
 
     std::vector<std::string> LogLines() const {
-        std::ifstream in(dir.File("spammers.log"), std::ios::binary);
-        std::stringstream all;
-        all << in.rdbuf();
         std::vector<std::string> lines;
-        std::string text = all.str();
+        const std::string text = testsupport::ReadFile(dir.File("spammers.log"));
         for (std::size_t at = 0, end; (end = text.find("\r\n", at)) != std::string::npos;
              at = end + 2)
             lines.push_back(text.substr(at, end - at));

@@ -1,6 +1,7 @@
 #include "DovecotServer.h"
 
-#include <QFile>
+#include "support/TempDir.h"
+
 #include <QFileInfo>
 #include <QProcess>
 #include <QStandardPaths>
@@ -13,10 +14,8 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <fstream>
 #include <netinet/in.h>
 #include <pwd.h>
-#include <sstream>
 #include <sys/prctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
@@ -67,13 +66,6 @@ void GiveToMailUser(const fs::path& path) {
     if (const passwd* pw = ::getpwnam("dovecot"))
         if (::chown(path.c_str(), pw->pw_uid, pw->pw_gid) != 0)
             throw std::runtime_error("chown " + path.string() + ": " + std::strerror(errno));
-}
-
-std::string ReadFile(const fs::path& path) {
-    std::ifstream in(path, std::ios::binary);
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
 }
 
 } // namespace
@@ -168,8 +160,7 @@ void DovecotServer::AddUser(const std::string& name, const std::string& password
     }
     // One passwd file per user: a new file is read at once, while a changed one may be
     // looked at only a second later.
-    std::ofstream passwd(Dir() + "/users/" + name);
-    passwd << name << ":{PLAIN}" << password << "\n";
+    testsupport::WriteFile(Dir() + "/users/" + name, name + ":{PLAIN}" + password + "\n");
 }
 
 void DovecotServer::AddMessage(const std::string& user, const std::string& text) {
@@ -180,10 +171,7 @@ void DovecotServer::AddMessage(const std::string& user, const std::string& text)
                        std::to_string(messageSeq_) + "P" + std::to_string(::getpid()) +
                        ".morvandle";
     fs::path tmp = fs::path(MailDir(user)) / "tmp" / name;
-    {
-        std::ofstream out(tmp, std::ios::binary);
-        out << text;
-    }
+    testsupport::WriteFile(tmp.string(), text);
     GiveToMailUser(tmp);
     // Written in tmp/ and moved: the server never sees half a message.
     fs::rename(tmp, fs::path(MailDir(user)) / "new" / name);
@@ -198,12 +186,12 @@ std::vector<std::string> DovecotServer::Messages(const std::string& user) const 
               [](const fs::path& a, const fs::path& b) { return a.filename() < b.filename(); });
     std::vector<std::string> texts;
     for (const auto& f : files)
-        texts.push_back(ReadFile(f));
+        texts.push_back(testsupport::ReadFile(f));
     return texts;
 }
 
 std::string DovecotServer::LogText() const {
-    return ReadFile(Dir() + "/dovecot.log");
+    return testsupport::ReadFile(Dir() + "/dovecot.log");
 }
 
 namespace {
