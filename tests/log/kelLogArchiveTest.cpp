@@ -152,18 +152,6 @@ TEST_F(ArchiveTest, DateModesRollByWholeDaysSinceTheLastWrite) {
     }
 }
 
-TEST_F(ArchiveTest, DailyRollsOnTheFirstLineOfADayOnly) {
-    log.SetArchiveMode(bkDaily);
-    WriteFile(logName, "yesterday\r\n");
-    SetWriteTime(logName, QDateTime(QDate(2026, 12, 5), QTime(18, 0)));
-    log.AddLine("", "", "one");
-    SetWriteTime(logName, QDateTime(QDate(2026, 12, 6), QTime(14, 5, 9)));
-    log.AddLine("", "", "two");
-    EXPECT_EQ(ReadFile(Backup("12-2026-spammers.log.1")), "yesterday\r\n");
-    EXPECT_EQ(ReadFile(logName), "one\r\ntwo\r\n");
-    EXPECT_FALSE(Exists(Backup("12-2026-spammers.log.2")));
-}
-
 TEST_F(ArchiveTest, DateModesLeaveAMissingFileAlone) {
     log.SetArchiveMode(bkMonthly);
     log.AddLine("", "", "first");

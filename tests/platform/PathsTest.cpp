@@ -1,5 +1,6 @@
 #include "platform/Paths.h"
 
+#include <QCoreApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
@@ -50,6 +51,10 @@ TEST(Paths, TheSettingsFileNeverDependsOnTheCurrentFolder) {
         EXPECT_EQ(platform::SettingsFilePath(),
                   std::string(user->pw_dir) + "/.config/Morvandle.ini");
     }
+}
+
+TEST(Paths, ProgramDirIsTheFolderOfTheRunningProgram) {
+    EXPECT_EQ(platform::ProgramDir(), QCoreApplication::applicationDirPath().toStdString());
 }
 
 } // namespace

@@ -24,37 +24,26 @@ Lines ReadBytes(const std::string& bytes) {
 
 using testsupport::WriteFile;
 
+// The everyday shapes (empty file, lone CR LF, no final CR LF, LF-only lines, blank lines,
+// Ctrl+Z inside a line) are covered by the list-file tests; these are the rarer ones.
 TEST(TextLineReader, LineEndsFollowTheCarriageReturnRules) {
     struct Case {
         std::string bytes;
         Lines lines;
     } cases[] = {
-        {"", {}},
-        {"\r\n", {""}},
-        {"a\r\nb", {"a", "b"}},
-        {"a\r\nb\r\n", {"a", "b"}},
-        {"a\r\n\r\nb\r\n", {"a", "", "b"}},
-        {"a\nb\n", {"a\nb\n"}},
         {"a\rb\r", {"a", "b"}},
         {"a\r\r\nb", {"a", "", "b"}},
-        {"a\n\r\nb", {"a\n", "b"}},
         {"a\r\n\nb\r\n", {"a", "\nb"}},
         {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
-        {" a \t\r\n", {" a \t"}},
+        // Ctrl+Z ends the text, also where a line would start or end.
+        {"\x1a", {}},
+        {"a\r\n\x1a"
+         "b\r\n",
+         {"a"}},
+        {"a\x1a\r\n", {"a"}},
     };
     for (const Case& c : cases)
         EXPECT_EQ(ReadBytes(c.bytes), c.lines) << "input: " << testing::PrintToString(c.bytes);
-}
-
-TEST(TextLineReader, CtrlZEndsTheText) {
-    EXPECT_EQ(ReadBytes("\x1a"), Lines{});
-    EXPECT_EQ(ReadBytes("a\r\nb\x1a"
-                        "c\r\nd\r\n"),
-              (Lines{"a", "b"}));
-    EXPECT_EQ(ReadBytes("a\r\n\x1a"
-                        "b\r\n"),
-              (Lines{"a"}));
-    EXPECT_EQ(ReadBytes("a\x1a\r\n"), (Lines{"a"}));
 }
 
 // The file reader works in chunks: line ends and long lines must survive chunk borders.
