@@ -69,7 +69,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", message.c_str());
     });
     std::vector<std::string> args(argv + 1, argv + argc);
-    switch (ParseCommandLine(args)) {
+    const TCheckCommand command = ParseCommandLine(args);
+    switch (command) {
     case TCheckCommand::Help:
         std::fputs(kUsageText, stdout);
         return 0;
@@ -83,7 +84,7 @@ int main(int argc, char** argv) {
     case TCheckCommand::CheckOnly:
         break;
     }
-    const bool eat = ParseCommandLine(args) == TCheckCommand::CheckAndEat;
+    const bool eat = command == TCheckCommand::CheckAndEat;
     int status = 1; // stays so when something nobody expected stops the check
     platform::Guarded([&] { status = RunCheck(app, eat); });
     return status;
