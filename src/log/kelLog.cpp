@@ -5,6 +5,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/FileInfo.h"
 #include "platform/Paths.h"
+#include "platform/Trim.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,17 +16,6 @@
 #include <unistd.h>
 
 namespace {
-
-std::string Trimmed(const std::string& value) {
-    auto blankOrControl = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    std::size_t begin = 0;
-    std::size_t end = value.size();
-    while (begin < end && blankOrControl(value[begin]))
-        ++begin;
-    while (end > begin && blankOrControl(value[end - 1]))
-        --end;
-    return value.substr(begin, end - begin);
-}
 
 // Letter case counts only where both names read as UTF-8 text: every byte that is no valid
 // UTF-8 decodes to the same replacement character, so two different 8-bit names would
@@ -82,7 +72,7 @@ void TkelLog::SetLogFileName(const std::string& value) {
 
 void TkelLog::SetArchiveDir(const std::string& value) {
     if (value == archiveDir_) return;
-    archiveDir_ = Trimmed(value);
+    archiveDir_ = platform::Trimmed(value);
     if (!archiveDir_.empty() && archiveDir_.back() == '/') archiveDir_.pop_back();
 }
 

@@ -2,30 +2,21 @@
 
 #include "config/dataConfig.h"
 #include "net/Pop3Prot.h"
-
-#include <algorithm>
+#include "platform/Trim.h"
 
 namespace screening {
 
 namespace {
 
-// Blanks and control characters around a part mean nothing to a name or a port.
-std::string Trimmed(const std::string& text) {
-    auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    auto first = std::find_if_not(text.begin(), text.end(), blank);
-    auto last = std::find_if_not(text.rbegin(), text.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
-
 ServerAddress WithPort(const std::string& host, const std::string& port) {
-    std::string p = Trimmed(port);
-    return {Trimmed(host), p.empty() ? "pop3" : p};
+    std::string p = platform::Trimmed(port);
+    return {platform::Trimmed(host), p.empty() ? "pop3" : p};
 }
 
 } // namespace
 
 ServerAddress SplitServer(const std::string& server) {
-    const std::string text = Trimmed(server);
+    const std::string text = platform::Trimmed(server);
     if (!text.empty() && text.front() == '[') {
         // "[2001:db8::1]" or "[2001:db8::1]:1110": the brackets keep the address's own
         // colons apart from the port's.
