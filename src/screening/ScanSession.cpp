@@ -131,11 +131,9 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         ScreenMessage();
         break;
     case pop3Dele:
-        ++checkedCount_;
         view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
         ++eatenCount_;
-        headerLines_.clear();
-        NextMessage();
+        MessageDone();
         break;
     case pop3Quit:
         FinishWithReport();
@@ -235,8 +233,7 @@ void TScanSession::NextMessage() {
 void TScanSession::ScreenMessage() {
     view_.SetConnectionStatus("Headers for message " + Num(currentMsg_) + " retrieved.");
     view_.SetActivity("Valid address check in progress");
-    const ScreeningInput input = Input();
-    std::string address = rules_.ValidAddressCheck(headerLines_, input);
+    std::string address = rules_.ValidAddressCheck(headerLines_, Input());
     if (address.empty()) {
         view_.SetActivity("Unknown user - Assuming Spammer");
         Log("Unknown user - assuming spam");
@@ -253,6 +250,8 @@ void TScanSession::ScreenMessage() {
     }
     view_.SetActivity("Scan for known spammers in progress");
     if (config_.LogLevel) Log("Scanning message for spammer match");
+    // Input() afresh: the address check lets the event loop run, and what runs there may
+    // change the lists and their stamp.
     std::string spammer = rules_.SpammerCheck(headerLines_, Input());
     if (spammer.empty()) {
         view_.SetActivity("Message OK...Checking next message");
