@@ -28,11 +28,9 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
-// Leading blanks, then decimal digits up to the first non-digit. Numbers past the 32-bit
-// range stop at its maximum instead of wrapping.
+// Decimal digits up to the first non-digit. Numbers past the 32-bit range stop at its
+// maximum instead of wrapping.
 std::int32_t ReadNumber(std::string_view s, std::size_t& i) {
-    while (i < s.size() && IsBlank(s[i]))
-        ++i;
     std::int64_t value = 0;
     constexpr std::int64_t max = std::numeric_limits<std::int32_t>::max();
     for (; i < s.size() && IsDigit(s[i]); ++i)
@@ -167,8 +165,7 @@ void TCustomPop3Cli::Connect() {
     if (connected_) throw Pop3Exception("POP3 component already connected");
     if (!combined_) requestType_ = pop3Connect;
     requestDone_ = false;
-    rcv_.clear();
-    rcvStart_ = scanFrom_ = 0;
+    DropReceived();
     timestamp_.clear();
     SetState(pop3DnsLookup);
     socket_->OnDataSent = nullptr;
@@ -498,9 +495,13 @@ void TCustomPop3Cli::SplitLines() {
     if (unfinished > MaxLineLength + (crWaitsForLf ? 1 : 0)) LineTooLong();
 }
 
-void TCustomPop3Cli::LineTooLong() {
+void TCustomPop3Cli::DropReceived() {
     rcv_.clear();
     rcvStart_ = scanFrom_ = 0;
+}
+
+void TCustomPop3Cli::LineTooLong() {
+    DropReceived();
     if (!requestDone_) {
         TakeErrorMessage("-ERR Reply line too long");
         TriggerRequestDone(kNegativeReply);
@@ -516,8 +517,7 @@ void TCustomPop3Cli::GreetingLine() {
     if (lastResponse_.empty() || lastResponse_[0] != '+') {
         TakeErrorMessage(lastResponse_);
         stopSplitting_ = true;
-        rcv_.clear();
-        rcvStart_ = scanFrom_ = 0;
+        DropReceived();
         socket_->Close(); // its close ends the request with 10004
         return;
     }

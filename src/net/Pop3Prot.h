@@ -202,6 +202,7 @@ class TCustomPop3Cli : public QObject {
     void DataAvailable(std::uint16_t error);
     void SessionClosed(std::uint16_t error);
     void SplitLines();
+    void DropReceived();
     void LineTooLong();
 
     // Reply handlers.
