@@ -260,8 +260,7 @@ void TCustomPop3Cli::Uidl() {
 
 void TCustomPop3Cli::Abort() {
     SetState(pop3Abort);
-    socket_->CancelDnsLookup();
-    socket_->Abort();
+    socket_->Abort(); // cancels a pending lookup first
     SetState(pop3Ready);
     // Whatever could still finish has finished above, or will as soon as the close being
     // reported now is through; a request that nothing can finish any more (a Connect whose
