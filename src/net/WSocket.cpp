@@ -9,19 +9,13 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <cstring>
-#include <fcntl.h>
 #include <netdb.h>
 #include <sys/ioctl.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
 namespace {
-
-int LastNetError() {
-    return WinsockErrorFromErrno(errno);
-}
 
 // Blanks and control characters go from both ends.
 std::string Trim(const std::string& s) {

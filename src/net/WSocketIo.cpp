@@ -1,5 +1,5 @@
-// Connections of TCustomWSocket: opening, closing, sending, receiving, and the mapping of
-// the platform's readiness onto the connect/read/write/accept/close events.
+// Data transfer of TCustomWSocket: sending, receiving, and the mapping of the platform's
+// readiness onto the connect/read/write/accept/close events.
 
 #include "net/WSocket.h"
 
@@ -10,7 +10,6 @@
 #include <QSocketNotifier>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <fcntl.h>
 #include <sys/ioctl.h>
@@ -20,10 +19,6 @@
 namespace {
 
 constexpr int kWouldBlock = 10035;
-
-int LastNetError() {
-    return WinsockErrorFromErrno(errno);
-}
 
 } // namespace
 

@@ -9,17 +9,8 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
-#include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
-
-namespace {
-
-int LastNetError() {
-    return WinsockErrorFromErrno(errno);
-}
-
-} // namespace
 
 // ---------------------------------------------------------------------------------------
 // Connecting

@@ -208,3 +208,7 @@ int WinsockErrorFromErrno(int err) {
         return 12000 + err;
     }
 }
+
+int LastNetError() {
+    return WinsockErrorFromErrno(errno);
+}

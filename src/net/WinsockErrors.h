@@ -10,3 +10,6 @@ std::string WinsockErrorDesc(int ErrCode);
 
 // The WinSock number for an errno value (EAGAIN -> 10035, ECONNREFUSED -> 10061, ...).
 int WinsockErrorFromErrno(int err);
+
+// The same for the errno the last failed system call left.
+int LastNetError();
