@@ -96,12 +96,11 @@ void TCustomWSocket::OnReadReady() {
     // Readable with nothing queued: the peer closed (0) or reset the connection (error).
     char probe;
     const ssize_t r = recv(FHSocket, &probe, 1, MSG_PEEK);
+    const int err = r < 0 ? LastNetError() : 0;
     if (r > 0)
         HandleNetworkEvent(serial, kEventRead, 0);
-    else if (r == 0)
-        HandleNetworkEvent(serial, kEventClose, 0);
-    else if (LastNetError() != kWouldBlock)
-        HandleNetworkEvent(serial, kEventClose, static_cast<int>(LastNetError()));
+    else if (err != kWouldBlock)
+        HandleNetworkEvent(serial, kEventClose, err);
 }
 
 void TCustomWSocket::OnWriteReady() {

@@ -87,7 +87,6 @@ void TCustomWSocket::Connect() {
             return;
         }
         if (err != 10035 && err != 10036) {
-            FLastError = err;
             SocketError("Connect", err);
             return;
         }
