@@ -8,12 +8,6 @@ std::string LowerCase(std::string text) {
     return text;
 }
 
-std::size_t Pos(const std::string& sub, const std::string& text) {
-    if (sub.empty() || text.empty()) return 0;
-    auto at = text.find(sub);
-    return at == std::string::npos ? 0 : at + 1;
-}
-
 std::string HeaderText(const std::vector<std::string>& lines) {
     std::size_t size = 0;
     for (const auto& line : lines)

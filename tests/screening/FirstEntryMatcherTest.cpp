@@ -8,6 +8,14 @@ using screening::FirstEntryMatcher;
 
 namespace {
 
+// 1-based byte offset of the first occurrence of sub in text; 0 when it does not occur,
+// and always 0 for an empty sub or text, so an empty entry never matches.
+std::size_t Pos(const std::string& sub, const std::string& text) {
+    if (sub.empty() || text.empty()) return 0;
+    auto at = text.find(sub);
+    return at == std::string::npos ? 0 : at + 1;
+}
+
 // The plain loop the automaton replaces: first entry in list order whose first
 // occurrence starts at minPos or later.
 long NaiveFirstMatch(const std::vector<std::string>& entries, const std::string& text,
@@ -15,7 +23,7 @@ long NaiveFirstMatch(const std::vector<std::string>& entries, const std::string&
     const std::string hay = ignoreCase ? screening::LowerCase(text) : text;
     for (std::size_t i = 0; i < entries.size(); ++i) {
         std::string needle = ignoreCase ? screening::LowerCase(entries[i]) : entries[i];
-        if (screening::Pos(needle, hay) >= minPos) // minPos >= 1, so Pos 0 never passes
+        if (Pos(needle, hay) >= minPos) // minPos >= 1, so Pos 0 never passes
             return static_cast<long>(i);
     }
     return FirstEntryMatcher::kNoMatch;
