@@ -4,6 +4,7 @@
 #include "net/WinsockErrors.h"
 #include "platform/ErrorReport.h"
 #include "platform/MessagePump.h"
+#include "platform/Trim.h"
 
 #include <QByteArray>
 #include <QCryptographicHash>
@@ -44,15 +45,6 @@ void SkipBlanks(std::string_view s, std::size_t& i) {
 }
 
 // Removes control characters and blanks at both ends.
-std::string Trim(const std::string& s) {
-    std::size_t b = 0, e = s.size();
-    while (b < e && static_cast<unsigned char>(s[b]) <= ' ')
-        ++b;
-    while (e > b && static_cast<unsigned char>(s[e - 1]) <= ' ')
-        --e;
-    return s.substr(b, e - b);
-}
-
 std::string WinsockFailure(std::uint16_t error) {
     return "-ERR " + WinsockErrorDesc(error) + " (Winsock error #" + std::to_string(error) + ")";
 }
@@ -137,7 +129,7 @@ void TCustomPop3Cli::AuthCommand(TPop3ProtocolState latest, TPop3Request rq,
     if (protocolState_ > latest) RefuseInvalidNow("-ERR " + word + " command invalid now");
     CheckReady();
     CheckConnected();
-    ExecCommand(rq, word + " " + Trim(argument), onSuccess, nullptr);
+    ExecCommand(rq, word + " " + platform::Trimmed(argument), onSuccess, nullptr);
 }
 
 // The commands of the transaction state: refused outside it; the state stays as it is.
@@ -202,7 +194,7 @@ void TCustomPop3Cli::APop() {
     if (timestamp_.empty()) RefuseInvalidNow("-ERR Server do not support APOP (no timestamp)");
     CheckReady();
     CheckConnected();
-    ExecCommand(pop3APop, "APOP " + Trim(userName_) + " " + Pop3ApopDigest(timestamp_, passWord_),
+    ExecCommand(pop3APop, "APOP " + platform::Trimmed(userName_) + " " + Pop3ApopDigest(timestamp_, passWord_),
                 pop3Transaction, nullptr);
 }
 

@@ -1,6 +1,7 @@
 #include "net/WSocket.h"
 
 #include "platform/ErrorReport.h"
+#include "platform/Trim.h"
 
 #include <QHostAddress>
 #include <QHostInfo>
@@ -18,13 +19,6 @@
 namespace {
 
 // Blanks and control characters go from both ends.
-std::string Trim(const std::string& s) {
-    const auto blank = [](char c) { return static_cast<unsigned char>(c) <= ' '; };
-    const auto first = std::find_if_not(s.begin(), s.end(), blank);
-    const auto last = std::find_if_not(s.rbegin(), s.rend(), blank).base();
-    return first < last ? std::string(first, last) : std::string();
-}
-
 bool StartsWithDigit(const std::string& s) {
     return !s.empty() && s[0] >= '0' && s[0] <= '9';
 }
@@ -126,7 +120,7 @@ void TCustomWSocket::AssignDefaultValue() {
 void TCustomWSocket::SetAddr(const std::string& Value) {
     if (FAddrAssigned && Value == FAddrStr) return;
     FAddrStr = Value;
-    if (Trim(Value).empty()) {
+    if (platform::Trimmed(Value).empty()) {
         FAddrAssigned = false;
         return;
     }
@@ -152,7 +146,7 @@ bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Store
         RaiseException("Cannot change " + Name + " if not closed");
         return false;
     }
-    const std::string text = Trim(Value);
+    const std::string text = platform::Trimmed(Value);
     Assigned = false;
     if (text.empty()) return false;
     Number = 0;
@@ -169,7 +163,7 @@ bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Store
 void TCustomWSocket::SetPort(const std::string& Value) {
     long port = 0;
     const auto service = [this](const std::string& text, long& number) {
-        const std::string proto = Trim(FProtoStr);
+        const std::string proto = platform::Trimmed(FProtoStr);
         const servent* se = getservbyname(text.c_str(), proto.empty() ? nullptr : proto.c_str());
         if (se) number = ntohs(static_cast<uint16_t>(se->s_port));
         return se != nullptr;
@@ -215,7 +209,7 @@ int32_t TCustomWSocket::RcvdCount() {
 }
 
 void TCustomWSocket::ResolveAddr() {
-    const std::string text = Trim(FAddrStr);
+    const std::string text = platform::Trimmed(FAddrStr);
     in_addr a{};
     // Dotted text in any form the classic parser accepts, including the broadcast address.
     if (inet_aton(text.c_str(), &a) == 0) {
