@@ -194,7 +194,9 @@ void TCustomPop3Cli::APop() {
     if (timestamp_.empty()) RefuseInvalidNow("-ERR Server do not support APOP (no timestamp)");
     CheckReady();
     CheckConnected();
-    ExecCommand(pop3APop, "APOP " + platform::Trimmed(userName_) + " " + Pop3ApopDigest(timestamp_, passWord_),
+    ExecCommand(pop3APop,
+                "APOP " + platform::Trimmed(userName_) + " " +
+                    Pop3ApopDigest(timestamp_, passWord_),
                 pop3Transaction, nullptr);
 }
 
