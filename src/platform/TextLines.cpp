@@ -49,7 +49,7 @@ bool TextLineReader::Eof() {
 std::string TextLineReader::ReadLine() {
     std::string line;
     while (Fill()) {
-        size_t end = view_.find_first_of(std::string_view("\r\x1a", 2));
+        size_t end = view_.find_first_of(std::string_view("\r\n\x1a", 3));
         if (end == std::string_view::npos) {
             line.append(view_);
             view_ = {};
@@ -59,8 +59,9 @@ std::string TextLineReader::ReadLine() {
         view_.remove_prefix(end);
         if (view_.front() == kEndOfText)
             return line; // Ctrl+Z stays unread so that Eof() reports it
+        const bool cr = view_.front() == kCR;
         view_.remove_prefix(1);
-        if (Fill() && view_.front() == kLF) view_.remove_prefix(1);
+        if (cr && Fill() && view_.front() == kLF) view_.remove_prefix(1);
         return line;
     }
     return line;

@@ -5,9 +5,8 @@
 
 namespace platform {
 
-// Reads CR-terminated text lines, the format of the list files:
-// - a line ends at a CR; an LF right after that CR belongs to the line end;
-// - an LF anywhere else is an ordinary character of the line;
+// Reads the text lines of the list files, whatever system wrote them:
+// - a line ends at CR LF, at a lone CR or at a lone LF (a file from a Linux editor);
 // - Ctrl+Z (byte 26) ends the text, whatever follows it;
 // - a last line without CR is still a line; lines may be of any length.
 // The reader works over bytes held by the caller or over a file read in chunks.

@@ -25,8 +25,13 @@ TEST_F(ListFilesTest, LoadFollowsTheLineRulesToTheByte) {
     WriteFile(ProgramFile("spammers.txt"), "first\r\n\r\ndup\r\ndup\r\n" + longEntry +
                                                "\r\nlf\nonly\n\r\n  blanks kept \r\nlast");
     LoadSpammerList();
-    EXPECT_EQ(ConfigData->SpammerList, (Lines{"first", "", "dup", "dup", longEntry, "lf\nonly\n",
-                                              "  blanks kept ", "last"}));
+    EXPECT_EQ(ConfigData->SpammerList, (Lines{"first", "", "dup", "dup", longEntry, "lf", "only",
+                                              "", "  blanks kept ", "last"}));
+
+    // As a Linux editor writes it: one address a line, each ended by a lone LF.
+    WriteFile(ProgramFile("GoodAddr.txt"), "alice@example.test\nbob@example.test\n");
+    LoadAddressList();
+    EXPECT_EQ(ConfigData->GoodAddrList, (Lines{"alice@example.test", "bob@example.test"}));
 
     WriteFile(ProgramFile("GoodAddr.txt"), "\r\n");
     LoadAddressList();

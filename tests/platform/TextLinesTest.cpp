@@ -26,14 +26,16 @@ using testsupport::WriteFile;
 
 // The everyday shapes (empty file, lone CR LF, no final CR LF, LF-only lines, blank lines,
 // Ctrl+Z inside a line) are covered by the list-file tests; these are the rarer ones.
-TEST(TextLineReader, LineEndsFollowTheCarriageReturnRules) {
+TEST(TextLineReader, LineEndsAreCrLfLoneCrOrLoneLf) {
     struct Case {
         std::string bytes;
         Lines lines;
     } cases[] = {
         {"a\rb\r", {"a", "b"}},
         {"a\r\r\nb", {"a", "", "b"}},
-        {"a\r\n\nb\r\n", {"a", "\nb"}},
+        {"a\r\n\nb\r\n", {"a", "", "b"}},
+        {"a\nb", {"a", "b"}},
+        {"a\n\rb\n", {"a", "", "b"}},
         {std::string("a\0b\r\n", 5), {std::string("a\0b", 3)}},
         // Ctrl+Z ends the text, also where a line would start or end.
         {"\x1a", {}},
