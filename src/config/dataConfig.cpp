@@ -75,6 +75,8 @@ void TConfigData::ConfigDataCreate() {
         Top = ini.ReadInteger(kSection, "Top", 200);
         Left = ini.ReadInteger(kSection, "Left", 200);
         Update = ini.ReadString(kSection, "Update", "");
+        Timeout = ini.ReadInteger(kSection, "Timeout", 60);
+        if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {

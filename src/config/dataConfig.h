@@ -23,6 +23,9 @@ class TConfigData {
     int32_t Top = 0;
     int32_t Left = 0;
     std::string Update;
+    // Seconds a POP3 request may wait in silence; 0 for no limit. Read only: no window
+    // edits it, so it is written to the file by hand.
+    int32_t Timeout = 60;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including

@@ -19,6 +19,9 @@ namespace {
 constexpr std::uint16_t kNegativeReply = 500;
 constexpr std::uint16_t kConnectionClosed = 10004;
 constexpr std::uint16_t kLoginAborted = 426;
+constexpr std::uint16_t kTimedOut = 10060;
+// Keeps the time-out's milliseconds within the timer's range (about 23 days).
+constexpr std::int32_t kMaxTimeoutSeconds = 2000000;
 // Read size per socket event; a reply line may still grow to MaxLineLength over many reads.
 constexpr std::size_t kReadChunk = 64 * 1024;
 
@@ -86,6 +89,25 @@ TPop3NumberAndId Pop3ParseNumberAndId(std::string_view line) {
     return result;
 }
 
+std::optional<TPop3TwoNumbers> Pop3ParseStat(std::string_view line) {
+    if (line.empty() || line[0] != '+') return std::nullopt;
+    std::size_t i = line.find_first_of(" \t");
+    if (i == std::string_view::npos) return std::nullopt;
+    SkipBlanks(line, i);
+    const std::size_t start = i;
+    std::int64_t count = 0;
+    for (; i < line.size() && IsDigit(line[i]); ++i) {
+        count = count * 10 + (line[i] - '0');
+        if (count > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
+    }
+    if (i == start || (i < line.size() && !IsBlank(line[i]))) return std::nullopt;
+    TPop3TwoNumbers result;
+    result.First = static_cast<std::int32_t>(count);
+    SkipBlanks(line, i);
+    result.Second = ReadNumber(line, i);
+    return result;
+}
+
 std::string Pop3ApopDigest(const std::string& timestamp, const std::string& password) {
     QByteArray digest = QCryptographicHash::hash(QByteArray::fromStdString(timestamp + password),
                                                  QCryptographicHash::Md5);
@@ -95,6 +117,13 @@ std::string Pop3ApopDigest(const std::string& timestamp, const std::string& pass
 TCustomPop3Cli::TCustomPop3Cli(QObject* owner)
     : QObject(owner), socket_(std::make_unique<TWSocket>()), readBuf_(kReadChunk) {
     socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { SessionClosed(e); };
+    idleTimer_.setSingleShot(true);
+    connect(&idleTimer_, &QTimer::timeout, this,
+            [this] { platform::Guarded([this] { TimedOut(); }); });
+}
+
+void TCustomPop3Cli::SetTimeout(std::int32_t seconds) {
+    timeout_ = std::clamp(seconds, 0, kMaxTimeoutSeconds);
 }
 
 TCustomPop3Cli::~TCustomPop3Cli() {
@@ -157,6 +186,7 @@ void TCustomPop3Cli::Connect() {
     if (connected_) throw Pop3Exception("POP3 component already connected");
     if (!combined_) requestType_ = pop3Connect;
     requestDone_ = false;
+    ArmIdleTimer();
     DropReceived();
     timestamp_.clear();
     SetState(pop3DnsLookup);
@@ -253,6 +283,7 @@ void TCustomPop3Cli::Uidl() {
 }
 
 void TCustomPop3Cli::Abort() {
+    idleTimer_.stop();
     SetState(pop3Abort);
     socket_->Abort(); // cancels a pending lookup first
     SetState(pop3Ready);
@@ -289,6 +320,7 @@ void TCustomPop3Cli::ExecCommand(TPop3Request rq, const std::string& command,
                                  TPop3ProtocolState onSuccess, Routine after) {
     if (!combined_) requestType_ = rq;
     requestDone_ = false;
+    ArmIdleTimer();
     next_ = &TCustomPop3Cli::StatusLine;
     nextProtocolState_ = onSuccess;
     after_ = after;
@@ -298,16 +330,28 @@ void TCustomPop3Cli::ExecCommand(TPop3Request rq, const std::string& command,
 
 void TCustomPop3Cli::SendCommand(const std::string& command) {
     Display("> " + command);
+    // Whatever arrives before the command is out cannot be its reply.
+    commandUnsent_ = true;
     platform::ProcessMessages();
+    commandUnsent_ = false;
     // The connection may have gone while events were processed; its close has already ended
     // this request, and sending now could only fail.
     if (!connected_) return;
+    DropReceived();
     socket_->SendStr(command + "\r\n");
+}
+
+void TCustomPop3Cli::ArmIdleTimer() {
+    if (timeout_ > 0 && !requestDone_)
+        idleTimer_.start(timeout_ * 1000);
+    else
+        idleTimer_.stop();
 }
 
 void TCustomPop3Cli::TriggerRequestDone(std::uint16_t error) {
     if (requestDone_) return;
     requestDone_ = true;
+    idleTimer_.stop();
     if (combined_) {
         if (state_ != pop3Abort) SetState(pop3InternalReady);
         NextLoginStep(error);
@@ -455,6 +499,7 @@ void TCustomPop3Cli::DataAvailable(std::uint16_t) {
     std::size_t room = MaxLineLength + 2 - rcv_.size();
     int n = socket_->Receive(readBuf_.data(), static_cast<int>(std::min(room, readBuf_.size())));
     if (n <= 0) return;
+    if (idleTimer_.isActive()) ArmIdleTimer(); // a reply that trickles in is no time-out
     rcv_.append(readBuf_.data(), static_cast<std::size_t>(n));
     SplitLines();
 }
@@ -464,16 +509,19 @@ void TCustomPop3Cli::DataAvailable(std::uint16_t) {
 void TCustomPop3Cli::SplitLines() {
     stopSplitting_ = false;
     while (!stopSplitting_) {
-        std::size_t end = rcv_.find("\r\n", std::max(scanFrom_, rcvStart_));
+        // CR LF ends a line, and so does a lone LF, which some servers send.
+        std::size_t end = rcv_.find('\n', std::max(scanFrom_, rcvStart_));
         if (end == std::string::npos) {
-            // A CR at the very end may yet be followed by its LF.
-            scanFrom_ = std::max(rcvStart_, rcv_.empty() ? 0 : rcv_.size() - 1);
+            scanFrom_ = rcv_.size();
             break;
         }
-        lastResponse_.assign(rcv_, rcvStart_, end - rcvStart_);
-        rcvStart_ = scanFrom_ = end + 2;
+        const std::size_t lineEnd = end > rcvStart_ && rcv_[end - 1] == '\r' ? end - 1 : end;
+        lastResponse_.assign(rcv_, rcvStart_, lineEnd - rcvStart_);
+        rcvStart_ = scanFrom_ = end + 1;
         Call(OnResponse, this, lastResponse_);
-        if (state_ == pop3WaitingBanner) {
+        if (commandUnsent_) {
+            Display("< " + lastResponse_);
+        } else if (state_ == pop3WaitingBanner) {
             GreetingLine();
         } else if (state_ == pop3WaitingResponse) {
             if (!next_) throw Pop3Exception("Program error: FNext is nil");
@@ -494,10 +542,21 @@ void TCustomPop3Cli::DropReceived() {
 }
 
 void TCustomPop3Cli::LineTooLong() {
+    FailAndDrop("-ERR Reply line too long", kNegativeReply);
+}
+
+void TCustomPop3Cli::TimedOut() {
+    if (requestDone_) return;
+    lastResponse_ = WinsockFailure(kTimedOut);
+    FailAndDrop(lastResponse_, kTimedOut);
+}
+
+void TCustomPop3Cli::FailAndDrop(const std::string& text, std::uint16_t error) {
+    stopSplitting_ = true;
     DropReceived();
     if (!requestDone_) {
-        TakeErrorMessage("-ERR Reply line too long");
-        TriggerRequestDone(kNegativeReply);
+        TakeErrorMessage(text);
+        TriggerRequestDone(error);
     }
     // Nothing sensible can follow in this session.
     socket_->Abort();
@@ -541,9 +600,14 @@ void TCustomPop3Cli::StatusLine() {
 }
 
 void TCustomPop3Cli::AfterStat() {
-    TPop3TwoNumbers n = Pop3ParseTwoNumbers(lastResponse_);
-    msgCount_ = n.First;
-    msgSize_ = n.Second;
+    std::optional<TPop3TwoNumbers> n = Pop3ParseStat(lastResponse_);
+    msgCount_ = n ? n->First : 0;
+    msgSize_ = n ? n->Second : 0;
+    if (!n) {
+        TakeErrorMessage("-ERR Invalid STAT reply");
+        TriggerRequestDone(kNegativeReply);
+        return;
+    }
     TriggerRequestDone(0);
 }
 
@@ -586,6 +650,7 @@ void TCustomPop3Cli::StartMultiLine(const TPop3Notify* begin, const TPop3Notify*
     multiLine_ = line;
     multiEnd_ = end;
     multiParser_ = parser;
+    replyBytes_ = 0;
     Fire(begin);
     next_ = &TCustomPop3Cli::DataLine;
 }
@@ -595,6 +660,11 @@ void TCustomPop3Cli::DataLine() {
         errorMessage_ = "-ERR Disconneced unexpectedly";
         Display(errorMessage_);
         TriggerRequestDone(kNegativeReply);
+        return;
+    }
+    replyBytes_ += lastResponse_.size() + 2;
+    if (replyBytes_ > maxReplySize_) {
+        FailAndDrop("-ERR Reply too long", kNegativeReply);
         return;
     }
     if (lastResponse_ == ".") {

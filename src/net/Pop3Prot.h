@@ -7,9 +7,11 @@
 #include "platform/Exception.h"
 
 #include <QObject>
+#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -76,6 +78,10 @@ struct TPop3TwoNumbers {
 };
 // "+OK 3 5120" gives 3 and 5120; "+OK 7" gives 7 and 0; no digit at all gives 0 and 0.
 TPop3TwoNumbers Pop3ParseTwoNumbers(std::string_view line);
+// A STAT reply: "+OK", blanks, the message count as plain decimal digits that fit in 32 bits,
+// then optionally blanks and the mailbox size (capped at the 32-bit maximum) and any text.
+// Anything else gives nothing: a count that cannot be trusted must not drive the scan.
+std::optional<TPop3TwoNumbers> Pop3ParseStat(std::string_view line);
 
 struct TPop3NumberAndId {
     std::int32_t Number = 0;
@@ -96,6 +102,9 @@ class TCustomPop3Cli : public QObject {
 
     // A reply line may be this long (without CR LF); a longer one fails the request.
     static constexpr std::size_t MaxLineLength = 1024 * 1024;
+    // A multi-line reply may hold this many bytes in all, by default; a longer one fails the
+    // request and drops the connection (a server that never ends a reply would fill memory).
+    static constexpr std::size_t DefaultMaxReplySize = 16 * 1024 * 1024;
 
     // Operations. Each raises Pop3Exception, sending nothing, when its preconditions fail.
     void Connect();
@@ -140,6 +149,12 @@ class TCustomPop3Cli : public QObject {
     void SetTag(std::int32_t v) { tag_ = v; }
     // The APOP timestamp of the last greeting ("<...>"), empty when it had none.
     const std::string& Timestamp() const { return timestamp_; }
+    // Seconds a request may wait without receiving a byte before it fails with 10060 and the
+    // connection is dropped; 0 waits for ever.
+    std::int32_t Timeout() const { return timeout_; }
+    void SetTimeout(std::int32_t seconds);
+    std::size_t MaxReplySize() const { return maxReplySize_; }
+    void SetMaxReplySize(std::size_t bytes) { maxReplySize_ = bytes; }
     // The owned socket (the scan closes it after a failed Connect).
     TWSocket* Socket() const { return socket_.get(); }
 
@@ -189,6 +204,8 @@ class TCustomPop3Cli : public QObject {
     void ExecCommand(TPop3Request rq, const std::string& command, TPop3ProtocolState onSuccess,
                      Routine after);
     void SendCommand(const std::string& command);
+    // (Re)starts the time-out of the waiting request; stops it when nothing waits.
+    void ArmIdleTimer();
     void TriggerRequestDone(std::uint16_t error);
     void FinishAndPost(std::uint16_t error);
     void NextLoginStep(std::uint16_t error);
@@ -204,6 +221,9 @@ class TCustomPop3Cli : public QObject {
     void SplitLines();
     void DropReceived();
     void LineTooLong();
+    // Ends the request with an error, aborts the connection and ignores what was received.
+    void FailAndDrop(const std::string& text, std::uint16_t error);
+    void TimedOut();
 
     // Reply handlers.
     void GreetingLine();
@@ -240,10 +260,18 @@ class TCustomPop3Cli : public QObject {
     std::int32_t msgNum_ = 0;
     std::int32_t msgLines_ = 0;
     std::int32_t tag_ = 0;
+    std::int32_t timeout_ = 0;
+    std::size_t maxReplySize_ = DefaultMaxReplySize;
+    std::size_t replyBytes_ = 0; // of the multi-line reply being received
+
+    // Runs while a request waits; every byte received starts it again.
+    QTimer idleTimer_;
 
     bool requestDone_ = true;
     bool connected_ = false;
     bool reportingClose_ = false; // OnSessionClosed runs; the request ends right after it
+    // The command of the request is not written yet: lines arriving now answer nothing of ours.
+    bool commandUnsent_ = false;
 
     // Received bytes; rcvStart_ is where the unsplit part begins, scanFrom_ where the search
     // for the next CR LF resumes (so a long line is not searched again on every read).

@@ -41,6 +41,7 @@ void ApplyPop3Settings(TCustomPop3Cli& client, const TConfigData& config) {
     client.SetPort(address.Port);
     client.SetUserName(config.Login);
     client.SetPassWord(config.Password);
+    client.SetTimeout(config.Timeout);
 }
 
 } // namespace screening

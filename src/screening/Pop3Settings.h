@@ -18,7 +18,7 @@ struct ServerAddress {
 // form ("2001:db8::1") is all host. Blanks around the host and the port are dropped.
 ServerAddress SplitServer(const std::string& server);
 
-// Copies Server (host and port), Login and Password into the POP3 client. The one place that
+// Copies Server (host and port), Login, Password and Timeout into the POP3 client. The one place that
 // does so: at start-up and after the preferences change.
 void ApplyPop3Settings(TCustomPop3Cli& client, const TConfigData& config);
 

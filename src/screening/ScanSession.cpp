@@ -14,6 +14,9 @@ namespace {
 std::string Num(long long n) {
     return std::to_string(n);
 }
+
+const char* const kAddressCheckSkipped =
+    "Address checking skipped: the valid address list is empty";
 } // namespace
 
 TScanSession::TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigData& config,
@@ -51,7 +54,14 @@ void TScanSession::StartScan(bool EatSpam) {
     eatenCount_ = 0;
     okCount_ = 0;
     checkedCount_ = 0;
+    quitAnswered_ = false;
     view_.SetActivity("");
+    if ((config_.Unknown || config_.Strict) && config_.GoodAddrList.empty()) {
+        // Checking against no addresses would call every message spam and, in eat mode,
+        // empty the mailbox.
+        view_.SetActivity(kAddressCheckSkipped);
+        Log(kAddressCheckSkipped);
+    }
     view_.SetConnectionStatus("Connecting to mail server");
     Start(pop3Connect);
 }
@@ -136,6 +146,7 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         MessageDone();
         break;
     case pop3Quit:
+        quitAnswered_ = quitSent_;
         FinishWithReport();
         break;
     default:
@@ -199,6 +210,8 @@ void TScanSession::Start(TPop3Request rq) {
             client_.Dele();
             break;
         default:
+            // Without a connection the client ends QUIT at once, and nothing was deleted.
+            quitSent_ = client_.ProtocolState() != pop3Disconnected;
             client_.Quit();
             break;
         }
@@ -233,7 +246,8 @@ void TScanSession::NextMessage() {
 void TScanSession::ScreenMessage() {
     view_.SetConnectionStatus("Headers for message " + Num(currentMsg_) + " retrieved.");
     view_.SetActivity("Valid address check in progress");
-    std::string address = rules_.ValidAddressCheck(headerLines_, Input());
+    const ScreeningInput input = Input();
+    std::string address = rules_.ValidAddressCheck(headerLines_, input);
     if (address.empty()) {
         view_.SetActivity("Unknown user - Assuming Spammer");
         Log("Unknown user - assuming spam");
@@ -244,7 +258,7 @@ void TScanSession::ScreenMessage() {
         MessageDone();
         return;
     }
-    if (config_.Unknown || config_.Strict) {
+    if (input.Unknown || input.Strict) {
         view_.SetActivity("Valid Addr: " + address);
         Log("Valid Address: " + address);
     }
@@ -274,9 +288,19 @@ void TScanSession::MessageDone() {
 }
 
 void TScanSession::FinishWithReport() {
+    // Deletions take effect only when the server answers QUIT; a session that ended any
+    // other way deleted nothing.
+    const bool deletionsLost = eatenCount_ > 0 && !quitAnswered_;
+    if (deletionsLost) {
+        ShowError("QUIT not confirmed by the server - " + Num(eatenCount_) +
+                  " deletions did not take effect");
+        eatenCount_ = 0;
+    }
     view_.SetConnectionStatus("Connection inactive");
     if (!eatMode_)
         view_.SetActivity("Scanning Completed - Checked only");
+    else if (deletionsLost)
+        view_.SetActivity("Scanning Completed - Nothing deleted");
     else if (eatenCount_ > 0)
         view_.SetActivity("Scanning Completed - Mailbox Cleaned");
     else
@@ -334,8 +358,11 @@ void TScanSession::Log(const std::string& text) {
 }
 
 ScreeningInput TScanSession::Input() const {
-    return {config_.GoodAddrList, config_.SpammerList, config_.Unknown,     config_.Strict,
-            config_.NoCase,       config_.LogLevel,    config_.ListsStamp()};
+    // An empty address list turns the address check off (see StartScan).
+    const bool addresses = !config_.GoodAddrList.empty();
+    return {config_.GoodAddrList,        config_.SpammerList, config_.Unknown && addresses,
+            config_.Strict && addresses, config_.NoCase,      config_.LogLevel,
+            config_.ListsStamp()};
 }
 
 } // namespace screening

@@ -87,6 +87,8 @@ class TScanSession {
     std::vector<std::string> headerLines_;
     bool reachedReport_ = false;
     int errorCount_ = 0;
+    bool quitSent_ = false;     // the last QUIT went to a connected server
+    bool quitAnswered_ = false; // ... and it answered +OK: the deletions took effect
 };
 
 } // namespace screening

@@ -25,6 +25,36 @@ TEST(Pop3Parse, TwoNumbers) {
     }
 }
 
+TEST(Pop3Parse, StatTakesOnlyAPlainCountThatFits) {
+    struct Case {
+        const char* line;
+        bool valid;
+        std::int32_t count, size;
+    } cases[] = {
+        {"+OK 3 5120", true, 3, 5120},
+        {"+OK 0 0", true, 0, 0},
+        {"+OK 7", true, 7, 0},
+        {"+OK\t12  34 octets", true, 12, 34},
+        {"+OK 2147483647 1", true, 2147483647, 1},
+        {"+OK 1 99999999999", true, 1, 2147483647}, // a huge mailbox is still a mailbox
+        {"+OK 2147483648 0", false, 0, 0},
+        {"+OK 999999999999 0", false, 0, 0},
+        {"+OK -5 0", false, 0, 0},
+        {"+OK abc", false, 0, 0},
+        {"+OK 12abc 0", false, 0, 0},
+        {"+OK", false, 0, 0},
+        {"+OK ", false, 0, 0},
+        {"-ERR 3 5", false, 0, 0},
+    };
+    for (const auto& c : cases) {
+        std::optional<TPop3TwoNumbers> n = Pop3ParseStat(c.line);
+        ASSERT_EQ(n.has_value(), c.valid) << c.line;
+        if (!n) continue;
+        EXPECT_EQ(n->First, c.count) << c.line;
+        EXPECT_EQ(n->Second, c.size) << c.line;
+    }
+}
+
 TEST(Pop3Parse, NumberAndId) {
     struct Case {
         const char* line;

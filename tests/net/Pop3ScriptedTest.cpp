@@ -313,11 +313,9 @@ TEST_F(Pop3Scripted, AbortFromTheClosedHandlerStillEndsTheRequest) {
     EXPECT_EQ(rec.done.size(), 2u);
 }
 
-TEST_F(Pop3Scripted, RepliesJoinedInOneReadOrSplitIntoBytes) {
-    // Greeting and the USER reply in one read: the second must wait for USER to be sent
-    // and then answer it, inside the same Login.
-    server.Send("+OK hi\r\n+OK\r\n").Expect("USER bob").Expect("PASS pw").SendLine("+OK");
-    server.Expect("TOP 3 0").SendBytewise("+OK top\r\nSubject: x\r\n\r\n.\r\n");
+TEST_F(Pop3Scripted, RepliesSplitIntoBytesOrEndedByALoneLf) {
+    server.Send("+OK hi\n").Expect("USER bob").Send("+OK\n").Expect("PASS pw").SendLine("+OK");
+    server.Expect("TOP 3 0").SendBytewise("+OK top\r\nSubject: x\r\nTo: y\n\r\n.\r\n");
     server.Expect("NOOP").SendBytewise("+OK\r\n");
     StartClient();
     cli.Login();
@@ -331,11 +329,40 @@ TEST_F(Pop3Scripted, RepliesJoinedInOneReadOrSplitIntoBytes) {
     cli.Top();
     ASSERT_TRUE(rec.WaitDone(2));
     EXPECT_EQ(rec.Last().error, 0);
-    EXPECT_EQ(rec.lines, (Lines{"Subject: x", ""}));
+    EXPECT_EQ(rec.lines, (Lines{"Subject: x", "To: y", ""}));
     cli.Noop();
     ASSERT_TRUE(rec.WaitDone(3));
     EXPECT_EQ(rec.Last().rq, pop3Noop);
     EXPECT_EQ(rec.Last().error, 0);
+}
+
+// A line that arrives before USER is written cannot be USER's reply.
+TEST_F(Pop3Scripted, OnlyWhatArrivesAfterTheCommandAnswersIt) {
+    server.Send("+OK hi\r\n+OK stray\r\n").Expect("USER bob").SendLine("-ERR unknown user");
+    StartClient();
+    cli.Login();
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().error, 500);
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR unknown user");
+    EXPECT_EQ(server.Received(), Lines{"USER bob"}); // no PASS
+}
+
+// A multi-line reply that never ends must not fill memory.
+TEST_F(Pop3Scripted, AMultiLineReplyIsBoundedInSize) {
+    std::string flood = "+OK\r\n";
+    for (int i = 0; i < 2000; ++i)
+        flood += "X-Filler: " + std::string(40, 'f') + "\r\n";
+    LoginScript().Expect("TOP 1 0").Send(flood);
+    LogIn();
+    cli.SetMaxReplySize(64 * 1024);
+    cli.SetMsgNum(1);
+    cli.Top();
+    ASSERT_TRUE(rec.WaitDone(2));
+    EXPECT_EQ(rec.Last().error, 500);
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR Reply too long");
+    EXPECT_LT(rec.lines.size(), 64u * 1024 / 50);
+    EXPECT_TRUE(
+        testsupport::WaitUntil([&] { return cli.ProtocolState() == pop3Disconnected; }, 5000));
 }
 
 TEST_F(Pop3Scripted, LoginStopsAtTheFirstFailure) {

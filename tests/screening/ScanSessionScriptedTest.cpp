@@ -5,6 +5,7 @@
 
 #include <QCoreApplication>
 #include <filesystem>
+#include <functional>
 #include <optional>
 
 using scantest::ScanFixture;
@@ -15,6 +16,12 @@ namespace {
 struct ScriptedScan : ScanFixture {
     ScriptedServer server;
 
+    // Address checking on, with an address no message is sent to.
+    void EveryoneUnknown() {
+        config.Unknown = true;
+        config.GoodAddrList = {"nobody@elsewhere.example"};
+        config.ListsChanged();
+    }
     // Greeting, login and a STAT announcing `count` messages.
     void Open(int count) {
         testsupport::Pop3Greeting(server);
@@ -116,7 +123,7 @@ TEST_F(ScriptedScan, FailedTopIsShownAndNotCounted) {
 }
 
 TEST_F(ScriptedScan, FailedDeleIsCheckedButNotEaten) {
-    config.Unknown = true; // an empty address list: every message is from an unknown user
+    EveryoneUnknown();
     Open(2);
     Headers(1, "a@x.example");
     server.Expect("DELE 1").SendLine("-ERR cannot");
@@ -131,7 +138,7 @@ TEST_F(ScriptedScan, FailedDeleIsCheckedButNotEaten) {
 }
 
 TEST_F(ScriptedScan, OnlyFailedDeletionsMeanNoSpamFound) {
-    config.Unknown = true;
+    EveryoneUnknown();
     Open(1);
     Headers(1, "a@x.example");
     server.Expect("DELE 1").SendLine("-ERR cannot");
@@ -154,7 +161,7 @@ TEST_F(ScriptedScan, ConnectionLostDuringTopEndsWithTheReport) {
 }
 
 TEST_F(ScriptedScan, ConnectionLostDuringDeleEndsWithTheReport) {
-    config.Unknown = true;
+    EveryoneUnknown();
     Open(2);
     Headers(1, "a@x.example");
     server.Expect("DELE 1").Close();
@@ -171,4 +178,131 @@ TEST_F(ScriptedScan, ConnectionLostBetweenRequestsIsReportedOnce) {
     EXPECT_EQ(session.ErrorCount(), 1);
     EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 1 OK'd, 0 Eaten");
     EXPECT_EQ(LogLines().back(), "Stats: 1 Checked, 1 OK'd, 0 Eaten");
+}
+
+// Address checking with no address to check against would call every message spam.
+TEST_F(ScriptedScan, AnEmptyAddressListSkipsTheAddressCheck) {
+    config.Strict = true;
+    config.SpammerList = {"spam.example"};
+    Open(2);
+    Headers(1, "friend@home.example");
+    Headers(2, "x@spam.example");
+    server.Expect("DELE 2").SendLine("+OK");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(true));
+    const std::string notice = "Address checking skipped: the valid address list is empty";
+    EXPECT_EQ(LogLines().front(), notice);
+    EXPECT_EQ(std::count(view.activities.begin(), view.activities.end(), notice), 1);
+    EXPECT_EQ(view.statusBar, "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
+}
+
+// A count that is no plain decimal number would drive the scan through messages that do
+// not exist (or none, reported as a clean check).
+TEST_F(ScriptedScan, AStatCountThatIsNoPlainNumberFailsTheStat) {
+    for (const std::string reply : {"+OK 999999999999 0", "+OK -5 0", "+OK abc", "+OK"}) {
+        ScriptedServer s;
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        s.Expect("STAT").SendLine(reply);
+        testsupport::Pop3Quit(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(false));
+        EXPECT_TRUE(s.Failures().empty()) << reply;
+        std::vector<std::string> log = LogLines();
+        EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+                  (std::vector<std::string>{"Error 500 getting mailbox status",
+                                            "Stats: 0 Checked, 0 OK'd, 0 Eaten"}))
+            << reply;
+        EXPECT_EQ(session.ErrorCount(), 1) << reply;
+    }
+}
+
+// POP3 deletes at QUIT only: a session that ends any other way deleted nothing.
+TEST_F(ScriptedScan, DeletionsCountOnlyWhenTheServerConfirmsQuit) {
+    struct Case {
+        const char* name;
+        int messages;
+        std::function<void(ScriptedServer&)> end;
+        int errors;
+    } cases[] = {
+        {"closed instead of answering QUIT", 1, [](ScriptedServer& s) { s.Expect("QUIT").Close(); },
+         1},
+        {"QUIT refused", 1,
+         [](ScriptedServer& s) { s.Expect("QUIT").SendAndClose("-ERR cannot\r\n"); }, 1},
+        {"connection lost after the DELE", 2,
+         [](ScriptedServer& s) { s.Expect("TOP 2 0").Close(); }, 2},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer s;
+        EveryoneUnknown();
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        s.Expect("STAT").SendLine("+OK " + std::to_string(c.messages) + " 100");
+        s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
+        s.Expect("DELE 1").SendLine("+OK");
+        c.end(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(true));
+        std::vector<std::string> log = LogLines();
+        EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+                  (std::vector<std::string>{
+                      "QUIT not confirmed by the server - 1 deletions did not take effect",
+                      "Stats: 1 Checked, 0 OK'd, 0 Eaten"}))
+            << c.name;
+        EXPECT_EQ(view.activities.back(), "Scanning Completed - Nothing deleted") << c.name;
+        EXPECT_EQ(session.ErrorCount(), c.errors) << c.name;
+    }
+}
+
+// A server that stays connected but silent must not hold the check for ever; one that is
+// merely slow must not be cut off.
+TEST_F(ScriptedScan, SilenceEndsARequestAfterTheTimeoutButATrickleDoesNot) {
+    config.Timeout = 1;
+    struct Case {
+        const char* name;
+        std::function<void(ScriptedServer&)> script;
+        bool reachesReport;
+        std::string lastError; // empty: none
+        std::string stats;
+    } cases[] = {
+        {"no greeting", [](ScriptedServer&) {}, false, "Error 10060 attempting connection", ""},
+        {"stops inside TOP",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             testsupport::Pop3Login(s, "bob", "pw");
+             s.Expect("STAT").SendLine("+OK 1 100");
+             s.Expect("TOP 1 0").Send("+OK\r\nFrom: half\r\n");
+         },
+         true, "Error 10060 retrieving msg 1", "0 Checked, 0 OK'd, 0 Eaten"},
+        {"slow TOP",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             testsupport::Pop3Login(s, "bob", "pw");
+             s.Expect("STAT").SendLine("+OK 1 100");
+             s.Expect("TOP 1 0").SendLine("+OK").Pause(600).SendLine("From: a@b.example");
+             s.Pause(600).SendLine("").Pause(600).SendLine(".");
+             testsupport::Pop3Quit(s);
+         },
+         true, "", "1 Checked, 1 OK'd, 0 Eaten"},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer s;
+        c.script(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(false));
+        EXPECT_EQ(session.ReachedReport(), c.reachesReport) << c.name;
+        std::vector<std::string> log = LogLines();
+        if (c.reachesReport) {
+            EXPECT_EQ(log.back(), "Stats: " + c.stats) << c.name;
+        }
+        if (c.lastError.empty()) {
+            EXPECT_EQ(session.ErrorCount(), 0) << c.name;
+        } else {
+            EXPECT_NE(std::find(log.begin(), log.end(), c.lastError), log.end()) << c.name;
+            EXPECT_TRUE(view.Shown(c.lastError)) << c.name;
+        }
+    }
 }

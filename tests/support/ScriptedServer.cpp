@@ -2,6 +2,7 @@
 
 #include <arpa/inet.h>
 #include <cerrno>
+#include <chrono>
 #include <cstring>
 #include <netinet/in.h>
 #include <stdexcept>
@@ -79,6 +80,11 @@ ScriptedServer& ScriptedServer::SendAndClose(const std::string& bytes) {
     return Send(bytes).Close();
 }
 
+ScriptedServer& ScriptedServer::Pause(int milliseconds) {
+    steps_.push_back({Op::Pause, std::to_string(milliseconds)});
+    return *this;
+}
+
 void ScriptedServer::Start() {
     thread_ = std::thread([this] { Run(); });
 }
@@ -138,6 +144,9 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
         return true;
     case Op::Close:
         return false;
+    case Op::Pause:
+        std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.data)));
+        return true;
     }
     return false;
 }

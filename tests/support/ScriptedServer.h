@@ -36,6 +36,7 @@ class ScriptedServer {
     ScriptedServer& Expect(const std::string& line);        // the next client line must be this
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
+    ScriptedServer& Pause(int milliseconds);                // a server that is slow, not silent
 
     // Starts accepting; the script must be complete.
     void Start();
@@ -48,7 +49,7 @@ class ScriptedServer {
     std::vector<std::string> Failures() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close };
+    enum class Op { Send, SendBytewise, Expect, Close, Pause };
     struct Step {
         Op op;
         std::string data;
