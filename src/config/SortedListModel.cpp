@@ -35,8 +35,10 @@ void TSortedListModel::Fill(const std::vector<std::string>& entries) {
     beginResetModel();
     entries_.clear();
     keys_.clear();
-    entries_.reserve(entries.size());
-    keys_.reserve(entries.size());
+    // Room to add: the first Add must not move every entry to a new block.
+    const size_t room = entries.size() + entries.size() / 8 + 64;
+    entries_.reserve(room);
+    keys_.reserve(room);
     for (size_t i : order) {
         entries_.push_back(entries[i]);
         keys_.push_back(std::move(keys[i]));

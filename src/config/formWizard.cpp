@@ -57,8 +57,8 @@ TfrmWizard::TfrmWizard(QWidget* owner) : QDialog(owner) {
     BuildSpammerPage();
     BuildButtons();
     SetTabOrder();
-    // Fixed size: at least the designed client area, more where the fonts need it.
-    setFixedSize(sizeHint().expandedTo(QSize(441, 330)));
+    // Fixed size: the designed client area, or as much more as the fonts need.
+    setFixedSize(minimumSizeHint().expandedTo(QSize(441, 330)));
     qApp->installEventFilter(this);
 }
 
@@ -116,14 +116,12 @@ bool TfrmWizard::FormKeyDown(QKeyEvent* event) {
         btnHelpClick();
         return true;
     }
+    // Ctrl alone: with Shift or Alt held as well the keys do nothing here.
     const bool up = event->key() == Qt::Key_PageUp;
-    if ((!up && event->key() != Qt::Key_PageDown) || !(mods & Qt::ControlModifier)) return false;
-    // With Shift or Alt held as well the keys do nothing, also not in the page control.
-    if (mods == Qt::ControlModifier) {
-        const int count = pgctrlPreferences->count();
-        pgctrlPreferences->setCurrentIndex(
-            (pgctrlPreferences->currentIndex() + count + (up ? -1 : 1)) % count);
-    }
+    if ((!up && event->key() != Qt::Key_PageDown) || mods != Qt::ControlModifier) return false;
+    const int count = pgctrlPreferences->count();
+    pgctrlPreferences->setCurrentIndex((pgctrlPreferences->currentIndex() + count + (up ? -1 : 1)) %
+                                       count);
     return true;
 }
 

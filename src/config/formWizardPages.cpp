@@ -55,6 +55,7 @@ QListView* ListBox(const char* name, TSortedListModel* model) {
     list->setUniformItemSizes(true);
     list->setSelectionMode(QAbstractItemView::SingleSelection);
     list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setMinimumHeight(7 * list->fontMetrics().lineSpacing() + 2 * list->frameWidth());
     return list;
 }
 
@@ -85,9 +86,11 @@ void TfrmWizard::BuildServerPage() {
     editLoginName = Edit("editLoginName");
     editLoginName->setMaxLength(40);
     editPassword = Edit("editPassword");
-    editPassword->setEchoMode(QLineEdit::Password);
     editConfirm = Edit("editConfirm");
-    editConfirm->setEchoMode(QLineEdit::Password);
+    for (QLineEdit* edit : {editPassword, editConfirm}) {
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+    }
     grid->addWidget(LabelFor("Fully Qualified Server &Name (eg. pop.example.com or "
                              "mail.example.net):",
                              editServerName),

@@ -10,6 +10,8 @@
 #include "servers/DovecotServer.h"
 #include "support/Wait.h"
 
+#include <QTimer>
+
 namespace {
 
 using testservers::DovecotEnvironment;
@@ -35,17 +37,25 @@ TEST_F(WizardDovecotTest, ACheckAfterOkReachesTheServerEnteredInTheDialog) {
 
     // Nothing listens on port 1: a check with the old settings could not connect.
     WriteFile(IniPath(), "[Config]\r\nServer=127.0.0.1:1\r\nLogin=old\r\n");
-    Open();
+    CreateConfigData();
     TPop3Cli client;
     screening::ApplyPop3Settings(client, *ConfigData); // as at start-up
 
-    SetText("editServerName", server->Host() + ":" + server->PortText());
-    SetText("editLoginName", "prefs");
-    SetText("editPassword", "Sesame-42");
-    SetText("editSpammerAddress", "cheap-pills.example");
-    Click("btnSpammerAdd");
-    Click("btnOk");
-    ASSERT_FALSE(dialog->isVisible());
+    // Shown modally, as the main window shows it; the user types while exec() runs.
+    dialog = std::make_unique<TfrmWizard>();
+    QTimer::singleShot(0, dialog.get(), [&] {
+        SetText("editServerName", server->Host() + ":" + server->PortText());
+        SetText("editLoginName", "prefs");
+        SetText("editPassword", "Sesame-42");
+        SetText("editSpammerAddress", "cheap-pills.example");
+        Click("btnSpammerAdd");
+        Click("btnOk");
+    });
+    QTimer::singleShot(10000, dialog.get(), [&] {
+        ADD_FAILURE() << "OK did not close the dialog";
+        dialog->done(QDialog::Rejected);
+    });
+    dialog->exec();
 
     // What the main window does once the dialog has closed.
     ASSERT_TRUE(dialog->SettingsChanged());

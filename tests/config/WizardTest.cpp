@@ -51,6 +51,7 @@ TEST_F(WizardTest, ShowingFillsTheControlsFromTheStore) {
         EXPECT_EQ(Text("editLoginName"), "jo");
         for (const char* box : {"editPassword", "editConfirm"}) {
             EXPECT_EQ(Text(box), "s3cret");
+            EXPECT_EQ(Find<QLineEdit>(box)->displayText(), "******");
             EXPECT_EQ(Find<QLineEdit>(box)->echoMode(), QLineEdit::Password);
         }
         EXPECT_EQ(Entries("lbKnownSpammers"),
