@@ -23,6 +23,9 @@ QGroupBox* Explanation(const char* text) {
     auto* frame = new QGroupBox;
     auto* label = new QLabel(QString::fromUtf8(text));
     label->setWordWrap(true);
+    // The dialog takes its fixed size from the minimum sizes, which assume a wrapped label
+    // wider than the page; room for four lines is what the longest explanation needs.
+    label->setMinimumHeight(4 * label->fontMetrics().lineSpacing());
     auto* layout = new QVBoxLayout(frame);
     layout->addWidget(label);
     return frame;
