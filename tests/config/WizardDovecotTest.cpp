@@ -24,7 +24,7 @@ std::string Message(const std::string& from, const std::string& subject) {
     return "From: " + from + "\nTo: me@home.example\nSubject: " + subject + "\n\nBody\n";
 }
 
-class WizardDovecotTest : public WizardFixture {};
+using WizardDovecotTest = WizardFixture;
 
 TEST_F(WizardDovecotTest, ACheckAfterOkReachesTheServerEnteredInTheDialog) {
     if (!DovecotServer::Available())
@@ -74,9 +74,6 @@ TEST_F(WizardDovecotTest, ACheckAfterOkReachesTheServerEnteredInTheDialog) {
     session.StartScan(true);
     ASSERT_TRUE(testsupport::WaitUntil([&] { return ended; }, 20000)) << "the check did not end";
 
-    const std::string lines = ReadFile(dir.File("spammers.log"));
-    EXPECT_NE(lines.find("Connection to mail server established"), std::string::npos) << lines;
-    EXPECT_NE(lines.find("Spammer Match: cheap-pills.example"), std::string::npos) << lines;
     EXPECT_EQ(view.statusBar, "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
     const auto left = server->Messages("prefs");
     ASSERT_EQ(left.size(), 1u);

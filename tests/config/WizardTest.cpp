@@ -1,9 +1,9 @@
-// The preferences dialog: filling from the store, the flags, saving, closing and the keys.
+// The preferences dialog, offscreen: filling, the two lists, saving, closing and the keys.
 #include "WizardFixture.h"
 
 #include <QCheckBox>
-#include <QGroupBox>
 #include <QRadioButton>
+#include <QTabWidget>
 #include <sys/stat.h>
 
 namespace {
@@ -11,286 +11,204 @@ namespace {
 using Lines = std::vector<std::string>;
 using Flags = std::vector<bool>;
 
-std::string Ini(const std::string& keys) {
-    return "[Config]\r\n" + keys;
+std::string Settings(const std::string& password, const std::string& more) {
+    return "[Config]\r\nServer=pop.example\r\nLogin=jo\r\nPassword=" + ScramblePassword(password) +
+           "\r\n" + more;
 }
 
-std::string Settings(const std::string& server, const std::string& password,
-                     const std::string& more = "") {
-    return Ini("Server=" + server + "\r\nLogin=jo\r\nPassword=" + ScramblePassword(password) +
-               "\r\n" + more);
-}
-
-class WizardTest : public WizardFixture {};
+using WizardTest = WizardFixture;
 
 TEST_F(WizardTest, ShowingFillsTheControlsFromTheStore) {
     struct Case {
         const char* keys;
-        bool addresses;
+        const char* addresses;
         const char* selected;
-    };
-    const Case cases[] = {
-        {"", false, "rbDisabled"},
-        {"Unknown=1\r\n", true, "rbStdCheck"},
-        {"Strict=1\r\n", true, "rbStrictCheck"},
-        {"Unknown=1\r\nStrict=1\r\nNoCase=1\r\n", false, "rbStrictCheck"},
-    };
-    WriteFile(ProgramFile("spammers.txt"), "beta\r\nAlpha\r\n\xc3\x84rger\r\nalpha\r\nzeta\r\n");
+    } const cases[] = {{"", "", "rbDisabled"},
+                       {"Unknown=1\r\nNoCase=1\r\n", "b@x\r\nA@x\r\nb@x\r\n", "rbStdCheck"},
+                       {"Unknown=1\r\nStrict=1\r\n", "", "rbStrictCheck"}};
     for (const Case& c : cases) {
         SCOPED_TRACE(c.keys);
-        dialog.reset();
-        DestroyConfigData();
-        WriteFile(IniPath(), Settings("pop.example.com:1110", "s3cret", c.keys));
-        WriteFile(ProgramFile("GoodAddr.txt"), c.addresses ? "b@x.example\r\nA@x.example\r\n" : "");
+        WriteFile(IniPath(), Settings("s3cret", c.keys));
+        WriteFile(ProgramFile("GoodAddr.txt"), c.addresses);
+        WriteFile(ProgramFile("spammers.txt"), "beta\r\nAlpha\r\n\xc3\x84rger\r\nalpha\r\n");
         Open();
-
-        EXPECT_EQ(Page(), 0);
-        EXPECT_EQ(dialog->focusWidget(), Find<QLineEdit>("editServerName"));
-        EXPECT_EQ(dialog->windowTitle(), "Morvandle Preferences");
-        EXPECT_EQ(Text("editServerName"), "pop.example.com:1110");
-        EXPECT_EQ(Text("editLoginName"), "jo");
-        for (const char* box : {"editPassword", "editConfirm"}) {
-            EXPECT_EQ(Text(box), "s3cret");
+        EXPECT_EQ(Find<QTabWidget>("pgctrlPreferences")->currentIndex(), 0);
+        EXPECT_EQ(dialog->focusWidget(), Find("editServerName"));
+        for (const char* box : {"editPassword", "editConfirm"})
             EXPECT_EQ(Find<QLineEdit>(box)->displayText(), "******");
-            EXPECT_EQ(Find<QLineEdit>(box)->echoMode(), QLineEdit::Password);
-        }
-        EXPECT_EQ(Entries("lbKnownSpammers"),
-                  (Lines{"Alpha", "alpha", "beta", "zeta", "\xc3\x84rger"}));
-        EXPECT_EQ(Entries("lbAddresses"),
-                  (c.addresses ? Lines{"A@x.example", "b@x.example"} : Lines{}));
-        for (const char* radio : {"rbDisabled", "rbStdCheck", "rbStrictCheck"}) {
-            EXPECT_EQ(Find<QRadioButton>(radio)->isChecked(), std::string(radio) == c.selected)
-                << radio;
-            EXPECT_EQ(Find<QRadioButton>(radio)->isEnabled(), c.addresses) << radio;
-        }
-        EXPECT_EQ(Find<QGroupBox>("rgAddrCheckType")->isEnabled(), c.addresses);
-        EXPECT_EQ(Find<QCheckBox>("cbxCaseInsensitive")->isChecked(),
-                  std::string(c.keys).find("NoCase") != std::string::npos);
-        for (const char* button : {"btnAddAddress", "btnChange", "btnDeleteAddress"})
-            EXPECT_FALSE(Find<QAbstractButton>(button)->isEnabled()) << button;
+        EXPECT_EQ(Entries("lbKnownSpammers"), (Lines{"Alpha", "alpha", "beta", "\xc3\x84rger"}));
+        const bool any = c.addresses[0] != 0;
+        EXPECT_EQ(Entries("lbAddresses"), (any ? Lines{"A@x", "b@x", "b@x"} : Lines{}));
+        for (const char* radio : {"rgAddrCheckType", "rbDisabled", "rbStdCheck", "rbStrictCheck"})
+            EXPECT_EQ(Find(radio)->isEnabled(), any) << radio;
+        EXPECT_TRUE(Find<QRadioButton>(c.selected)->isChecked());
+        EXPECT_EQ(Find<QCheckBox>("cbxCaseInsensitive")->isChecked(), any);
         EXPECT_EQ(ChangeFlags(), (Flags{false, false, false}));
     }
 }
 
-TEST_F(WizardTest, ControlsAreLimitedAndInTheirTabOrder) {
+TEST_F(WizardTest, AddressesAreLowerCasedOnAddKeptOnChangeAndNeverDuplicated) {
+    WriteFile(ProgramFile("GoodAddr.txt"), "me@home.example\r\n");
     Open();
-    EXPECT_EQ(Find<QLineEdit>("editServerName")->maxLength(), 64);
-    EXPECT_EQ(Find<QLineEdit>("editLoginName")->maxLength(), 40);
-    const Lines order = {"btnOk",         "btnHelp",      "pgctrlPreferences", "editServerName",
-                         "editLoginName", "editPassword", "editConfirm",       "btnCancel"};
-    Lines seen;
-    QWidget* w = Find<QWidget>("btnOk");
-    for (int i = 0; i < 200 && seen.size() < order.size(); ++i, w = w->nextInFocusChain()) {
-        const std::string name = w->objectName().toStdString();
-        if (std::find(order.begin(), order.end(), name) != order.end() &&
-            std::find(seen.begin(), seen.end(), name) == seen.end())
-            seen.push_back(name);
+    Click("rbStdCheck");
+    SetText("editEmailAddress", "ME@Home.example");
+    Click("btnAddAddress");
+    EXPECT_EQ(TakeBox(), "The address me@home.example\r\nalready exists");
+    EXPECT_EQ(ChangeFlags(), (Flags{true, false, false}));
+    SetText("editEmailAddress", "\xc3\x89t\xc3\xa9@B.example");
+    Click("btnAddAddress");
+    EXPECT_EQ(Entries("lbAddresses"), (Lines{"me@home.example", "\xc3\xa9t\xc3\xa9@b.example"}));
+    EXPECT_EQ(Text("editEmailAddress"), "");
+    EXPECT_FALSE(Find("btnAddAddress")->isEnabled());
+    EXPECT_EQ(ChangeFlags(), (Flags{true, true, false}));
+
+    Select("lbAddresses", 0);
+    EXPECT_EQ(Text("editEmailAddress"), "me@home.example");
+    Click("btnChange"); // the selected entry itself is a duplicate
+    EXPECT_EQ(TakeBox(), "The address me@home.example\r\nalready exists");
+    SetText("editEmailAddress", "Ab@C.example");
+    Click("btnChange");
+    EXPECT_EQ(Entries("lbAddresses"), (Lines{"Ab@C.example", "\xc3\xa9t\xc3\xa9@b.example"}));
+    for (int left = 1; left >= 0; --left) {
+        Select("lbAddresses", 0);
+        Click("btnDeleteAddress");
+        EXPECT_EQ(Entries("lbAddresses").size(), size_t(left));
+        EXPECT_FALSE(Find("btnDeleteAddress")->isEnabled());
+        EXPECT_EQ(dialog->focusWidget(), Find("editEmailAddress"));
+        EXPECT_EQ(Find("rbStdCheck")->isEnabled(), left > 0);
     }
-    EXPECT_EQ(seen, order);
+    EXPECT_EQ(Text("editEmailAddress"), "\xc3\xa9t\xc3\xa9@b.example"); // the edit keeps it
+    EXPECT_TRUE(Find<QRadioButton>("rbStdCheck")->isChecked());
 }
 
-TEST_F(WizardTest, EachEditSetsItsFlags) {
-    struct Case {
-        const char* what;
-        std::function<void(WizardTest&)> edit;
-        Flags expected; // SettingsChanged, AddressesChanged, SpammersChanged
-    };
-    const Case cases[] = {
-        {"server edit", [](WizardTest& t) { t.SetText("editServerName", "x"); }, {1, 0, 0}},
-        {"confirm edit", [](WizardTest& t) { t.SetText("editConfirm", "x"); }, {1, 0, 0}},
-        {"radio", [](WizardTest& t) { t.Click("rbStdCheck"); }, {1, 0, 0}},
-        {"case box", [](WizardTest& t) { t.Click("cbxCaseInsensitive"); }, {1, 0, 0}},
-        {"address typed", [](WizardTest& t) { t.SetText("editEmailAddress", "n@x"); }, {0, 0, 0}},
-        {"address added",
-         [](WizardTest& t) {
-             t.SetText("editEmailAddress", "n@x");
-             t.Click("btnAddAddress");
-         },
-         {1, 1, 0}},
-        {"address duplicate",
-         [](WizardTest& t) {
-             t.SetText("editEmailAddress", "A@X");
-             t.Click("btnAddAddress");
-         },
-         {0, 0, 0}},
-        {"address selected", [](WizardTest& t) { t.Select("lbAddresses", 0); }, {0, 0, 0}},
-        {"empty search string added", [](WizardTest& t) { t.Click("btnSpammerAdd"); }, {1, 0, 1}},
-        {"search string changed without selection",
-         [](WizardTest& t) {
-             t.SetText("editSpammerAddress", "new");
-             t.Click("btnSpammersChange");
-             t.Click("btnSpammerDelete");
-         },
-         {0, 0, 0}},
-        {"search string deleted",
-         [](WizardTest& t) {
-             t.Select("lbKnownSpammers", 0);
-             t.Click("btnSpammerDelete");
-         },
-         {1, 0, 1}},
-    };
-    WriteFile(ProgramFile("GoodAddr.txt"), "a@x\r\n");
-    WriteFile(ProgramFile("spammers.txt"), "spam\r\n");
-    for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        dialog.reset();
-        DestroyConfigData();
-        Open();
-        c.edit(*this);
-        EXPECT_EQ(ChangeFlags(), c.expected);
-    }
+TEST_F(WizardTest, SearchStringsKeepTheirCaseAndRefuseDuplicatesIgnoringCase) {
+    WriteFile(ProgramFile("spammers.txt"), "cheap-pills.example\r\n");
+    Open();
+    SetText("editSpammerAddress", "CHEAP-pills.example");
+    Click("btnSpammerAdd");
+    EXPECT_EQ(TakeBox(), "An entry for CHEAP-pills.example\r\nalready exists in the list");
+    EXPECT_EQ(ChangeFlags(), (Flags{false, false, false}));
+    SetText("editSpammerAddress", "");
+    Click("btnSpammerAdd"); // adds nothing, but counts as a change
+    EXPECT_EQ(ChangeFlags(), (Flags{true, false, true}));
+    SetText("editSpammerAddress", "Viagra");
+    Click("btnSpammerAdd");
+    EXPECT_EQ(Entries("lbKnownSpammers"), (Lines{"cheap-pills.example", "Viagra"}));
+
+    Select("lbKnownSpammers", 1);
+    Click("btnSpammersChange");
+    EXPECT_EQ(TakeBox(), "An entry for Viagra\r\nalready exists in the list");
+    SetText("editSpammerAddress", "");
+    Click("btnSpammersChange");
+    EXPECT_EQ(Entries("lbKnownSpammers"), (Lines{"", "cheap-pills.example"}));
+    Click("btnSpammerAdd");
+    EXPECT_EQ(TakeBox(), "An entry for \r\nalready exists in the list");
+    Select("lbKnownSpammers", 1);
+    Click("btnSpammerDelete");
+    Click("btnSpammerDelete"); // nothing is selected any more
+    EXPECT_EQ(Entries("lbKnownSpammers"), Lines{""});
+    EXPECT_EQ(Text("editSpammerAddress"), "cheap-pills.example");
+    Select("lbKnownSpammers", 0);
+    Select("lbKnownSpammers", -1);
+    EXPECT_EQ(Text("editSpammerAddress"), "");
 }
 
 TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
-    const std::string addresses = "b@x\r\na@x\r\n";           // not in list order: a rewrite shows
-    const std::string spammers = "zz\r\n\xe9t\xe9\r\nyy\r\n"; // Latin-1, no UTF-8
+    const std::string addresses = "b@x\r\na@x\r\n";     // not in list order: a rewrite shows
+    const std::string spammers = "zz\r\n\xe9t\xe9\r\n"; // Latin-1 bytes, kept as they are
     struct Case {
-        const char* what;
-        std::function<void(WizardTest&)> edit;
+        const char* edit;
+        const char* button;
         std::string goodAddr, spammersTxt;
-    };
-    const Case cases[] = {
-        {"nothing", [](WizardTest&) {}, addresses, spammers},
-        {"address added",
-         [](WizardTest& t) {
-             t.SetText("editEmailAddress", "C@X");
-             t.Click("btnAddAddress");
-         },
-         "a@x\r\nb@x\r\nc@x\r\n", spammers},
-        {"empty search string added", [](WizardTest& t) { t.Click("btnSpammerAdd"); }, addresses,
-         "yy\r\nzz\r\n\xe9t\xe9\r\n"},
-        {"all the last address deleted, a search string added",
-         [](WizardTest& t) {
-             for (int i = 0; i < 2; ++i) {
-                 t.Select("lbAddresses", 0);
-                 t.Click("btnDeleteAddress");
-             }
-             t.SetText("editSpammerAddress", "Gr\xc3\xbc\xc3\x9f"
-                                             "e");
-             t.Click("btnSpammerAdd");
-         },
-         "",
-         "Gr\xc3\xbc\xc3\x9f"
-         "e\r\nyy\r\nzz\r\n\xe9t\xe9\r\n"},
+    } const cases[] = {
+        {nullptr, nullptr, addresses, spammers},
+        {"editEmailAddress", "btnAddAddress", "a@x\r\nb@x\r\nc@x\r\n", spammers},
+        {"editSpammerAddress", "btnSpammerAdd", addresses, "C@X\r\nzz\r\n\xe9t\xe9\r\n"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        dialog.reset();
-        DestroyConfigData();
-        WriteFile(IniPath(), Settings("mail.example", "p\xe9w", "LogLevel=yes\r\nWidth=0x1A6\r\n"));
+        SCOPED_TRACE(c.goodAddr + c.spammersTxt);
+        WriteFile(IniPath(), Settings("p\xe9w", "LogLevel=yes\r\nWidth=0x1A6\r\nUnknown=1\r\n"));
         WriteFile(ProgramFile("GoodAddr.txt"), addresses);
         WriteFile(ProgramFile("spammers.txt"), spammers);
         Open();
-        c.edit(*this);
+        if (c.edit) {
+            SetText(c.edit, "C@X");
+            Click(c.button);
+        }
         Click("btnOk");
         EXPECT_FALSE(dialog->isVisible());
         EXPECT_EQ(ReadFile(ProgramFile("GoodAddr.txt")), c.goodAddr);
         EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), c.spammersTxt);
-        const std::string ini = ReadFile(IniPath());
-        EXPECT_NE(ini.find("LogLevel=0"), std::string::npos) << "settings always written";
-        EXPECT_NE(ini.find("Width=0x1A6"), std::string::npos) << "window bounds untouched";
-        EXPECT_NE(ini.find("Password=" + ScramblePassword("p\xe9w")), std::string::npos)
-            << "an untouched password keeps its bytes";
+        EXPECT_EQ(ReadFile(IniPath()),
+                  Settings("p\xe9w", "LogLevel=0\r\nWidth=0x1A6\r\nUnknown=1\r\n"
+                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\n"));
     }
-    EXPECT_TRUE(errors.empty());
-}
 
-TEST_F(WizardTest, SavingTakesTheTextsAndOptionsAsShown) {
-    WriteFile(ProgramFile("GoodAddr.txt"), "a@x\r\n");
-    WriteFile(IniPath(), Settings("old.example", "old", "Unknown=1\r\n"));
     Open();
     SetText("editServerName", "m\xc3\xa4il.example:1110");
-    SetText("editLoginName", "J\xc3\xb6rg");
     SetText("editConfirm", "typo"); // never compared, never stored
+    EXPECT_EQ(ChangeFlags(), (Flags{true, false, false}));
     Click("rbStrictCheck");
     Click("cbxCaseInsensitive");
     Press(Qt::Key_Return); // Enter presses OK
     EXPECT_FALSE(dialog->isVisible());
-
-    DestroyConfigData();
-    CreateConfigData();
-    EXPECT_EQ(ConfigData->Server, "m\xc3\xa4il.example:1110");
-    EXPECT_EQ(ConfigData->Login, "J\xc3\xb6rg");
-    EXPECT_EQ(ConfigData->Password, "old");
-    EXPECT_FALSE(ConfigData->Unknown);
-    EXPECT_TRUE(ConfigData->Strict);
-    EXPECT_TRUE(ConfigData->NoCase);
+    EXPECT_EQ(ReadFile(IniPath()), "[Config]\r\nServer=m\xc3\xa4il.example:1110\r\nLogin=jo\r\n"
+                                   "Password=" +
+                                       ScramblePassword("p\xe9w") +
+                                       "\r\nLogLevel=0\r\nWidth=0x1A6\r\nUnknown=0\r\nStrict=1\r\n"
+                                       "NoCase=1\r\nUpdate=\r\n");
+    EXPECT_TRUE(errors.empty());
 }
 
 TEST_F(WizardTest, CancelAsksOnlyAfterChangesAndTheCloseBoxNeverAsks) {
     enum How { CancelButton, EscKey, CloseBox };
     struct Case {
-        const char* what;
         How how;
         bool edited;
         int answer;
         bool asked, open, saved;
-    };
-    const Case cases[] = {
-        {"unchanged", CancelButton, false, platform::mrYes, false, false, false},
-        {"unchanged, Esc", EscKey, false, platform::mrYes, false, false, false},
-        {"Yes", CancelButton, true, platform::mrYes, true, false, true},
-        {"No", EscKey, true, platform::mrNo, true, false, false},
-        {"Cancel", CancelButton, true, platform::mrCancel, true, true, false},
-        {"close box", CloseBox, true, platform::mrYes, false, false, false},
+    } const cases[] = {
+        {CancelButton, false, platform::mrYes, false, false, false},
+        {EscKey, true, platform::mrYes, true, false, true},
+        {CancelButton, true, platform::mrNo, true, false, false},
+        {EscKey, true, platform::mrCancel, true, true, false},
+        {CloseBox, true, platform::mrYes, false, false, false},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.what);
-        dialog.reset();
-        DestroyConfigData();
-        boxes.clear();
-        answers = {c.answer};
+        SCOPED_TRACE(testing::Message() << c.how << " " << c.edited << " " << c.answer);
         std::filesystem::remove(IniPath());
+        answers = {c.answer};
         Open();
         if (c.edited) SetText("editLoginName", "new");
         if (c.how == CancelButton) Click("btnCancel");
         if (c.how == EscKey) Press(Qt::Key_Escape);
         if (c.how == CloseBox) dialog->close();
-
-        ASSERT_EQ(boxes.size(), c.asked ? 1u : 0u);
-        if (c.asked) {
-            EXPECT_EQ(boxes[0].text, "Save your changes first?");
-            EXPECT_EQ(boxes[0].type, platform::TMsgDlgType::mtConfirmation);
-            EXPECT_EQ(boxes[0].buttons, platform::mbYes | platform::mbNo | platform::mbCancel);
-        }
+        EXPECT_EQ(TakeBox(), c.asked ? "Save your changes first?" : "");
         EXPECT_EQ(dialog->isVisible(), c.open);
         EXPECT_EQ(ReadFile(IniPath()) != "<missing>", c.saved);
-        if (c.edited) {
-            EXPECT_EQ(Text("editLoginName"), "new");
-        }
-        EXPECT_EQ(dialog->SettingsChanged(), c.edited) << "flags outlive the dialog";
+        EXPECT_EQ(dialog->SettingsChanged(), c.edited) << "the flags outlive the dialog";
     }
 }
 
 TEST_F(WizardTest, AFailedSaveShowsTheErrorAndKeepsTheDialogAndTheFiles) {
-    WriteFile(ProgramFile("GoodAddr.txt"), "b@x\r\na@x\r\n");
-    Open();
-    SetText("editServerName", "new.example");
-    SetText("editEmailAddress", "c@x");
-    Click("btnAddAddress");
-
+    WriteFile(ProgramFile("GoodAddr.txt"), "b@x\r\n");
     chmod(ProgramFile("GoodAddr.txt").c_str(), 0444);
+    Open();
+    SetText("editEmailAddress", "a@x");
+    Click("btnAddAddress");
     Click("btnOk");
     ASSERT_EQ(errors.size(), 1u);
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(Text("editServerName"), "new.example");
-    EXPECT_EQ(ReadFile(ProgramFile("GoodAddr.txt")), "b@x\r\na@x\r\n");
-    EXPECT_EQ(ReadFile(IniPath()), "<missing>");
+    EXPECT_EQ(ReadFile(ProgramFile("GoodAddr.txt")), "b@x\r\n");
 
     chmod(ProgramFile("GoodAddr.txt").c_str(), 0644);
     WriteFile(IniPath(), "");
     chmod(IniPath().c_str(), 0444);
     answers = {platform::mrYes};
-    Click("btnCancel"); // Yes saves; the settings file refuses
-    ASSERT_EQ(errors.size(), 2u);
-    EXPECT_EQ(errors[1], "Unable to write to Morvandle.ini");
+    Click("btnCancel"); // Yes saves
+    EXPECT_EQ(errors, (Lines{errors[0], "Unable to write to Morvandle.ini"}));
     EXPECT_TRUE(dialog->isVisible());
-    EXPECT_EQ(ReadFile(ProgramFile("GoodAddr.txt")), "a@x\r\nb@x\r\nc@x\r\n");
-
-    chmod(IniPath().c_str(), 0644);
-    Click("btnOk");
-    EXPECT_FALSE(dialog->isVisible());
-    EXPECT_NE(ReadFile(IniPath()).find("Server=new.example"), std::string::npos);
+    EXPECT_EQ(ReadFile(ProgramFile("GoodAddr.txt")), "a@x\r\nb@x\r\n");
 }
 
 TEST_F(WizardTest, PageKeysWrapAndHelpAsksForTopic30) {
@@ -298,28 +216,24 @@ TEST_F(WizardTest, PageKeysWrapAndHelpAsksForTopic30) {
         int from, key;
         Qt::KeyboardModifiers modifiers;
         int to;
-    };
-    const Case cases[] = {
+    } const cases[] = {
         {2, Qt::Key_PageDown, Qt::ControlModifier, 0},
         {0, Qt::Key_PageUp, Qt::ControlModifier, 2},
         {0, Qt::Key_PageDown, Qt::ControlModifier, 1},
-        {1, Qt::Key_PageUp, Qt::ControlModifier, 0},
         {1, Qt::Key_PageDown, Qt::ControlModifier | Qt::ShiftModifier, 1},
         {1, Qt::Key_PageUp, Qt::ControlModifier | Qt::AltModifier, 1},
-        {1, Qt::Key_PageDown, Qt::NoModifier, 1},
         {2, Qt::Key_Tab, Qt::ControlModifier, 0},
     };
     Open();
+    auto* pages = Find<QTabWidget>("pgctrlPreferences");
     for (const Case& c : cases) {
-        SCOPED_TRACE(testing::Message() << c.from << " key " << c.key << " mods " << c.modifiers);
-        Find<QTabWidget>("pgctrlPreferences")->setCurrentIndex(c.from);
+        pages->setCurrentIndex(c.from);
         Press(c.key, c.modifiers);
-        EXPECT_EQ(Page(), c.to);
+        EXPECT_EQ(pages->currentIndex(), c.to) << c.from << " " << c.key << " " << c.modifiers;
     }
     Press(Qt::Key_F1);
     Click("btnHelp");
     EXPECT_EQ(helpContexts, (std::vector<int>{30, 30}));
-    EXPECT_TRUE(dialog->isVisible());
 }
 
 } // namespace
