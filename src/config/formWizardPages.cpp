@@ -162,8 +162,10 @@ void TfrmWizard::BuildAddressPage() {
     pgctrlPreferences->addTab(tabshtAddrs, QStringLiteral("Addresses"));
 
     connect(editEmailAddress, &QLineEdit::textChanged, this, &TfrmWizard::editEmailAddressChange);
+    // A click on the selected entry copies it into the edit again, as a change of selection does.
     connect(lbAddresses->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmWizard::lbAddressesClick);
+    connect(lbAddresses, &QListView::clicked, this, &TfrmWizard::lbAddressesClick);
     connect(btnAddAddress, &QPushButton::clicked, this, &TfrmWizard::btnAddAddressClick);
     connect(btnChange, &QPushButton::clicked, this, &TfrmWizard::btnChangeClick);
     connect(btnDeleteAddress, &QPushButton::clicked, this, &TfrmWizard::btnDeleteAddressClick);
@@ -205,6 +207,7 @@ void TfrmWizard::BuildSpammerPage() {
 
     connect(lbKnownSpammers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
             &TfrmWizard::lbKnownSpammersClick);
+    connect(lbKnownSpammers, &QListView::clicked, this, &TfrmWizard::lbKnownSpammersClick);
     connect(btnSpammerAdd, &QPushButton::clicked, this, &TfrmWizard::btnSpammerAddClick);
     connect(btnSpammersChange, &QPushButton::clicked, this, &TfrmWizard::btnSpammersChangeClick);
     connect(btnSpammerDelete, &QPushButton::clicked, this, &TfrmWizard::btnSpammerDeleteClick);
