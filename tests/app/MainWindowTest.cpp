@@ -11,6 +11,7 @@
 
 #include <QKeyEvent>
 #include <QMenu>
+#include <QScreen>
 #include <QSystemTrayIcon>
 
 using apptest::WindowFixture;
@@ -99,6 +100,9 @@ TEST_F(MainWindow, OnlyPositiveCoordinatesAreRecordedAndOnlyWithAChangeOfSize) {
     window->CentreOnScreen();
     window->show();
     ASSERT_TRUE(WaitUntil([&] { return window->isVisible(); }));
+    const QPoint offCentre =
+        window->frameGeometry().center() - window->screen()->availableGeometry().center();
+    EXPECT_LE(offCentre.manhattanLength(), 2) << "opens centred, not at the stored place";
     EXPECT_EQ(ConfigData->Left, 200) << "the centred first position is not recorded";
     const struct {
         QPoint pos;
