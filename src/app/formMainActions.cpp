@@ -229,9 +229,8 @@ void TfrmMain::changeEvent(QEvent* event) {
     QMainWindow::changeEvent(event);
     if (event->type() == QEvent::WindowStateChange && isMinimized())
         // After the state change is through: hiding inside it confuses some window managers.
-        QTimer::singleShot(0, this, [this] {
-            if (isMinimized()) platform::Guarded([this] { AppEvents1Minimize(); });
-        });
+        QTimer::singleShot(0, this,
+                           [this] { platform::Guarded([this] { AppEvents1Minimize(); }); });
 }
 
 // ---- position and size ----

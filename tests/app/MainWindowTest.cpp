@@ -129,6 +129,32 @@ TEST_F(MainWindow, OnlyPositiveCoordinatesAreRecordedAndOnlyWithAChangeOfSize) {
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\r\nLeft=30\r\nTop=50\r\nWidth=510\r\nHeight=330\r\n");
 }
 
+TEST_F(MainWindow, MinimisingHidesInTheTrayOnlyWhereThereIsOneAndShowComesBackAsStored) {
+    MakeWindow("Left=120\r\nTop=90\r\nWidth=450\r\nHeight=260\r\n");
+    for (const bool tray : {false, true}) {
+        SCOPED_TRACE(tray);
+        window->SetTrayAvailable(tray);
+        window->showNormal();
+        ASSERT_TRUE(WaitUntil([&] { return !window->isMinimized(); }));
+        window->showMinimized();
+        if (!tray) {
+            testsupport::RunEventLoopFor(50);
+            EXPECT_FALSE(window->HiddenToTray()) << "no icon could bring it back";
+            EXPECT_FALSE(window->TrayIcon().isVisible());
+            continue;
+        }
+        ASSERT_TRUE(WaitUntil([&] { return window->HiddenToTray(); }));
+        EXPECT_FALSE(window->isVisible());
+        EXPECT_TRUE(window->TrayIcon().isVisible());
+    }
+    Trigger("ShowMorvandle1");
+    EXPECT_FALSE(window->HiddenToTray());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_FALSE(window->TrayIcon().isVisible());
+    ASSERT_TRUE(WaitUntil([&] { return window->pos() == QPoint(120, 90); }));
+    EXPECT_EQ(window->size(), QSize(450, 260));
+}
+
 TEST_F(MainWindow, ScanCommandsAreRefusedWhileTheUpdateDialogIsOpenAndWorkAfterwards) {
     MakeWindow("Server=127.0.0.1:1\r\n"); // nothing listens there: each scan ends at once
     window->BeginSpammersListUpdate();
