@@ -171,7 +171,7 @@ void TfrmMain::BuildMenus() {
 
     File1_ = bar->addMenu("&File");
     File1_->setObjectName("File1");
-    AddItem(File1_, "Preferences1", "&Preferences", nullptr);
+    AddItem(File1_, "Preferences1", "&Preferences", Do(&TfrmMain::Preferences1Click));
     separator(File1_, "N7");
     AddItem(File1_, "SpammersListUpdate1", "&Spammers List Update", nullptr);
     separator(File1_, "N1");
@@ -210,7 +210,7 @@ void TfrmMain::BuildTray() {
     PopupMenu_ = new QMenu(this);
     PopupMenu_->setObjectName("PopupMenu");
     AddItem(PopupMenu_, "ShowMorvandle1", "&Show Morvandle", Do(&TfrmMain::ShowMorvandle1Click));
-    AddItem(PopupMenu_, "Preferences2", "&Preferences", nullptr);
+    AddItem(PopupMenu_, "Preferences2", "&Preferences", Do(&TfrmMain::Preferences1Click));
     AddItem(PopupMenu_, "SpammersListUpdate2", "Spa&mmers List Update", nullptr);
     PopupMenu_->addSeparator()->setObjectName("N5");
     AddItem(PopupMenu_, "CheckforSpam2", "Check for Spam", Do(&TfrmMain::CheckforSpam1Click));

@@ -47,6 +47,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     void Contents1Click();
     void About1Click();
     void ShowMorvandle1Click();
+    void Preferences1Click();
 
     // What follows a preferences change that the user confirmed: the login into the POP3
     // client, the changed lists reloaded, the window hidden again if it was in the tray.

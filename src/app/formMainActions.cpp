@@ -4,6 +4,7 @@
 #include "formMain.h"
 
 #include "config/dataConfig.h"
+#include "config/formWizard.h"
 #include "log/kelLog.h"
 #include "net/Pop3Prot.h"
 #include "platform/Dialogs.h"
@@ -88,6 +89,13 @@ void TfrmMain::About1Click() {
         box.exec();
     }
     if (hiddenToTray_) HideToTray();
+}
+
+void TfrmMain::Preferences1Click() {
+    TfrmWizard dialog(this);
+    dialog.exec();
+    if (!dialog.SettingsChanged()) return;
+    ApplyPreferences(dialog.AddressesChanged(), dialog.SpammersChanged());
 }
 
 void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {

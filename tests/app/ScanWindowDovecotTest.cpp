@@ -6,8 +6,11 @@
 #include "screening/TextMatch.h"
 #include "servers/DovecotServer.h"
 
+#include <QApplication>
+#include <QLineEdit>
 #include <QProgressBar>
 #include <QSystemTrayIcon>
+#include <QTimer>
 #include <algorithm>
 
 using testservers::DovecotEnvironment;
@@ -117,4 +120,30 @@ TEST_F(ScanWindow, ExitDuringCheckAndEatLeavesEveryMessageOnTheServer) {
                             [](const std::string& l) { return l.rfind("Stats: ", 0) == 0; }),
               0)
         << "no report for an abandoned scan";
+}
+
+// A new user's path: the server, login and password entered in the preferences dialog, OK,
+// and the next check from the window reaches that server.
+TEST_F(ScanWindow, ServerEnteredInPreferencesIsTheOneTheNextCheckReaches) {
+    const std::string user = "newcomer"; // the login edit takes 40 characters
+    server->AddUser(user, kPassword);
+    server->AddMessage(user, Message("anna@friends.example", "one"));
+    MakeWindow("Server=127.0.0.1:1\r\nLogin=nobody\r\n");
+    EXPECT_EQ(Text("lblServerName"), "127.0.0.1");
+
+    QTimer::singleShot(0, [&] {
+        QWidget* dialog = QApplication::activeModalWidget();
+        ASSERT_NE(dialog, nullptr);
+        dialog->findChild<QLineEdit*>("editServerName")
+            ->setText(QString::fromStdString("localhost:" + server->PortText()));
+        dialog->findChild<QLineEdit*>("editLoginName")->setText(QString::fromStdString(user));
+        for (const char* name : {"editPassword", "editConfirm"})
+            dialog->findChild<QLineEdit*>(name)->setText(QString::fromStdString(kPassword));
+        dialog->findChild<QPushButton*>("btnOk")->click();
+    });
+    Trigger("Preferences1");
+    EXPECT_EQ(Text("lblServerName"), "localhost");
+    Click("btnCheck");
+    ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }, 20000));
+    EXPECT_EQ(Text("StatusBarPanel").toStdString(), "Last Results - 1 Checked, 1 OK'd, 0 Eaten");
 }
