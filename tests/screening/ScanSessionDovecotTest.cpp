@@ -233,6 +233,7 @@ for i, key in enumerate(box.keys()):
 // bytes and a large message all come back unchanged.
 TEST_F(DovecotScan, CheckAndEatKeepsEveryDeletedMessageByteForByte) {
     config.SpammerList = {"spam.example"};
+    config.LogLevel = true; // the trace shows the RETR like every other command
     const std::string tricky =
         "Return-Path: <bulk@spam.example>\nFrom: Bulk Sender <bulk@spam.example>\n"
         "To: me@home.example\nSubject: tricky\n\nFrom the desk of the director\n"
@@ -254,6 +255,10 @@ TEST_F(DovecotScan, CheckAndEatKeepsEveryDeletedMessageByteForByte) {
     auto lines = LogLines();
     EXPECT_TRUE(Contains(lines, "Kept in quarantine: Bulk Sender <bulk@spam.example> - tricky"));
     EXPECT_TRUE(Contains(lines, "Kept in quarantine:  - no sender"));
+    EXPECT_TRUE(Contains(lines, "> RETR 3"));
+    // Message lines are no part of the trace.
+    for (const auto& line : lines)
+        EXPECT_EQ(line.find("line 7"), std::string::npos) << line;
 
     MboxReadBack back = ReadWithPython(dir.File("quarantine.mbox"), dir.Path());
     ASSERT_TRUE(back.ok) << back.error;
