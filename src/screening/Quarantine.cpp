@@ -148,7 +148,7 @@ void TQuarantineCopy::AddLine(const std::string& line) {
             if (line.empty() || headerBytes_ > kMaxHeaderBytes) EndHeaders();
             return;
         }
-        Write(MboxQuoteLine(line) + "\n");
+        file_->Write(MboxQuoteLine(line) + "\n");
     } catch (...) {
         failure_ = std::current_exception();
     }
@@ -160,11 +160,7 @@ void TQuarantineCopy::EndHeaders() {
         separatorPrefix_ + "From " + MboxEnvelopeSender(headers_) + " " + MboxDate(now_) + "\n";
     for (const std::string& line : headers_)
         text += MboxQuoteLine(line) + "\n";
-    Write(text);
-}
-
-void TQuarantineCopy::Write(const std::string& bytes) {
-    file_->Write(bytes);
+    file_->Write(text);
 }
 
 void TQuarantineCopy::Commit() {

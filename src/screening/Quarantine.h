@@ -59,7 +59,6 @@ class TQuarantineCopy {
 
   private:
     void EndHeaders();
-    void Write(const std::string& bytes);
 
     std::unique_ptr<platform::DurableAppender> file_;
     QDateTime now_;
