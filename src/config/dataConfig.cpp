@@ -77,6 +77,7 @@ void TConfigData::ConfigDataCreate() {
         Update = ini.ReadString(kSection, "Update", "");
         Timeout = ini.ReadInteger(kSection, "Timeout", 60);
         if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
+        Quarantine = ini.ReadBool(kSection, "Quarantine", true);
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {
@@ -110,6 +111,7 @@ void TConfigData::WriteConfig() {
     ini.WriteBool(kSection, "Strict", Strict);
     ini.WriteBool(kSection, "NoCase", NoCase);
     ini.WriteString(kSection, "Update", Update);
+    ini.WriteBool(kSection, "Quarantine", Quarantine);
 }
 
 void TConfigData::SaveLogLevel() {

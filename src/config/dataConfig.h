@@ -26,6 +26,8 @@ class TConfigData {
     // Seconds a POP3 request may wait in silence; 0 for no limit. Read only: no window
     // edits it, so it is written to the file by hand.
     int32_t Timeout = 60;
+    // Check and Eat keeps a copy of every message it deletes in quarantine.mbox.
+    bool Quarantine = true;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including
@@ -43,8 +45,8 @@ class TConfigData {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase and
-    // Update, in that order; never the window bounds. A refused write throws
+    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase, Update
+    // and Quarantine, in that order; never the window bounds. A refused write throws
     // platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
     void WriteConfig();
     // Writes LogLevel alone.

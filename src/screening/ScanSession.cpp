@@ -3,8 +3,10 @@
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/WSocket.h"
+#include "platform/Clock.h"
 #include "platform/ErrorReport.h"
 
+#include <algorithm>
 #include <exception>
 #include <optional>
 
@@ -37,6 +39,7 @@ TScanSession::~TScanSession() {
     client_.OnRequestDone = nullptr;
     client_.OnMessageLine = nullptr;
     client_.OnDisplay = nullptr;
+    if (quarantine_) EndRetr(); // a copy cut short leaves the file as it was
 }
 
 void TScanSession::StartScan(bool EatSpam) {
@@ -104,6 +107,11 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         case pop3Dele:
             ShowError("Error " + n + " deleting msg " + Num(currentMsg_));
             break;
+        case pop3Retr:
+            EndRetr();
+            ShowError("Error " + n + " copying msg " + Num(currentMsg_) +
+                      " to quarantine - not deleted");
+            break;
         case pop3Quit:
             break; // its error is of no consequence
         default:
@@ -140,6 +148,9 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
     case pop3Top:
         ScreenMessage();
         break;
+    case pop3Retr:
+        QuarantineFetched();
+        break;
     case pop3Dele:
         view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
         ++eatenCount_;
@@ -164,8 +175,9 @@ void TScanSession::Failed(TPop3Request rq, bool raised) {
         FinishWithoutQuit(std::nullopt);
         break;
     case pop3Top:
+    case pop3Retr:
     case pop3Dele:
-        if (rq == pop3Dele) ++checkedCount_; // its headers were fetched: it was checked
+        if (rq != pop3Top) ++checkedCount_; // its headers were fetched: it was checked
         headerLines_.clear();
         if (giveUp)
             Start(pop3Quit);
@@ -206,6 +218,9 @@ void TScanSession::Start(TPop3Request rq) {
         case pop3Top:
             client_.Top();
             break;
+        case pop3Retr:
+            client_.Retr();
+            break;
         case pop3Dele:
             client_.Dele();
             break;
@@ -216,6 +231,7 @@ void TScanSession::Start(TPop3Request rq) {
             break;
         }
     } catch (const std::exception& e) {
+        if (rq == pop3Retr) EndRetr();
         ShowError(e.what());
         Failed(rq, true);
     }
@@ -252,7 +268,7 @@ void TScanSession::ScreenMessage() {
         view_.SetActivity("Unknown user - Assuming Spammer");
         Log("Unknown user - assuming spam");
         if (eatMode_) {
-            Start(pop3Dele);
+            Eat();
             return;
         }
         MessageDone();
@@ -273,12 +289,55 @@ void TScanSession::ScreenMessage() {
         ++okCount_;
     } else if (eatMode_) {
         view_.SetActivity("Found Spammer - Eating Message");
-        Start(pop3Dele);
+        Eat();
         return;
     } else {
         view_.SetActivity("Spammer Found");
     }
     MessageDone();
+}
+
+void TScanSession::Eat() {
+    if (!config_.Quarantine) {
+        Start(pop3Dele);
+        return;
+    }
+    try {
+        quarantine_ = std::make_unique<TQuarantineCopy>(QuarantinePath(), platform::Now());
+    } catch (const std::exception& e) {
+        ShowError("Cannot keep msg " + Num(currentMsg_) + " in quarantine: " + e.what() +
+                  " - not deleted");
+        MessageDone();
+        return;
+    }
+    headerReplyBound_ = client_.MaxReplySize();
+    client_.SetMaxReplySize(std::max(headerReplyBound_, MaxQuarantinedMessage));
+    client_.SetMsgNum(currentMsg_);
+    view_.SetConnectionStatus("Copying message " + Num(currentMsg_) + " to quarantine");
+    Start(pop3Retr);
+}
+
+// The whole message has arrived; only a copy safe on disk lets the DELE go out.
+void TScanSession::QuarantineFetched() {
+    std::unique_ptr<TQuarantineCopy> copy = std::move(quarantine_);
+    EndRetr();
+    try {
+        copy->Commit();
+    } catch (const std::exception& e) {
+        ShowError("Cannot keep msg " + Num(currentMsg_) + " in quarantine: " + e.what() +
+                  " - not deleted");
+        copy.reset();
+        MessageDone();
+        return;
+    }
+    Log("Kept in quarantine: " + copy->Summary());
+    Start(pop3Dele);
+}
+
+// The RETR is over: a copy not committed by now is cut back off the file.
+void TScanSession::EndRetr() {
+    quarantine_.reset();
+    client_.SetMaxReplySize(headerReplyBound_);
 }
 
 void TScanSession::MessageDone() {
@@ -290,6 +349,7 @@ void TScanSession::MessageDone() {
 void TScanSession::FinishWithReport() {
     // Deletions take effect only when the server answers QUIT; a session that ended any
     // other way deleted nothing.
+    if (quarantine_) EndRetr();
     const bool deletionsLost = eatenCount_ > 0 && !quitAnswered_;
     if (deletionsLost) {
         ShowError("QUIT not confirmed by the server - " + Num(eatenCount_) +
@@ -321,6 +381,7 @@ void TScanSession::FinishWithReport() {
 // The connect failed: no QUIT and no statistics. errorText is shown unless the error has
 // been shown already.
 void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText) {
+    if (quarantine_) EndRetr();
     EnableCommands();
     busy_ = false;
     scanning_ = false;
@@ -340,7 +401,10 @@ void TScanSession::EnableCommands() {
 }
 
 void TScanSession::Pop3ClientMessageLine(TCustomPop3Cli* Sender) {
-    headerLines_.push_back(Sender->LastResponse());
+    if (quarantine_)
+        quarantine_->AddLine(Sender->LastResponse());
+    else
+        headerLines_.push_back(Sender->LastResponse());
 }
 
 void TScanSession::Pop3ClientDisplay(TCustomPop3Cli*, const std::string& Msg) {

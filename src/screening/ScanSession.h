@@ -2,10 +2,12 @@
 
 #include "net/Pop3Prot.h"
 #include "screening/HeaderRules.h"
+#include "screening/Quarantine.h"
 #include "screening/ScanView.h"
 
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <optional>
 #include <string>
 #include <vector>
@@ -16,7 +18,8 @@ class TkelLog;
 namespace screening {
 
 // One check of the mailbox: connect, USER, PASS, STAT, TOP for every message, screening,
-// DELE of spam in eat mode, QUIT and the report. An event-driven chain: each request's end
+// DELE of spam in eat mode (with the setting Quarantine, a RETR into the quarantine file
+// first), QUIT and the report. An event-driven chain: each request's end
 // (Pop3ClientRequestDone) starts the next one; between requests the event loop runs freely.
 // The session installs its handlers on the client and removes them when it goes; the client,
 // the log, the settings and the view are the owner's and must outlive it.
@@ -49,6 +52,12 @@ class TScanSession {
     // Fired once at the end of every scan that started, after everything is shown.
     std::function<void()> OnScanEnd;
 
+    // The largest message RETR may fetch into the quarantine. The copy goes to disk as it
+    // arrives, so this bounds disk use, not memory: it lies well above what mail services
+    // accept (their limits, encoding included, stay below about 150 MB), and a server that
+    // never ends its reply is cut off here. A larger message is not deleted.
+    static constexpr std::size_t MaxQuarantinedMessage = 256 * 1024 * 1024;
+
     // Handlers installed on the client.
     void Pop3ClientRequestDone(TCustomPop3Cli* Sender, TPop3Request RqType, std::uint16_t Error);
     void Pop3ClientMessageLine(TCustomPop3Cli* Sender);
@@ -64,6 +73,10 @@ class TScanSession {
     void FetchMessage();
     void NextMessage();
     void ScreenMessage();
+    // Deletes the current message, after keeping a copy when the setting asks for one.
+    void Eat();
+    void QuarantineFetched();
+    void EndRetr();
     void MessageDone();
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
@@ -89,6 +102,10 @@ class TScanSession {
     int errorCount_ = 0;
     bool quitSent_ = false;     // the last QUIT went to a connected server
     bool quitAnswered_ = false; // ... and it answered +OK: the deletions took effect
+
+    // While a RETR runs: the copy its lines go to, and the client's reply bound to restore.
+    std::unique_ptr<TQuarantineCopy> quarantine_;
+    std::size_t headerReplyBound_ = 0;
 };
 
 } // namespace screening

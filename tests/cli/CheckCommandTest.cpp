@@ -194,7 +194,12 @@ TEST_F(CheckCommandOnDovecot, CheckOnlyThenCheckAndEat) {
                   "Spammer Match: cheap-pills.example", "Valid Address: me@home.example",
                   "Stats: 2 Checked, 1 OK'd, 0 Eaten", "", "Connection to mail server established",
                   "Valid Address: me@home.example", "Spammer Match: cheap-pills.example",
+                  "Kept in quarantine: sales@cheap-pills.example - buy",
                   "Valid Address: me@home.example", "Stats: 2 Checked, 1 OK'd, 1 Eaten", "", ""}));
+    // The deleted message, kept beside the program.
+    const std::string kept = ReadFile(programDir.File("quarantine.mbox"));
+    EXPECT_EQ(kept.substr(0, 31), "From sales@cheap-pills.example ");
+    EXPECT_NE(kept.find("\nSubject: buy\n\nbody\n\n"), std::string::npos) << kept;
 }
 
 TEST_F(CheckCommandOnDovecot, ErrorOnTheWayExitsWithThree) {

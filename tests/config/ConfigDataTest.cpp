@@ -25,6 +25,7 @@ TEST_F(ConfigDataTest, NoFilesGiveTheDefaultsAndCreateNothing) {
     EXPECT_EQ(ConfigData->Top, 200);
     EXPECT_EQ(ConfigData->Left, 200);
     EXPECT_EQ(ConfigData->Update, "");
+    EXPECT_TRUE(ConfigData->Quarantine);
     EXPECT_TRUE(ConfigData->GoodAddrList.empty());
     EXPECT_TRUE(ConfigData->SpammerList.empty());
     EXPECT_FALSE(std::filesystem::exists(IniPath()));
@@ -35,7 +36,7 @@ TEST_F(ConfigDataTest, ReadsEveryKeyWithTheValueRules) {
     WriteFile(IniPath(), "[Config]\r\nServer=pop.example.com\r\nLogin=me\r\nPassword=ijk\r\n"
                          "LogLevel=yes\r\nUnknown=1\r\nStrict=2\r\nNoCase=0x10\r\n"
                          "Width=0x1A6\r\nHeight=abc\r\nTop= 500\r\nLeft=-5\r\n"
-                         "Update=12/01/2026 10:00:00\r\n");
+                         "Update=12/01/2026 10:00:00\r\nQuarantine=0\r\n");
     WriteFile(ProgramFile("GoodAddr.txt"), "me@example.com\r\n");
     WriteFile(ProgramFile("spammers.txt"), "spam.example\r\nbuy now\r\n");
     CreateConfigData();
@@ -51,6 +52,7 @@ TEST_F(ConfigDataTest, ReadsEveryKeyWithTheValueRules) {
     EXPECT_EQ(ConfigData->Top, 500);
     EXPECT_EQ(ConfigData->Left, -5);
     EXPECT_EQ(ConfigData->Update, "12/01/2026 10:00:00");
+    EXPECT_FALSE(ConfigData->Quarantine);
     EXPECT_EQ(ConfigData->GoodAddrList, Lines{"me@example.com"});
     EXPECT_EQ(ConfigData->SpammerList, (Lines{"spam.example", "buy now"}));
 }
@@ -66,15 +68,18 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Width = 1; // never written by WriteConfig
     ConfigData->WriteConfig();
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\nPassword=ijk\n"
-                                   "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\nUpdate=stamp\n");
+                                   "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\nUpdate=stamp\n"
+                                   "Quarantine=1\n");
 
     WriteFile(IniPath(), "[Config]\nWidth=600\nLeft=7\nLogLevel=yes\nFoo=bar\n[Extra]\nX=1\n");
     ConfigData->LogLevel = false;
     ConfigData->Password = "";
+    ConfigData->Quarantine = false;
     ConfigData->WriteConfig();
-    EXPECT_EQ(ReadFile(IniPath()), "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
-                                   "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
-                                   "Strict=1\nNoCase=0\nUpdate=stamp\n[Extra]\nX=1\n");
+    EXPECT_EQ(ReadFile(IniPath()),
+              "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
+              "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
+              "Strict=1\nNoCase=0\nUpdate=stamp\nQuarantine=0\n[Extra]\nX=1\n");
 }
 
 TEST_F(ConfigDataTest, PasswordIsScrambledExactlyOnceEachWay) {

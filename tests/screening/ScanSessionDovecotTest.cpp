@@ -4,7 +4,9 @@
 #include "screening/TextMatch.h"
 #include "servers/DovecotServer.h"
 
+#include <QProcess>
 #include <algorithm>
+#include <filesystem>
 
 using scantest::ScanFixture;
 using testservers::DovecotEnvironment;
@@ -70,6 +72,8 @@ TEST_F(DovecotScan, EatModeDeletesTheOneSpamAndReports) {
 
     EXPECT_EQ(LogLines(), (std::vector<std::string>{"Connection to mail server established",
                                                     "Spammer Match: cheap-pills.example",
+                                                    "Kept in quarantine: "
+                                                    "sales@cheap-pills.example - two",
                                                     "Stats: 3 Checked, 2 OK'd, 1 Eaten"}));
     EXPECT_EQ(view.statusBar, "Last Results - 3 Checked, 2 OK'd, 1 Eaten");
     EXPECT_EQ(view.activities.back(), "Scanning Completed - Mailbox Cleaned");
@@ -119,11 +123,12 @@ TEST_F(DovecotScan, UnknownUserIsEatenWithoutTheSpammerSearch) {
                                 Message("b@friends.example", "me@home.example", "kept")});
     ASSERT_NO_FATAL_FAILURE(Scan(true));
 
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Connection to mail server established",
-                                                    "Unknown user - assuming spam",
-                                                    "Valid Address: Me@Home.example",
-                                                    "Spammer Match: friends.example",
-                                                    "Stats: 2 Checked, 0 OK'd, 2 Eaten"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{
+                  "Connection to mail server established", "Unknown user - assuming spam",
+                  "Kept in quarantine: a@friends.example - gone", "Valid Address: Me@Home.example",
+                  "Spammer Match: friends.example", "Kept in quarantine: b@friends.example - kept",
+                  "Stats: 2 Checked, 0 OK'd, 2 Eaten"}));
     EXPECT_TRUE(Contains(view.activities, "Unknown user - Assuming Spammer"));
     EXPECT_TRUE(Contains(view.activities, "Valid Addr: Me@Home.example"));
     EXPECT_TRUE(server->Messages(user).empty());
@@ -185,4 +190,107 @@ TEST_F(DovecotScan, ConnectFailuresEndWithoutStatsAndTheNextScanWorks) {
     ASSERT_NO_FATAL_FAILURE(Scan(false));
     EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
     EXPECT_EQ(session.ErrorCount(), 0);
+}
+
+namespace {
+
+// What python3's mailbox module reads back from an mbox file: each message's separator line
+// and its bytes with the mboxrd quoting undone, one "sep"/"msg" pair per message.
+struct MboxReadBack {
+    bool ok = false;
+    std::string error;
+    std::vector<std::string> separators, messages;
+};
+
+MboxReadBack ReadWithPython(const std::string& mbox, const std::string& outDir) {
+    const char* script = R"(
+import mailbox, re, sys
+box = mailbox.mbox(sys.argv[1], create=False)
+for i, key in enumerate(box.keys()):
+    data = box.get_bytes(key)
+    open('%s/%d.msg' % (sys.argv[2], i), 'wb').write(re.sub(rb'(?m)^>(>*From )', rb'\1', data))
+    print(box.get_message(key).get_from())
+)";
+    QProcess python;
+    python.start("python3",
+                 {"-c", script, QString::fromStdString(mbox), QString::fromStdString(outDir)});
+    MboxReadBack r;
+    if (!python.waitForFinished(60000) || python.exitCode() != 0) {
+        r.error = python.readAllStandardError().toStdString();
+        return r;
+    }
+    for (const QString& line : QString::fromUtf8(python.readAllStandardOutput()).split('\n'))
+        if (!line.isEmpty()) r.separators.push_back(line.toStdString());
+    for (std::size_t i = 0; i < r.separators.size(); ++i)
+        r.messages.push_back(testsupport::ReadFile(outDir + "/" + std::to_string(i) + ".msg"));
+    r.ok = true;
+    return r;
+}
+
+} // namespace
+
+// The copy must be the message as the server gave it: separator-like and dot lines, 8-bit
+// bytes and a large message all come back unchanged.
+TEST_F(DovecotScan, CheckAndEatKeepsEveryDeletedMessageByteForByte) {
+    config.SpammerList = {"spam.example"};
+    config.LogLevel = true; // the trace shows the RETR like every other command
+    const std::string tricky =
+        "Return-Path: <bulk@spam.example>\nFrom: Bulk Sender <bulk@spam.example>\n"
+        "To: me@home.example\nSubject: tricky\n\nFrom the desk of the director\n"
+        ">From a quoted line\n>>From twice quoted\n.\n..two dots\n.leading dot\n"
+        "8-bit: \xe9\xe8\xff\x80\x01 done\n\nFrom \n";
+    std::string large = "From: huge@spam.example\nTo: me@home.example\nSubject: large\n\n";
+    for (int i = 0; large.size() < 5 * 1024 * 1024; ++i)
+        large += (i % 1000 == 0  ? "From here on, line " + std::to_string(i)
+                  : i % 777 == 0 ? "." + std::to_string(i)
+                                 : "line " + std::to_string(i) + std::string(70, 'x')) +
+                 "\n";
+    const std::string orphan = "Received: from relay.spam.example\nSubject: no sender\n\nhi\n";
+    std::string user = NewUser(
+        {tricky, Message("anna@friends.example", "me@home.example", "good"), large, orphan});
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(view.statusBar, "Last Results - 4 Checked, 1 OK'd, 3 Eaten");
+    EXPECT_EQ(session.ErrorCount(), 0);
+    ASSERT_EQ(server->Messages(user).size(), 1u);
+    auto lines = LogLines();
+    EXPECT_TRUE(Contains(lines, "Kept in quarantine: Bulk Sender <bulk@spam.example> - tricky"));
+    EXPECT_TRUE(Contains(lines, "Kept in quarantine:  - no sender"));
+    EXPECT_TRUE(Contains(lines, "> RETR 3"));
+    // Message lines are no part of the trace.
+    for (const auto& line : lines)
+        EXPECT_EQ(line.find("line 7"), std::string::npos) << line;
+
+    MboxReadBack back = ReadWithPython(dir.File("quarantine.mbox"), dir.Path());
+    ASSERT_TRUE(back.ok) << back.error;
+    ASSERT_EQ(back.messages.size(), 3u);
+    EXPECT_EQ(back.messages[0], tricky);
+    EXPECT_TRUE(back.messages[1] == large) << "the 5 MB message differs";
+    EXPECT_EQ(back.messages[2], orphan);
+    EXPECT_EQ(back.separators[0].substr(0, 17), "bulk@spam.example");
+    EXPECT_EQ(back.separators[1].substr(0, 17), "huge@spam.example");
+    EXPECT_EQ(back.separators[2].substr(0, 14), "MAILER-DAEMON ");
+
+    // A second scan appends behind the first scan's messages.
+    server->AddMessage(user, Message("again@spam.example", "me@home.example", "later"));
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    back = ReadWithPython(dir.File("quarantine.mbox"), dir.Path());
+    ASSERT_TRUE(back.ok) << back.error;
+    ASSERT_EQ(back.messages.size(), 4u);
+    EXPECT_EQ(back.messages[0], tricky);
+    EXPECT_EQ(back.messages[3], Message("again@spam.example", "me@home.example", "later"));
+}
+
+TEST_F(DovecotScan, WithoutQuarantineNoMessageIsFetched) {
+    config.Quarantine = false;
+    config.LogLevel = true;
+    config.SpammerList = {"spam.example"};
+    std::string user = NewUser({Message("x@spam.example", "me@home.example", "spam")});
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 0 OK'd, 1 Eaten");
+    auto lines = LogLines();
+    EXPECT_TRUE(Contains(lines, "> DELE 1"));
+    for (const auto& line : lines)
+        EXPECT_EQ(line.find("RETR"), std::string::npos) << line;
+    EXPECT_FALSE(std::filesystem::exists(dir.File("quarantine.mbox")));
+    EXPECT_TRUE(server->Messages(user).empty());
 }

@@ -3,6 +3,7 @@
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/Pop3Prot.h"
+#include "platform/Paths.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 #include "support/TempDir.h"
@@ -56,11 +57,13 @@ struct ScanFixture : ::testing::Test {
     int scanEnds = 0;
 
     ScanFixture() {
+        platform::SetProgramDirOverride(dir.Path()); // where the quarantine file goes
         log.SetOptions({});
         log.SetArchiveMode(bkNone);
         log.SetLogFileName(dir.File("spammers.log"));
         session.OnScanEnd = [this] { ++scanEnds; };
     }
+    ~ScanFixture() override { platform::SetProgramDirOverride(""); }
 
     void UseServer(const std::string& hostAndPort, const std::string& user,
                    const std::string& password) {
