@@ -81,10 +81,12 @@ TEST_F(ScanWindow, CheckAndEatFromTheButtonShowsTheScanAndDeletesTheSpam) {
     EXPECT_TRUE(trayShows(":/icons/frame1.png")) << "the tray animation did not start";
     ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }, 20000));
 
-    EXPECT_EQ(LogLines(), (std::vector<std::string>{"Morvandle v" MORVANDLE_VERSION " Started",
-                                                    "Connection to mail server established",
-                                                    "Spammer Match: cheap-pills.example",
-                                                    "Stats: 3 Checked, 2 OK'd, 1 Eaten"}));
+    EXPECT_EQ(LogLines(),
+              (std::vector<std::string>{"Morvandle v" MORVANDLE_VERSION " Started",
+                                        "Connection to mail server established",
+                                        "Spammer Match: cheap-pills.example",
+                                        "Kept in quarantine: sales@cheap-pills.example - two",
+                                        "Stats: 3 Checked, 2 OK'd, 1 Eaten"}));
     EXPECT_EQ(Text("StatusBarPanel"), "Last Results - 3 Checked, 2 OK'd, 1 Eaten");
     EXPECT_EQ(Text("lblMessageStatus"), "Scanning Completed - Mailbox Cleaned");
     EXPECT_EQ(Text("lblPOPStatus"), "Connection inactive");

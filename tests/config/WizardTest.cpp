@@ -141,7 +141,7 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
         EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), c.spammersTxt);
         EXPECT_EQ(ReadFile(IniPath()),
                   Settings("p\xe9w", "LogLevel=0\r\nWidth=0x1A6\r\nUnknown=1\r\n"
-                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\n"));
+                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\nQuarantine=1\r\n"));
     }
 
     Open();
@@ -156,7 +156,7 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
                                    "Password=" +
                                        ScramblePassword("p\xe9w") +
                                        "\r\nLogLevel=0\r\nWidth=0x1A6\r\nUnknown=0\r\nStrict=1\r\n"
-                                       "NoCase=1\r\nUpdate=\r\n");
+                                       "NoCase=1\r\nUpdate=\r\nQuarantine=1\r\n");
     EXPECT_TRUE(errors.empty());
 }
 
