@@ -26,6 +26,12 @@ class TConfigData {
     // Seconds a POP3 request may wait in silence; 0 for no limit. Read only: no window
     // edits it, so it is written to the file by hand.
     int32_t Timeout = 60;
+    // How the POP3 connection is secured: 0 plain, 1 TLS from the start (POP3S), 2 STLS.
+    // A value other than these reads as 1: a mistyped setting must not send the password
+    // in clear.
+    int32_t Security = 0;
+    // A PEM file of certificates trusted besides the system's; empty for none.
+    std::string CAFile;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including
@@ -43,8 +49,8 @@ class TConfigData {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase and
-    // Update, in that order; never the window bounds. A refused write throws
+    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase, Update,
+    // Security and CAFile, in that order; never the window bounds. A refused write throws
     // platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
     void WriteConfig();
     // Writes LogLevel alone.
