@@ -17,6 +17,7 @@
 #include "support/BenchSupport.h"
 #include "support/TempDir.h"
 
+#include <QCoreApplication>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QJsonObject>
@@ -111,7 +112,15 @@ struct InProcessScan {
         timer.start();
         session.StartScan(false);
         if (session.Busy()) loop.exec();
-        return timer.nsecsElapsed() / 1e9;
+        const double seconds = timer.nsecsElapsed() / 1e9;
+        // The scan ends with QUIT's answer; the server's close (after its close alert, over
+        // TLS) comes in after it, and the client takes the next Connect only then. No event
+        // loop runs between rounds, so it is let in here, untimed.
+        QElapsedTimer closing;
+        closing.start();
+        while (client.Socket()->State() != wsClosed && closing.elapsed() < 5000)
+            QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
+        return seconds;
     }
 };
 
