@@ -166,4 +166,22 @@ TEST_F(TlsScriptedScan, ACloseAlertOrABareCloseEndsTheSessionLikeAPlainClose) {
     }
 }
 
+TEST_F(TlsScriptedScan, AReplyOverManyTlsRecordsArrivesWhole) {
+    ASSERT_NO_FATAL_FAILURE(MakeCerts());
+    config.SpammerList = {"relay2999.example"}; // in the last of 3,000 header lines
+    std::string top = "+OK\r\n";
+    for (int i = 0; i < 3000; ++i)
+        top += "Received: from relay" + std::to_string(i) + ".example by mx.example\r\n";
+    top += "From: someone@example.org\r\nTo: me@home.example\r\n\r\n.\r\n";
+    ScriptedServer server;
+    server.StartTls(Cert(), Key()).SendLine("+OK ready");
+    testsupport::Pop3Login(server, "bob", kPassword);
+    server.Expect("STAT").SendLine("+OK 1 " + std::to_string(top.size()));
+    server.Expect("TOP 1 0").Send(top).Expect("DELE 1").SendLine("+OK");
+    testsupport::Pop3Quit(server);
+    ASSERT_NO_FATAL_FAILURE(Run(server, 1));
+    EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
+    EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 0 OK'd, 1 Eaten");
+}
+
 } // namespace
