@@ -5,6 +5,7 @@
 #include "servers/TestCerts.h"
 #include "support/ScriptedServer.h"
 
+#include <algorithm>
 #include <cstdio>
 #include <functional>
 
@@ -131,6 +132,15 @@ TEST_F(TlsScriptedScan, ConnectionsThatCannotBeSecuredSendNoLogin) {
     }
 }
 
+TEST_F(TlsScriptedScan, ARefusingGreetingEndsTheCheckBeforeStls) {
+    ScriptedServer server;
+    server.SendLine("-ERR busy, try later");
+    ASSERT_NO_FATAL_FAILURE(Run(server, 2));
+    EXPECT_EQ(LogLines(), (std::vector<std::string>{"< -ERR busy, try later",
+                                                    "Error 10004 attempting connection"}));
+    EXPECT_TRUE(server.Received().empty());
+}
+
 TEST_F(TlsScriptedScan, ALineInjectedWithTheStlsAnswerIsNotTakenAsAReply) {
     ASSERT_NO_FATAL_FAILURE(MakeCerts());
     ScriptedServer server;
@@ -142,6 +152,9 @@ TEST_F(TlsScriptedScan, ALineInjectedWithTheStlsAnswerIsNotTakenAsAReply) {
     ASSERT_NO_FATAL_FAILURE(Run(server, 2));
     EXPECT_TRUE(server.Failures().empty()) << server.Failures().front();
     EXPECT_EQ(server.Received(), (std::vector<std::string>{"STLS", "USER bob", "QUIT"}));
+    // Not even shown as a stray line: it never reached the client.
+    const std::vector<std::string> log = LogLines();
+    EXPECT_EQ(std::count(log.begin(), log.end(), "< +OK welcome bob"), 0);
     EXPECT_TRUE(view.Shown("Error 500 sending username"));
     EXPECT_TRUE(session.ReachedReport());
 }
