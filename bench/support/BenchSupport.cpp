@@ -50,18 +50,30 @@ int RunMailboxBench(int argc, char** argv, const std::function<int(const Mailbox
         std::fprintf(stderr, "%s\n", error.c_str());
         return 1;
     }
-    server.AddUser(kUser, kPassword);
-    for (int n = 1; n <= messages; ++n)
-        server.AddMessage(kUser, Message(n));
-    PoplibScan(server);
+    FillMailbox(server, messages);
     return rounds({server, messages, roundCount});
 }
 
-QJsonObject PoplibScan(const testservers::DovecotServer& server) {
+void FillMailbox(testservers::DovecotServer& server, int messages, bool tls) {
+    server.AddUser(kUser, kPassword);
+    for (int n = 1; n <= messages; ++n)
+        server.AddMessage(kUser, Message(n));
+    PoplibScan(server, tls);
+}
+
+QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls) {
     QProcess py;
-    py.start("python3",
-             {MORVANDLE_POPLIB_SCAN, "--host", QString::fromStdString(server.Host()), "--port",
-              QString::number(server.Port()), "--user", kUser, "--password", kPassword});
+    QStringList args{MORVANDLE_POPLIB_SCAN,
+                     "--host",
+                     QString::fromStdString(server.Host()),
+                     "--port",
+                     QString::number(tls ? server.TlsPort() : server.Port()),
+                     "--user",
+                     kUser,
+                     "--password",
+                     kPassword};
+    if (tls) args << "--tls" << QString::fromStdString(server.CaFile());
+    py.start("python3", args);
     if (!py.waitForFinished(300000) || py.exitCode() != 0) {
         std::fprintf(stderr, "poplib scan failed: %s\n", py.readAllStandardError().constData());
         return {};

@@ -36,11 +36,16 @@ struct MailboxBench {
 // what `rounds` returns; 0 when dovecot is not installed, 1 when the server did not start.
 int RunMailboxBench(int argc, char** argv, const std::function<int(const MailboxBench&)>& rounds);
 
+// Gives the running server the user kUser with `messages` sample messages, and runs one
+// poplib scan untimed (Dovecot builds its index in the first session).
+void FillMailbox(testservers::DovecotServer& server, int messages, bool tls = false);
+
 // Runs the python3 poplib header scan (connect, USER, PASS, STAT, TOP n 0 for every
 // message, QUIT) as kUser and returns its result: {"messages", "header_lines", "deleted",
 // "seconds"}, where seconds runs from connect to the end of QUIT. Empty on failure, with
-// the script's complaint on stderr.
-QJsonObject PoplibScan(const testservers::DovecotServer& server);
+// the script's complaint on stderr. With tls: poplib.POP3_SSL on the server's POP3S port,
+// trusting its test CA.
+QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls = false);
 
 double Median(std::vector<double> values);
 

@@ -7,17 +7,25 @@ numbers given), QUIT, and prints one JSON object on stdout:
 T covers everything from connect to the end of QUIT.
 
   poplib_scan.py --host 127.0.0.1 --port 11000 --user bench --password secret [--dele 3,7]
+                 [--tls CAFILE]
+
+With --tls the connection is POP3 over TLS (poplib.POP3_SSL), verified against CAFILE.
 """
 import argparse
 import json
 import poplib
+import ssl
 import sys
 import time
 
 
-def scan(host, port, user, password, dele):
+def scan(host, port, user, password, dele, cafile):
     start = time.perf_counter()
-    pop = poplib.POP3(host, port, timeout=60)
+    if cafile:
+        context = ssl.create_default_context(cafile=cafile)
+        pop = poplib.POP3_SSL(host, port, context=context, timeout=60)
+    else:
+        pop = poplib.POP3(host, port, timeout=60)
     pop.user(user)
     pop.pass_(password)
     count, _size = pop.stat()
@@ -42,10 +50,11 @@ def main():
     parser.add_argument("--user", required=True)
     parser.add_argument("--password", required=True)
     parser.add_argument("--dele", default="", help="comma-separated message numbers to delete")
+    parser.add_argument("--tls", default="", metavar="CAFILE", help="POP3 over TLS")
     args = parser.parse_args()
     dele = {int(n) for n in args.dele.split(",") if n.strip()}
     try:
-        result = scan(args.host, args.port, args.user, args.password, dele)
+        result = scan(args.host, args.port, args.user, args.password, dele, args.tls)
     except (OSError, poplib.error_proto) as e:
         print("poplib scan failed: %s" % e, file=sys.stderr)
         return 1

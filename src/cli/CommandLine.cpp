@@ -27,6 +27,7 @@ const char* const kUsageText =
     "  --version    show the version\n"
     "\n"
     "Exit status: 0 the check finished without an error, 1 the server could not be\n"
-    "reached (or the settings could not be read), 2 usage error, 3 the check finished\n"
-    "but reported an error on the way. With --update: 0 merged, 1 the file could not be\n"
-    "read or the lists not saved, 2 usage error.\n";
+    "reached or the connection could not be secured (or the settings could not be\n"
+    "read), 2 usage error, 3 the check finished but reported an error on the way.\n"
+    "With --update: 0 merged, 1 the file could not be read or the lists not saved,\n"
+    "2 usage error.\n";

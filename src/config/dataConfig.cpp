@@ -7,6 +7,7 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/TextLines.h"
+#include "platform/Trim.h"
 
 #include <QCoreApplication>
 #include <atomic>
@@ -78,6 +79,11 @@ void TConfigData::ConfigDataCreate() {
         Timeout = ini.ReadInteger(kSection, "Timeout", 60);
         if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
         Quarantine = ini.ReadBool(kSection, "Quarantine", true);
+        const bool securitySet =
+            !platform::Trimmed(ini.ReadString(kSection, "Security", "")).empty();
+        Security = securitySet ? ini.ReadInteger(kSection, "Security", 1) : 0;
+        if (Security < 0 || Security > 2) Security = 1;
+        CAFile = ini.ReadString(kSection, "CAFile", "");
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {
@@ -112,6 +118,8 @@ void TConfigData::WriteConfig() {
     ini.WriteBool(kSection, "NoCase", NoCase);
     ini.WriteString(kSection, "Update", Update);
     ini.WriteBool(kSection, "Quarantine", Quarantine);
+    ini.WriteInteger(kSection, "Security", Security);
+    ini.WriteString(kSection, "CAFile", CAFile);
 }
 
 void TConfigData::SaveLogLevel() {

@@ -28,6 +28,12 @@ class TConfigData {
     int32_t Timeout = 60;
     // Check and Eat keeps a copy of every message it deletes in quarantine.mbox.
     bool Quarantine = true;
+    // How the POP3 connection is secured: 0 plain, 1 TLS from the start (POP3S), 2 STLS.
+    // A value other than these reads as 1: a mistyped setting must not send the password
+    // in clear.
+    int32_t Security = 0;
+    // A PEM file of certificates trusted besides the system's; empty for none.
+    std::string CAFile;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including
@@ -45,9 +51,9 @@ class TConfigData {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase, Update
-    // and Quarantine, in that order; never the window bounds. A refused write throws
-    // platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
+    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase, Update,
+    // Quarantine, Security and CAFile, in that order; never the window bounds. A refused
+    // write throws platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
     void WriteConfig();
     // Writes LogLevel alone.
     void SaveLogLevel();

@@ -115,7 +115,7 @@ std::string Pop3ApopDigest(const std::string& timestamp, const std::string& pass
 }
 
 TCustomPop3Cli::TCustomPop3Cli(QObject* owner)
-    : QObject(owner), socket_(std::make_unique<TWSocket>()), readBuf_(kReadChunk) {
+    : QObject(owner), socket_(std::make_unique<TTlsWSocket>()), readBuf_(kReadChunk) {
     socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) { SessionClosed(e); };
     idleTimer_.setSingleShot(true);
     connect(&idleTimer_, &QTimer::timeout, this,
@@ -190,6 +190,9 @@ void TCustomPop3Cli::Connect() {
     DropReceived();
     timestamp_.clear();
     SetState(pop3DnsLookup);
+    socket_->SetSecurity(security_);
+    socket_->SetTlsHost(host_);
+    socket_->SetCAFile(caFile_);
     socket_->OnDataSent = nullptr;
     socket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) { DnsLookupDone(e); };
     socket_->DnsLookup(host_);
@@ -464,7 +467,8 @@ void TCustomPop3Cli::DnsLookupDone(std::uint16_t error) {
 
 void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
     if (error != 0) {
-        lastResponse_ = WinsockFailure(error);
+        const std::string& tls = socket_->TlsError();
+        lastResponse_ = tls.empty() ? WinsockFailure(error) : "-ERR " + tls;
         connected_ = false;
         TriggerRequestDone(error);
         socket_->Close();

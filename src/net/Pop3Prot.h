@@ -4,6 +4,7 @@
 // command (Connect: lookup, connect, greeting) and returns at once; the outcome arrives
 // later as one OnRequestDone, always posted to the event loop.
 
+#include "net/TlsWSocket.h"
 #include "platform/Exception.h"
 
 #include <QObject>
@@ -15,8 +16,6 @@
 #include <string>
 #include <string_view>
 #include <vector>
-
-class TWSocket;
 
 // Ordinals are fixed: callers compare them by number.
 enum TPop3ProtocolState : int {
@@ -155,8 +154,16 @@ class TCustomPop3Cli : public QObject {
     void SetTimeout(std::int32_t seconds);
     std::size_t MaxReplySize() const { return maxReplySize_; }
     void SetMaxReplySize(std::size_t bytes) { maxReplySize_ = bytes; }
-    // The owned socket (the scan closes it after a failed Connect).
-    TWSocket* Socket() const { return socket_.get(); }
+    // How Connect secures the connection: plain, TLS from the start, or STLS after the
+    // greeting. With TLS the server's certificate must be trusted (the system's store plus
+    // CAFile) and issued for Host; Connect fails otherwise, before anything is sent.
+    TSecurity Security() const { return security_; }
+    void SetSecurity(TSecurity v) { security_ = v; }
+    const std::string& CAFile() const { return caFile_; }
+    void SetCAFile(const std::string& v) { caFile_ = v; }
+    // The owned socket (the scan closes it after a failed Connect, and asks it why a
+    // secure connection failed).
+    TTlsWSocket* Socket() const { return socket_.get(); }
 
     // Events; each fires only when set.
     TPop3Display OnDisplay;  // "> " + command sent, "< " + status line received
@@ -241,10 +248,12 @@ class TCustomPop3Cli : public QObject {
     void ParseUidlLine();
     void Fire(const TPop3Notify* event);
 
-    std::unique_ptr<TWSocket> socket_;
+    std::unique_ptr<TTlsWSocket> socket_;
 
     std::string host_;
     std::string port_ = "pop3";
+    TSecurity security_ = secNone;
+    std::string caFile_;
     std::string userName_;
     std::string passWord_;
     std::string errorMessage_;

@@ -182,6 +182,8 @@ class TCustomWSocket : public QObject {
     virtual void TriggerError();
 
     void ChangeState(TSocketState NewState);
+    // For a layer above the platform socket (TLS) that answers Receive from its own buffer.
+    void SetLastError(int32_t Code) { FLastError = Code; }
     // Reports "Error N in function Fn" + CR LF + the text of N.
     void SocketError(const std::string& Fn, int ErrCode);
 

@@ -89,9 +89,14 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
     if (error != 0) {
         const std::string n = Num(error);
         switch (rqType) {
-        case pop3Connect:
-            FinishWithoutQuit("Error " + n + " attempting connection");
+        case pop3Connect: {
+            // A connection that could not be secured says why in plain words.
+            const TTlsWSocket* socket = client_.Socket();
+            FinishWithoutQuit(socket && !socket->TlsError().empty()
+                                  ? socket->TlsError()
+                                  : "Error " + n + " attempting connection");
             return;
+        }
         case pop3User:
             ShowError("Error " + n + " sending username");
             break;

@@ -3,6 +3,7 @@
 
 #include "config/dataConfig.h"
 #include "servers/DovecotServer.h"
+#include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
 #include <QProcess>
@@ -119,6 +120,20 @@ TEST_F(CheckCommand, UnreachableServerExitsWithOne) {
     EXPECT_EQ(r.out.back(), "Last Results - unable to locate server");
     EXPECT_EQ(r.out.front(), "Connecting to mail server");
     EXPECT_EQ(Log().find("Stats: "), std::string::npos);
+}
+
+TEST_F(CheckCommand, ConnectionThatCannotBeSecuredExitsWithOneAndSaysWhy) {
+    testsupport::ScriptedServer server; // a plain server where TLS is expected
+    server.SendLine("+OK ready");
+    server.Start();
+    Settings("127.0.0.1:" + server.PortText(), "nobody", "pw", "Security=1\r\n");
+    Result r = Run({});
+    EXPECT_EQ(r.exitCode, 1);
+    EXPECT_EQ(r.out, (std::vector<std::string>{"Connecting to mail server",
+                                               "TLS error: wrong version number",
+                                               "Last Results - unable to locate server"}));
+    EXPECT_NE(Log().find("TLS error: wrong version number\r\n"), std::string::npos);
+    EXPECT_TRUE(server.Received().empty());
 }
 
 TEST_F(CheckCommand, SettingsThatCannotBeReadExitWithOneBeforeAnyScan) {

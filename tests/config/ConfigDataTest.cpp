@@ -69,7 +69,7 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->WriteConfig();
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\nPassword=ijk\n"
                                    "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\nUpdate=stamp\n"
-                                   "Quarantine=1\n");
+                                   "Quarantine=1\nSecurity=0\nCAFile=\n");
 
     WriteFile(IniPath(), "[Config]\nWidth=600\nLeft=7\nLogLevel=yes\nFoo=bar\n[Extra]\nX=1\n");
     ConfigData->LogLevel = false;
@@ -79,7 +79,35 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     EXPECT_EQ(ReadFile(IniPath()),
               "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
               "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
-              "Strict=1\nNoCase=0\nUpdate=stamp\nQuarantine=0\n[Extra]\nX=1\n");
+              "Strict=1\nNoCase=0\nUpdate=stamp\nQuarantine=0\nSecurity=0\nCAFile=\n"
+              "[Extra]\nX=1\n");
+}
+
+TEST_F(ConfigDataTest, SecurityReadsSoThatNoTypoSendsThePasswordInClear) {
+    struct Case {
+        std::string lines;
+        int32_t security;
+    };
+    for (const Case& c : std::vector<Case>{{"", 0},
+                                           {"Security=\r\n", 0},
+                                           {"Security=0\r\n", 0},
+                                           {"Security=1\r\n", 1},
+                                           {"Security= 2\r\n", 2},
+                                           {"Security=3\r\n", 1},
+                                           {"Security=-1\r\n", 1},
+                                           {"Security=TLS\r\n", 1}}) {
+        WriteFile(IniPath(), "[Config]\r\n" + c.lines + "CAFile=/etc/my ca.pem\r\n");
+        CreateConfigData();
+        EXPECT_EQ(ConfigData->Security, c.security) << c.lines;
+        EXPECT_EQ(ConfigData->CAFile, "/etc/my ca.pem");
+        ConfigData->Security = 2;
+        ConfigData->WriteConfig();
+        DestroyConfigData();
+        CreateConfigData();
+        EXPECT_EQ(ConfigData->Security, 2);
+        EXPECT_EQ(ConfigData->CAFile, "/etc/my ca.pem");
+        DestroyConfigData();
+    }
 }
 
 TEST_F(ConfigDataTest, PasswordIsScrambledExactlyOnceEachWay) {

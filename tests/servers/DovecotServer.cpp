@@ -110,19 +110,25 @@ bool DovecotServer::Start(std::string* error) {
 
 bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
     port_ = PickFreePort();
+    QStringList args{QString::fromStdString(Dir()), QString::number(port_)};
+    if (tls_) {
+        do
+            tlsPort_ = PickFreePort();
+        while (tlsPort_ == port_);
+        args << QString::number(tlsPort_);
+    }
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
     // Dovecot goes when we go, even if this process is killed or crashes.
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QString::fromStdString(kScript),
-                    {QString::fromStdString(Dir()), QString::number(port_)});
+    process_->start(QString::fromStdString(kScript), args);
     if (!process_->waitForStarted(kStartTimeoutMs)) {
         *error = "cannot run " + kScript + ": " + process_->errorString().toStdString();
         return false;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (PortAccepts(port_)) return true;
+        if (PortAccepts(port_) && (!tls_ || PortAccepts(tlsPort_))) return true;
         // Doubles as the probe interval and notices an early exit.
         if (process_->waitForFinished(10)) {
             *portBusy = process_->exitCode() == kPortBusyExit;
@@ -195,26 +201,43 @@ std::string DovecotServer::LogText() const {
 }
 
 namespace {
-std::unique_ptr<DovecotServer> sharedServer;
-std::string sharedError;
-bool sharedTried = false;
+struct Shared {
+    std::unique_ptr<DovecotServer> server;
+    std::string error;
+    bool tried = false;
+
+    DovecotServer* Get(bool tls) {
+        if (!tried) {
+            tried = true;
+            auto s = std::make_unique<DovecotServer>();
+            if (tls) s->EnableTls();
+            if (s->Start(&error)) server = std::move(s);
+        }
+        return server.get();
+    }
+};
+Shared plainServer, tlsServer;
 } // namespace
 
 DovecotServer* DovecotEnvironment::Server() {
-    if (!sharedTried) {
-        sharedTried = true;
-        auto server = std::make_unique<DovecotServer>();
-        if (server->Start(&sharedError)) sharedServer = std::move(server);
-    }
-    return sharedServer.get();
+    return plainServer.Get(false);
 }
 
 const std::string& DovecotEnvironment::StartError() {
-    return sharedError;
+    return plainServer.error;
+}
+
+DovecotServer* DovecotEnvironment::TlsServer() {
+    return tlsServer.Get(true);
+}
+
+const std::string& DovecotEnvironment::TlsStartError() {
+    return tlsServer.error;
 }
 
 void DovecotEnvironment::TearDown() {
-    sharedServer.reset();
+    plainServer.server.reset();
+    tlsServer.server.reset();
 }
 
 } // namespace testservers

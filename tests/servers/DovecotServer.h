@@ -24,6 +24,17 @@ class DovecotServer {
     // Whether the dovecot binary is installed.
     static bool Available();
 
+    // TLS mode, chosen before Start: the server then requires TLS, offers STLS on Port()
+    // and POP3S on TlsPort(), with certificates of a test CA made at start (CaFile()). On
+    // 127.0.0.1 and the name localhost its certificate is valid; on ExpiredHost() it presents
+    // an expired one, on OtherNameHost() one issued for other.example only.
+    void EnableTls() { tls_ = true; }
+    int TlsPort() const { return tlsPort_; }
+    std::string TlsPortText() const { return std::to_string(tlsPort_); }
+    std::string CaFile() const { return Dir() + "/tls/ca.pem"; }
+    static std::string ExpiredHost() { return "127.0.0.2"; }
+    static std::string OtherNameHost() { return "127.0.0.3"; }
+
     // Picks a free port, starts the server and waits until the port accepts connections.
     // On failure returns false with the reason (and the server's log) in *error.
     bool Start(std::string* error);
@@ -42,9 +53,11 @@ class DovecotServer {
     // The messages left in the user's maildir (new/ and cur/), in the order they were added.
     std::vector<std::string> Messages(const std::string& user) const;
 
+    // The server's log so far.
+    std::string LogText() const;
+
   private:
     std::string Dir() const;
-    std::string LogText() const;
     bool StartOnce(std::string* error, bool* portBusy);
     std::string MailDir(const std::string& user) const;
 
@@ -52,6 +65,8 @@ class DovecotServer {
     std::unique_ptr<Folder> dir_;
     std::unique_ptr<QProcess> process_;
     int port_ = 0;
+    bool tls_ = false;
+    int tlsPort_ = 0;
     int messageSeq_ = 0;
 };
 
@@ -65,6 +80,9 @@ class DovecotEnvironment : public ::testing::Environment {
     // StartError()). Tests skip only when Available() is false.
     static DovecotServer* Server();
     static const std::string& StartError();
+    // A second shared server, in TLS mode; the same rules.
+    static DovecotServer* TlsServer();
+    static const std::string& TlsStartError();
 };
 
 } // namespace testservers

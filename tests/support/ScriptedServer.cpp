@@ -3,8 +3,11 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstring>
 #include <netinet/in.h>
+#include <openssl/err.h>
+#include <openssl/ssl.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -23,6 +26,15 @@ void SetTimeouts(int fd) {
     ::setsockopt(fd, SOL_SOCKET, SO_SNDTIMEO, &tv, sizeof tv);
 }
 } // namespace
+
+struct ScriptedServer::Tls {
+    SSL_CTX* ctx = nullptr;
+    SSL* ssl = nullptr;
+    ~Tls() {
+        SSL_free(ssl);
+        SSL_CTX_free(ctx);
+    }
+};
 
 ScriptedServer::ScriptedServer() {
     listenFd_ = ::socket(AF_INET, SOCK_STREAM, 0);
@@ -85,6 +97,16 @@ ScriptedServer& ScriptedServer::Pause(int milliseconds) {
     return *this;
 }
 
+ScriptedServer& ScriptedServer::SendCloseAlert() {
+    steps_.push_back({Op::CloseAlert, {}});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::StartTls(const std::string& certFile, const std::string& keyFile) {
+    steps_.push_back({Op::StartTls, certFile + "\n" + keyFile});
+    return *this;
+}
+
 void ScriptedServer::Start() {
     thread_ = std::thread([this] { Run(); });
 }
@@ -122,7 +144,9 @@ void ScriptedServer::Run() {
     while (open && !stopping_ && NextLine(fd, &line)) {
     }
     connFd_ = -1;
+    tls_.reset();
     ::close(fd);
+    finished_ = true;
 }
 
 // Returns false once the connection is closed (by the script or the client).
@@ -143,12 +167,56 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
         if (line != step.data) Fail("expected \"" + step.data + "\", got \"" + line + "\"");
         return true;
     case Op::Close:
+        if (tls_) ::SSL_shutdown(tls_->ssl);
         return false;
     case Op::Pause:
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.data)));
         return true;
+    case Op::StartTls:
+        return AcceptTls(fd, step.data);
+    case Op::CloseAlert:
+        if (!tls_) Fail("a close alert needs TLS");
+        return tls_ && ::SSL_shutdown(tls_->ssl) >= 0;
     }
     return false;
+}
+
+bool ScriptedServer::AcceptTls(int fd, const std::string& certAndKey) {
+    if (!pending_.empty()) Fail("the client sent more before the TLS handshake");
+    pending_.clear();
+    const std::string cert = certAndKey.substr(0, certAndKey.find('\n'));
+    const std::string key = certAndKey.substr(certAndKey.find('\n') + 1);
+    // OpenSSL writes to the socket with write(), which raises SIGPIPE when the client has
+    // gone; that must end the script, not the test program.
+    std::signal(SIGPIPE, SIG_IGN);
+    tls_ = std::make_unique<Tls>();
+    tls_->ctx = ::SSL_CTX_new(::TLS_server_method());
+    // A client that just closes ends the conversation like a plain close.
+    if (tls_->ctx) ::SSL_CTX_set_options(tls_->ctx, SSL_OP_IGNORE_UNEXPECTED_EOF);
+    if (!tls_->ctx || ::SSL_CTX_use_certificate_chain_file(tls_->ctx, cert.c_str()) != 1 ||
+        ::SSL_CTX_use_PrivateKey_file(tls_->ctx, key.c_str(), SSL_FILETYPE_PEM) != 1 ||
+        !(tls_->ssl = ::SSL_new(tls_->ctx)) || ::SSL_set_fd(tls_->ssl, fd) != 1) {
+        Fail("cannot set up TLS with " + cert);
+        return false;
+    }
+    if (::SSL_accept(tls_->ssl) != 1) {
+        char reason[256];
+        ::ERR_error_string_n(::ERR_get_error(), reason, sizeof reason);
+        Fail(std::string("TLS handshake: ") + reason);
+        return false;
+    }
+    return true;
+}
+
+long ScriptedServer::ReadSome(int fd, char* buf, size_t len) {
+    if (!tls_) return ::recv(fd, buf, len, 0);
+    errno = 0;
+    const int r = ::SSL_read(tls_->ssl, buf, static_cast<int>(len));
+    if (r > 0) return r;
+    const int e = ::SSL_get_error(tls_->ssl, r);
+    if (e == SSL_ERROR_ZERO_RETURN || (e == SSL_ERROR_SYSCALL && errno == 0)) return 0;
+    if (e != SSL_ERROR_SYSCALL) errno = EPROTO;
+    return -1;
 }
 
 bool ScriptedServer::NextLine(int fd, std::string* line) {
@@ -162,7 +230,7 @@ bool ScriptedServer::NextLine(int fd, std::string* line) {
             return true;
         }
         char buf[4096];
-        ssize_t n = ::recv(fd, buf, sizeof buf, 0);
+        long n = ReadSome(fd, buf, sizeof buf);
         if (n == 0) {
             clientClosed_ = true;
             return false;
@@ -181,6 +249,13 @@ bool ScriptedServer::NextLine(int fd, std::string* line) {
 }
 
 bool ScriptedServer::WriteAll(int fd, const char* data, size_t len) {
+    if (tls_) {
+        if (len > 0 && ::SSL_write(tls_->ssl, data, static_cast<int>(len)) <= 0) {
+            if (!stopping_) Fail("TLS write failed");
+            return false;
+        }
+        return true;
+    }
     while (len > 0) {
         ssize_t n = ::send(fd, data, len, MSG_NOSIGNAL);
         if (n < 0) {

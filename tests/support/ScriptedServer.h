@@ -1,6 +1,7 @@
 #pragma once
 
 #include <atomic>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <thread>
@@ -37,6 +38,11 @@ class ScriptedServer {
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
     ScriptedServer& Pause(int milliseconds);                // a server that is slow, not silent
+    // From here on the conversation runs over TLS: the server side of a handshake with the
+    // certificate chain and key of these PEM files. Close then sends a close alert first.
+    ScriptedServer& StartTls(const std::string& certFile, const std::string& keyFile);
+    // TLS: the close alert alone; the connection stays open and recording goes on.
+    ScriptedServer& SendCloseAlert();
 
     // Starts accepting; the script must be complete.
     void Start();
@@ -44,12 +50,14 @@ class ScriptedServer {
     // Thread-safe views for the test thread.
     bool ScriptDone() const { return scriptDone_; }
     bool ClientClosed() const { return clientClosed_; }
+    // The connection is closed (by the script or the client): Received() is complete.
+    bool Finished() const { return finished_; }
     std::vector<std::string> Received() const;
     // Mismatched expectations and socket failures; empty when the client behaved.
     std::vector<std::string> Failures() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close, Pause };
+    enum class Op { Send, SendBytewise, Expect, Close, Pause, StartTls, CloseAlert };
     struct Step {
         Op op;
         std::string data;
@@ -60,7 +68,13 @@ class ScriptedServer {
     // The next CR LF line from the client; false at end of stream or on a failure.
     bool NextLine(int fd, std::string* line);
     bool WriteAll(int fd, const char* data, size_t len);
+    // recv, or SSL_read once TLS runs.
+    long ReadSome(int fd, char* buf, size_t len);
+    bool AcceptTls(int fd, const std::string& certAndKey);
     void Fail(const std::string& what);
+
+    struct Tls;
+    std::unique_ptr<Tls> tls_;
 
     int listenFd_ = -1;
     std::atomic<int> connFd_{-1};
@@ -71,6 +85,7 @@ class ScriptedServer {
     std::atomic<bool> stopping_{false};
     std::atomic<bool> scriptDone_{false};
     std::atomic<bool> clientClosed_{false};
+    std::atomic<bool> finished_{false};
     mutable std::mutex mutex_;
     std::vector<std::string> received_;
     std::vector<std::string> failures_;
