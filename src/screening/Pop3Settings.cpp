@@ -23,7 +23,7 @@ ServerAddress SplitServer(const std::string& server) {
         auto close = text.find(']');
         if (close != std::string::npos) {
             std::string rest = text.substr(close + 1);
-            if (rest.empty()) return {text.substr(1, close - 1), "pop3"};
+            if (rest.empty()) return WithPort(text.substr(1, close - 1), "");
             if (rest.front() == ':') return WithPort(text.substr(1, close - 1), rest.substr(1));
         }
         return {text, "pop3"};
