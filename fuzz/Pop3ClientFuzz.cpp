@@ -1,0 +1,303 @@
+// The POP3 client against a peer that plays arbitrary server bytes. The input chooses the
+// requests, a bound on multi-line replies and the server's pieces of text (each ends with a
+// line end): the greeting goes out when the client connects, each further piece when a
+// command arrives or when the client waits with nothing in flight; an empty piece, or none
+// left, and the peer hangs up. Checked: every line the client reports is the next line the
+// server sent (LF ends it; a CR before the LF is not part of it), except that lines sent
+// before a command reached the server may be dropped whole; and every request that starts
+// ends exactly once, reported as the kind of request it was.
+#include "Require.h"
+#include "net/Pop3Prot.h"
+#include "net/WSocket.h"
+#include "platform/ErrorReport.h"
+
+#include <fuzzer/FuzzedDataProvider.h>
+
+#include <QCoreApplication>
+#include <arpa/inet.h>
+#include <chrono>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <netinet/in.h>
+#include <string>
+#include <sys/ioctl.h>
+#include <sys/socket.h>
+#include <unistd.h>
+#include <vector>
+
+namespace {
+
+int listenFd = -1;
+std::string listenPort;
+
+// The server side of one conversation, on a non-blocking socket in the fuzzer's thread.
+class Peer {
+  public:
+    explicit Peer(std::vector<std::string> pieces) : pieces_(std::move(pieces)) {}
+    ~Peer() { HangUp(); }
+
+    // Accepts the client, reads its commands (answering each with the next piece) and writes
+    // what is queued. True when anything moved.
+    bool Pump() {
+        bool moved = false;
+        if (fd_ < 0 && !accepted_) {
+            fd_ = ::accept4(listenFd, nullptr, nullptr, SOCK_NONBLOCK);
+            if (fd_ < 0) return false;
+            accepted_ = moved = true;
+            SendNextOrHangUp();
+        }
+        char buf[4096];
+        while (fd_ >= 0) {
+            const ssize_t n = ::recv(fd_, buf, sizeof buf, MSG_DONTWAIT);
+            if (n == 0) HangUp(); // the client has closed
+            if (n <= 0) break;
+            moved = true;
+            for (ssize_t i = 0; i < n; ++i)
+                if (buf[i] == '\n') {
+                    replyStarts_.push_back(sent_.size());
+                    SendNextOrHangUp();
+                }
+        }
+        while (fd_ >= 0 && !out_.empty()) {
+            const ssize_t n = ::send(fd_, out_.data(), out_.size(), MSG_DONTWAIT | MSG_NOSIGNAL);
+            if (n < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) break;
+            if (n <= 0) {
+                HangUp(); // the client is gone
+                break;
+            }
+            out_.erase(0, static_cast<std::size_t>(n));
+            moved = true;
+        }
+        return moved;
+    }
+
+    // Bytes not yet written, or waiting to be read from the client.
+    bool InFlight() const {
+        int unread = 0;
+        return !out_.empty() || (fd_ >= 0 && ::ioctl(fd_, FIONREAD, &unread) == 0 && unread > 0);
+    }
+    bool Accepted() const { return accepted_; }
+
+    void SendNextOrHangUp() {
+        if (fd_ < 0) return;
+        if (next_ >= pieces_.size() || pieces_[next_].empty()) return HangUp();
+        out_ += pieces_[next_];
+        sent_ += pieces_[next_];
+        ++next_;
+    }
+
+    void HangUp() {
+        if (fd_ < 0) return;
+        ::close(fd_);
+        fd_ = -1;
+        out_.clear();
+    }
+
+    // Checks a line the client reported against the bytes sent.
+    void Reported(const std::string& line) {
+        if (!LineAt(checked_, line)) {
+            // Lines that arrived before the client's command was out are dropped whole; the
+            // reply to that command starts where the server got it.
+            std::size_t r = 0;
+            while (r < replyStarts_.size() && replyStarts_[r] <= checked_)
+                ++r;
+            fuzz::Require(r < replyStarts_.size() && LineAt(replyStarts_[r], line),
+                          "the reported line is the next one the server sent: " + line);
+            checked_ = replyStarts_[r];
+        }
+        checked_ = sent_.find('\n', checked_) + 1;
+    }
+
+  private:
+    bool LineAt(std::size_t at, const std::string& line) const {
+        const std::size_t lf = sent_.find('\n', at);
+        if (lf == std::string::npos) return false;
+        std::size_t end = lf;
+        if (end > at && sent_[end - 1] == '\r') --end;
+        return sent_.compare(at, end - at, line) == 0;
+    }
+
+    std::vector<std::string> pieces_;
+    std::size_t next_ = 0;
+    int fd_ = -1;
+    bool accepted_ = false;
+    std::string out_;
+    std::string sent_;                     // everything queued, in order
+    std::size_t checked_ = 0;              // where the next reported line should start
+    std::vector<std::size_t> replyStarts_; // where sent_ stood as each command arrived
+};
+
+enum class Op { User, Pass, APop, RPop, Stat, List, Uidl, Retr, Top, Dele, Noop, Last, RSet, Quit };
+constexpr int kOps = 14;
+
+struct Request {
+    Op op;
+    std::int32_t msgNum;
+};
+
+// Bytes the client has not read yet (its socket's own count throws once it is closed).
+int Unread(const TPop3Cli& client) {
+    int unread = 0;
+    const int fd = client.Socket()->HSocket();
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0 ? unread : 0;
+}
+
+void Start(TPop3Cli& client, const Request& r) {
+    client.SetMsgNum(r.msgNum);
+    switch (r.op) {
+    case Op::User:
+        return client.User();
+    case Op::Pass:
+        return client.Pass();
+    case Op::APop:
+        return client.APop();
+    case Op::RPop:
+        return client.RPop();
+    case Op::Stat:
+        return client.Stat();
+    case Op::List:
+        return client.List();
+    case Op::Uidl:
+        return client.Uidl();
+    case Op::Retr:
+        return client.Retr();
+    case Op::Top:
+        return client.Top();
+    case Op::Dele:
+        return client.Dele();
+    case Op::Noop:
+        return client.Noop();
+    case Op::Last:
+        return client.Last();
+    case Op::RSet:
+        return client.RSet();
+    case Op::Quit:
+        return client.Quit();
+    }
+}
+
+constexpr TPop3Request kRequestOf[kOps] = {
+    pop3User, pop3Pass, pop3APop, pop3RPop, pop3Stat, pop3List, pop3Uidl,
+    pop3Retr, pop3Top,  pop3Dele, pop3Noop, pop3Last, pop3RSet, pop3Quit,
+};
+
+} // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static int argc = 1;
+    static char name[] = "fuzz_pop3_client";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv); // lives as long as the process
+    platform::SetErrorReporter([](const std::string& message) {
+        fuzz::Require(false, "an exception reached the event loop: " + message);
+    });
+    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    fuzz::Require(listenFd >= 0 && ::bind(listenFd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                      ::listen(listenFd, 16) == 0 &&
+                      ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len) == 0,
+                  "a listening socket on 127.0.0.1");
+    listenPort = std::to_string(ntohs(a.sin_port));
+    return 0;
+}
+
+extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
+    FuzzedDataProvider in(data, size);
+    const bool login = in.ConsumeBool();
+    const std::size_t maxReply = in.ConsumeBool() ? in.ConsumeIntegralInRange<std::size_t>(0, 300)
+                                                  : TCustomPop3Cli::DefaultMaxReplySize;
+    std::vector<Request> requests(in.ConsumeIntegralInRange(0, 8));
+    for (Request& r : requests)
+        r = {static_cast<Op>(in.ConsumeIntegralInRange(0, kOps - 1)),
+             in.ConsumeIntegralInRange<std::int32_t>(0, 3)};
+    std::vector<std::string> pieces;
+    while (in.remaining_bytes() > 0 && pieces.size() < 32) {
+        std::string piece = in.ConsumeRandomLengthString(4096);
+        if (!piece.empty() && piece.back() != '\n') piece += "\r\n";
+        pieces.push_back(piece);
+    }
+
+    // A connection left from an earlier input must not take this one's place.
+    for (int fd; (fd = ::accept4(listenFd, nullptr, nullptr, 0)) >= 0;)
+        ::close(fd);
+
+    Peer peer(std::move(pieces));
+    TPop3Cli client;
+    client.SetHost("127.0.0.1");
+    client.SetPort(listenPort);
+    client.SetUserName("bob");
+    client.SetPassWord("secret");
+    client.SetMsgLines(0);
+    client.SetMaxReplySize(maxReply);
+
+    // FUZZ_TRACE=1 shows the conversation, for looking into an input that failed.
+    static const bool trace = std::getenv("FUZZ_TRACE") != nullptr;
+    int events = 0;
+    bool outstanding = false;
+    TPop3Request expected = pop3Connect;
+    client.OnResponse = [&](TCustomPop3Cli*, const std::string& line) {
+        ++events;
+        peer.Reported(line);
+    };
+    client.OnRequestDone = [&](TCustomPop3Cli*, TPop3Request rq, std::uint16_t error) {
+        ++events;
+        fuzz::Require(outstanding, "a request ends once, and only one that was started");
+        fuzz::Require(rq == expected, "the request ends as the kind it was");
+        if (trace) std::fprintf(stderr, "done %d, error %u\n", rq, error);
+        outstanding = false;
+    };
+    client.OnDisplay = [&](TCustomPop3Cli*, const std::string& text) {
+        ++events;
+        if (trace) std::fprintf(stderr, "%s\n", text.c_str());
+    };
+    client.OnStateChange = [&](TCustomPop3Cli*) { ++events; };
+    client.OnSessionClosed = [&](TCustomPop3Cli*, std::uint16_t) { ++events; };
+
+    auto startNext = [&](std::size_t index) {
+        expected = index == 0 ? (login ? pop3Login : pop3Connect)
+                              : kRequestOf[static_cast<int>(requests[index - 1].op)];
+        outstanding = true;
+        try {
+            if (index == 0)
+                login ? client.Login() : client.Connect();
+            else
+                Start(client, requests[index - 1]);
+        } catch (const Pop3Exception&) {
+            outstanding = false; // refused before anything was sent
+        }
+    };
+
+    const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(10);
+    std::size_t next = 0;
+    int quietRounds = 0;
+    for (;;) {
+        fuzz::Require(std::chrono::steady_clock::now() < deadline, "the conversation ends");
+        const int before = events;
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+        const bool moved = peer.Pump();
+        const bool busy = moved || events != before || peer.InFlight() || Unread(client) > 0;
+        // Quiet twice in a row: anything posted in the first round has run by the second.
+        quietRounds = busy ? 0 : quietRounds + 1;
+        if (quietRounds < 2) continue;
+        quietRounds = 0;
+        if (outstanding) {
+            // The client waits for the server: it says more, or hangs up.
+            if (peer.Accepted()) peer.SendNextOrHangUp();
+            continue;
+        }
+        if (next > requests.size()) break;
+        startNext(next++);
+    }
+    // Nothing may end after the conversation is over, not even when the client is aborted.
+    client.Abort();
+    for (int i = 0; i < 3; ++i) {
+        QCoreApplication::processEvents();
+        QCoreApplication::sendPostedEvents();
+    }
+    return 0;
+}
