@@ -2,10 +2,11 @@
 // requests, a bound on multi-line replies and the server's pieces of text (each ends with a
 // line end): the greeting goes out when the client connects, each further piece when a
 // command arrives or when the client waits with nothing in flight; an empty piece, or none
-// left, and the peer hangs up. Checked: every line the client reports is the next line the
-// server sent (LF ends it; a CR before the LF is not part of it), except that lines sent
-// before a command reached the server may be dropped whole; and every request that starts
-// ends exactly once, reported as the kind of request it was.
+// left, and the peer hangs up; a piece of the one byte 0x04, and the client aborts instead.
+// Checked: every line the client reports is the next line the server sent (LF ends it; a CR before
+// the LF is not part of it), except that lines sent before a command reached the server may be
+// dropped whole; and every request that starts ends exactly once, reported as the kind of request
+// it was.
 #include "Require.h"
 #include "net/Pop3Prot.h"
 #include "net/WSocket.h"
@@ -19,6 +20,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
 #include <netinet/in.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -31,10 +33,16 @@ namespace {
 int listenFd = -1;
 std::string listenPort;
 
+// A piece of this one byte makes the client abort where the server would have answered.
+const std::string kAbortPiece = "\x04";
+
 // The server side of one conversation, on a non-blocking socket in the fuzzer's thread.
 class Peer {
   public:
     explicit Peer(std::vector<std::string> pieces) : pieces_(std::move(pieces)) {}
+
+    // Called instead of sending a piece that is kAbortPiece.
+    std::function<void()> OnAbortPiece;
     ~Peer() { HangUp(); }
 
     // Accepts the client, reads its commands (answering each with the next piece) and writes
@@ -55,7 +63,9 @@ class Peer {
             moved = true;
             for (ssize_t i = 0; i < n; ++i)
                 if (buf[i] == '\n') {
-                    replyStarts_.push_back(sent_.size());
+                    // The client has dealt with every line written before its command: what
+                    // it has not reported by now it dropped, and its reply starts here.
+                    checked_ = sent_.size() - out_.size();
                     SendNextOrHangUp();
                 }
         }
@@ -82,6 +92,10 @@ class Peer {
     void SendNextOrHangUp() {
         if (fd_ < 0) return;
         if (next_ >= pieces_.size() || pieces_[next_].empty()) return HangUp();
+        if (pieces_[next_] == kAbortPiece) {
+            ++next_;
+            return OnAbortPiece();
+        }
         out_ += pieces_[next_];
         sent_ += pieces_[next_];
         ++next_;
@@ -96,36 +110,22 @@ class Peer {
 
     // Checks a line the client reported against the bytes sent.
     void Reported(const std::string& line) {
-        if (!LineAt(checked_, line)) {
-            // Lines that arrived before the client's command was out are dropped whole; the
-            // reply to that command starts where the server got it.
-            std::size_t r = 0;
-            while (r < replyStarts_.size() && replyStarts_[r] <= checked_)
-                ++r;
-            fuzz::Require(r < replyStarts_.size() && LineAt(replyStarts_[r], line),
-                          "the reported line is the next one the server sent: " + line);
-            checked_ = replyStarts_[r];
-        }
-        checked_ = sent_.find('\n', checked_) + 1;
+        const std::size_t lf = sent_.find('\n', checked_);
+        fuzz::Require(lf != std::string::npos, "a reported line was ended by the server");
+        const std::size_t end = lf > checked_ && sent_[lf - 1] == '\r' ? lf - 1 : lf;
+        fuzz::Require(sent_.compare(checked_, end - checked_, line) == 0,
+                      "the reported line is the next one the server sent: " + line);
+        checked_ = lf + 1;
     }
 
   private:
-    bool LineAt(std::size_t at, const std::string& line) const {
-        const std::size_t lf = sent_.find('\n', at);
-        if (lf == std::string::npos) return false;
-        std::size_t end = lf;
-        if (end > at && sent_[end - 1] == '\r') --end;
-        return sent_.compare(at, end - at, line) == 0;
-    }
-
     std::vector<std::string> pieces_;
     std::size_t next_ = 0;
     int fd_ = -1;
     bool accepted_ = false;
     std::string out_;
-    std::string sent_;                     // everything queued, in order
-    std::size_t checked_ = 0;              // where the next reported line should start
-    std::vector<std::size_t> replyStarts_; // where sent_ stood as each command arrived
+    std::string sent_;        // everything queued, in order
+    std::size_t checked_ = 0; // where the next reported line should start
 };
 
 enum class Op { User, Pass, APop, RPop, Stat, List, Uidl, Retr, Top, Dele, Noop, Last, RSet, Quit };
@@ -219,7 +219,7 @@ void Converse(const uint8_t* data, size_t size) {
     std::vector<std::string> pieces;
     while (in.remaining_bytes() > 0 && pieces.size() < 32) {
         std::string piece = in.ConsumeRandomLengthString(4096);
-        if (!piece.empty() && piece.back() != '\n') piece += "\r\n";
+        if (!piece.empty() && piece.back() != '\n' && piece != kAbortPiece) piece += "\r\n";
         pieces.push_back(piece);
     }
 
@@ -258,6 +258,8 @@ void Converse(const uint8_t* data, size_t size) {
     };
     client.OnStateChange = [&](TCustomPop3Cli*) { ++events; };
     client.OnSessionClosed = [&](TCustomPop3Cli*, std::uint16_t) { ++events; };
+
+    peer.OnAbortPiece = [&] { client.Abort(); };
 
     auto startNext = [&](std::size_t index) {
         expected = index == 0 ? (login ? pop3Login : pop3Connect)
