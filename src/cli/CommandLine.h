@@ -3,9 +3,14 @@
 #include <string>
 #include <vector>
 
-enum class TCheckCommand { CheckOnly, CheckAndEat, Help, Version, UsageError };
+enum class TCheckCommand { CheckOnly, CheckAndEat, UpdateFromFile, Help, Version, UsageError };
 
-// morvandle-check [--eat | --help | --version]
-TCheckCommand ParseCommandLine(const std::vector<std::string>& args);
+struct TCheckArgs {
+    TCheckCommand command = TCheckCommand::CheckOnly;
+    std::string updateFile; // with UpdateFromFile
+};
+
+// morvandle-check [--eat | --update=FILE | --help | --version]
+TCheckArgs ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsageText;

@@ -2,6 +2,7 @@
 
 #include "cli/CommandLine.h"
 #include "cli/ConsoleScanView.h"
+#include "cli/ConsoleUpdateView.h"
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/Pop3Prot.h"
@@ -9,6 +10,7 @@
 #include "platform/Paths.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
+#include "update/UpdateMerge.h"
 
 #include <QCoreApplication>
 #include <cstdio>
@@ -59,6 +61,23 @@ int RunCheck(QCoreApplication& app, bool eat) {
     return status;
 }
 
+// Merges a local update file as the update dialog does. Exit status 0 after a merge, 1 when
+// the settings or the file could not be read or the lists not saved.
+int RunUpdate(const std::string& file) {
+    CreateConfigData();
+    int status = 1;
+    if (errorsReported == 0) {
+        TkelLog log;
+        SetUpLogFile(log);
+        TConsoleUpdateView view(stdout);
+        const update::TMergeResult result =
+            update::MergeUpdateFile(file, update::usLocalFile, *ConfigData, log, view);
+        if (result.merged) status = 0;
+    }
+    DestroyConfigData();
+    return status;
+}
+
 } // namespace
 
 int main(int argc, char** argv) {
@@ -69,7 +88,8 @@ int main(int argc, char** argv) {
         std::fprintf(stderr, "%s\n", message.c_str());
     });
     std::vector<std::string> args(argv + 1, argv + argc);
-    const TCheckCommand command = ParseCommandLine(args);
+    const TCheckArgs parsed = ParseCommandLine(args);
+    const TCheckCommand command = parsed.command;
     switch (command) {
     case TCheckCommand::Help:
         std::fputs(kUsageText, stdout);
@@ -80,6 +100,11 @@ int main(int argc, char** argv) {
     case TCheckCommand::UsageError:
         std::fputs(kUsageText, stderr);
         return 2;
+    case TCheckCommand::UpdateFromFile: {
+        int status = 1; // stays so when reading or saving fails
+        platform::Guarded([&] { status = RunUpdate(parsed.updateFile); });
+        return status;
+    }
     case TCheckCommand::CheckAndEat:
     case TCheckCommand::CheckOnly:
         break;

@@ -71,20 +71,44 @@ TEST_F(CheckCommand, OptionsAndUsageErrors) {
     Result help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     ASSERT_FALSE(help.out.empty());
-    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat]");
+    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat | --update=FILE]");
 
     Result version = Run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, std::vector<std::string>{"morvandle-check 2.2.0.1"});
 
-    for (const QStringList& bad :
-         {QStringList{"--bogus"}, QStringList{"--eat", "--eat"}, QStringList{"eat"}}) {
+    for (const QStringList& bad : {QStringList{"--bogus"}, QStringList{"--eat", "--eat"},
+                                   QStringList{"eat"}, QStringList{"--update="}}) {
         Result r = Run(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(r.out.empty());
         EXPECT_NE(r.err.find("Usage:"), std::string::npos);
     }
     EXPECT_FALSE(std::filesystem::exists(programDir.File("spammers.log")));
+}
+
+// The merge without a window: the summary last, the user's file kept, exit 1 when the file
+// cannot be had.
+TEST_F(CheckCommand, UpdateFromAFileMergesAndKeepsTheFile) {
+    Settings("127.0.0.1:1", "nobody", "pw");
+    WriteFile(programDir.File("spammers.txt"), "spam\r\n");
+    const std::string file = configDir.File("upd.txt");
+    WriteFile(file, "xSPAMx\nfresh\n");
+    for (const char* summary : {"Update Summary: 1 Duplicates; 1 Additions",
+                                "Update Summary: 2 Duplicates; 0 Additions"}) {
+        Result r = Run({QString::fromStdString("--update=" + file)});
+        EXPECT_EQ(r.exitCode, 0) << r.err;
+        ASSERT_FALSE(r.out.empty());
+        EXPECT_EQ(r.out.back(), summary);
+        EXPECT_EQ(ReadFile(programDir.File("spammers.txt")), "spam\r\nfresh\r\n");
+        EXPECT_TRUE(std::filesystem::exists(file));
+    }
+    EXPECT_NE(Log().find("New Addition: fresh\r\n"), std::string::npos);
+
+    Result missing = Run({QString::fromStdString("--update=" + file + ".gone")});
+    EXPECT_EQ(missing.exitCode, 1);
+    EXPECT_NE(missing.err.find("Unable to locate update file: " + file + ".gone"),
+              std::string::npos);
 }
 
 TEST_F(CheckCommand, UnreachableServerExitsWithOne) {

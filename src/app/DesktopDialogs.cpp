@@ -1,0 +1,84 @@
+#include "DesktopDialogs.h"
+
+#include "HelpViewer.h"
+
+#include "platform/ErrorReport.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <utility>
+
+namespace {
+
+QMessageBox::Icon IconFor(platform::TMsgDlgType type) {
+    using platform::TMsgDlgType;
+    switch (type) {
+    case TMsgDlgType::mtWarning:
+        return QMessageBox::Warning;
+    case TMsgDlgType::mtError:
+        return QMessageBox::Critical;
+    case TMsgDlgType::mtInformation:
+        return QMessageBox::Information;
+    case TMsgDlgType::mtConfirmation:
+        return QMessageBox::Question;
+    case TMsgDlgType::mtCustom:
+        break;
+    }
+    return QMessageBox::NoIcon;
+}
+
+// Buttons in the order the boxes show them, with the answer each gives.
+constexpr std::pair<platform::TMsgDlgBtn, QMessageBox::StandardButton> kButtons[] = {
+    {platform::mbYes, QMessageBox::Yes},       {platform::mbNo, QMessageBox::No},
+    {platform::mbOK, QMessageBox::Ok},         {platform::mbCancel, QMessageBox::Cancel},
+    {platform::mbAbort, QMessageBox::Abort},   {platform::mbRetry, QMessageBox::Retry},
+    {platform::mbIgnore, QMessageBox::Ignore}, {platform::mbHelp, QMessageBox::Help},
+};
+
+int ResultFor(QMessageBox::StandardButton button) {
+    switch (button) {
+    case QMessageBox::Yes:
+        return platform::mrYes;
+    case QMessageBox::No:
+        return platform::mrNo;
+    case QMessageBox::Ok:
+        return platform::mrOk;
+    case QMessageBox::Abort:
+        return platform::mrAbort;
+    case QMessageBox::Retry:
+        return platform::mrRetry;
+    case QMessageBox::Ignore:
+        return platform::mrIgnore;
+    default:
+        return platform::mrCancel;
+    }
+}
+
+} // namespace
+
+int ShowMessageBox(const platform::MessageBoxRequest& request) {
+    QMessageBox box(QApplication::activeWindow());
+    box.setWindowTitle(kApplicationTitle);
+    box.setIcon(IconFor(request.type));
+    box.setTextFormat(Qt::PlainText);
+    box.setText(QString::fromStdString(request.text));
+    QMessageBox::StandardButtons buttons;
+    for (const auto& [ours, qt] : kButtons)
+        if (request.buttons & ours) buttons |= qt;
+    box.setStandardButtons(buttons ? buttons : QMessageBox::Ok);
+    for (;;) {
+        box.exec();
+        const auto clicked = box.standardButton(box.clickedButton());
+        if (clicked != QMessageBox::Help) return ResultFor(clicked);
+        platform::ShowHelpContext(request.helpContext);
+    }
+}
+
+void InstallDesktopHandlers() {
+    platform::SetMessageBoxHandler(ShowMessageBox);
+    platform::SetHelpHandler(ShowHelpPage);
+    platform::SetErrorReporter([](const std::string& message) {
+        platform::MessageDlg(message, platform::TMsgDlgType::mtError, platform::mbOK);
+    });
+}

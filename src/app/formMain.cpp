@@ -1,0 +1,261 @@
+// The main window: its controls, menus and tray icon, and its start and end.
+
+#include "formMain.h"
+
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/Pop3Prot.h"
+#include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
+#include "platform/Paths.h"
+#include "screening/Pop3Settings.h"
+#include "screening/ScanSession.h"
+
+#include <QActionGroup>
+#include <QApplication>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QMenuBar>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QShortcut>
+#include <QStatusBar>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr const char* kTitle = "Morvandle - Kill Spam Before it Gets You!";
+constexpr int kHelpContext = 40;
+constexpr int kTrayFrameMs = 150;
+
+QString Utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+QLabel* AddRow(QGridLayout* grid, int row, const char* name, const char* caption,
+               const char* valueName, const char* value) {
+    auto* label = new QLabel(QString::fromLatin1(caption));
+    label->setObjectName(name);
+    auto* valueLabel = new QLabel(QString::fromLatin1(value));
+    valueLabel->setObjectName(valueName);
+    // A long server reply must not widen the window.
+    valueLabel->setMinimumWidth(1);
+    valueLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    grid->addWidget(label, row, 0);
+    grid->addWidget(valueLabel, row, 1);
+    return valueLabel;
+}
+
+} // namespace
+
+std::string TfrmMain::VersionText() {
+    return MORVANDLE_VERSION;
+}
+
+TfrmMain::TfrmMain()
+    : QMainWindow(nullptr, Qt::Window | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                               Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint),
+      logFile_(std::make_unique<TkelLog>()), pop3Client_(std::make_unique<TPop3Cli>()) {
+    setObjectName("frmMain");
+    setWindowIcon(QIcon(":/icons/morvandle.png"));
+    pop3Client_->SetPort("pop3");
+    pop3Client_->SetMsgLines(0);
+    pop3Client_->SetMsgNum(0);
+    logFile_->SetOptions({logTimestamp});
+    logFile_->SetMaxSize(524288);
+    logFile_->SetArchiveMode(bkNone);
+    logFile_->SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
+    BuildControls();
+    BuildMenus();
+    BuildTray();
+    session_ =
+        std::make_unique<screening::TScanSession>(*pop3Client_, *logFile_, *ConfigData, *this);
+    auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
+    connect(help, &QShortcut::activated, this,
+            [] { platform::Guarded([] { platform::ShowHelpContext(kHelpContext); }); });
+    connect(qApp, &QGuiApplication::applicationStateChanged, this, [this](Qt::ApplicationState s) {
+        if (s == Qt::ApplicationActive) platform::Guarded([this] { AppEvents1Activate(); });
+    });
+    FormCreate();
+}
+
+TfrmMain::~TfrmMain() {
+    // FormDestroy. The session goes first: the client it listens to goes after it, and with
+    // the client its connection, without QUIT, so that a running scan deletes nothing.
+    session_.reset();
+    platform::Guarded(
+        [this] { logFile_->AddLine("", "", "Morvandle v" + VersionText() + " terminated\r\n"); });
+}
+
+void TfrmMain::BuildControls() {
+    auto* central = new QWidget(this);
+    auto* grid = new QGridLayout;
+    grid->setColumnStretch(1, 1);
+    grid->setHorizontalSpacing(12);
+    lblServerName_ = AddRow(grid, 0, "Label1", "POP3 Server:", "lblServerName", "<undefined>");
+    lblPOPStatus_ =
+        AddRow(grid, 1, "Label2", "Connection Status:", "lblPOPStatus", "Connection inactive");
+    lblMessageStatus_ =
+        AddRow(grid, 2, "Label3", "Current Activity:", "lblMessageStatus", "<none>");
+    // Label texts are shown as plain text: "<undefined>" is not markup.
+    for (QLabel* l : {lblServerName_, lblPOPStatus_, lblMessageStatus_})
+        l->setTextFormat(Qt::PlainText);
+
+    auto* label4 = new QLabel("Message Scanning Progress:");
+    label4->setObjectName("Label4");
+    pbScanning_ = new QProgressBar;
+    pbScanning_->setObjectName("pbScanning");
+    pbScanning_->setRange(0, 100);
+    pbScanning_->setValue(0);
+    pbScanning_->setTextVisible(false);
+
+    btnCheck_ = new QPushButton("Check Only");
+    btnCheck_->setObjectName("btnCheck");
+    btnCheckEat_ = new QPushButton("Check and Eat");
+    btnCheckEat_->setObjectName("btnCheckEat");
+    connect(btnCheck_, &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { CheckforSpam1Click(); }); });
+    connect(btnCheckEat_, &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { CheckEatSpam1Click(); }); });
+    auto* buttons = new QHBoxLayout;
+    buttons->addStretch();
+    buttons->addWidget(btnCheck_);
+    buttons->addSpacing(16);
+    buttons->addWidget(btnCheckEat_);
+    buttons->addStretch();
+
+    auto* column = new QVBoxLayout(central);
+    column->addLayout(grid);
+    column->addWidget(label4);
+    column->addWidget(pbScanning_);
+    column->addStretch();
+    column->addLayout(buttons);
+    setCentralWidget(central);
+
+    statusBar()->setObjectName("StatusBar");
+    statusBar()->setSizeGripEnabled(false);
+    statusPanel_ = new QLabel("Last Results - [none]");
+    statusPanel_->setObjectName("StatusBarPanel");
+    statusPanel_->setTextFormat(Qt::PlainText);
+    statusBar()->addWidget(statusPanel_, 1);
+}
+
+QAction* TfrmMain::AddItem(QMenu* menu, const char* name, const char* caption,
+                           std::function<void()> handler) {
+    QAction* item = menu->addAction(QString::fromLatin1(caption));
+    item->setObjectName(name);
+    if (handler)
+        connect(item, &QAction::triggered, this,
+                [handler] { platform::Guarded([&handler] { handler(); }); });
+    else
+        item->setEnabled(false); // its dialog is not part of this program yet
+    return item;
+}
+
+std::function<void()> TfrmMain::Do(void (TfrmMain::*handler)()) {
+    return [this, handler] { (this->*handler)(); };
+}
+
+void TfrmMain::BuildMenus() {
+    QMenuBar* bar = menuBar();
+    bar->setObjectName("MainMenu");
+    auto separator = [](QMenu* menu, const char* name) {
+        QAction* s = menu->addSeparator();
+        s->setObjectName(name);
+        return s;
+    };
+
+    File1_ = bar->addMenu("&File");
+    File1_->setObjectName("File1");
+    AddItem(File1_, "Preferences1", "&Preferences", nullptr);
+    separator(File1_, "N7");
+    AddItem(File1_, "SpammersListUpdate1", "&Spammers List Update", nullptr);
+    separator(File1_, "N1");
+    AddItem(File1_, "Exit1", "E&xit", Do(&TfrmMain::Exit1Click));
+
+    Action1_ = bar->addMenu("&Action");
+    Action1_->setObjectName("Action1");
+    CheckEatSpam1_ = AddItem(Action1_, "CheckEatSpam1", "Check and &Eat Spam",
+                             Do(&TfrmMain::CheckEatSpam1Click));
+    CheckforSpam1_ = AddItem(Action1_, "CheckforSpam1", "&Check only for Spam",
+                             Do(&TfrmMain::CheckforSpam1Click));
+    auto* group1 = new QActionGroup(this);
+    group1->setExclusionPolicy(QActionGroup::ExclusionPolicy::ExclusiveOptional);
+    for (QAction* item : {CheckEatSpam1_, CheckforSpam1_}) {
+        item->setCheckable(true);
+        group1->addAction(item);
+    }
+    separator(Action1_, "N3");
+    VerboseLogging1_ = AddItem(Action1_, "VerboseLogging1", "&Verbose Logging",
+                               Do(&TfrmMain::VerboseLogging1Click));
+    VerboseLogging1_->setCheckable(true);
+    AddItem(Action1_, "ShowLogfile1", "&Show Logfile", Do(&TfrmMain::ShowLogfile1Click));
+    AddItem(Action1_, "ClearLogfile1", "C&lear Logfile", Do(&TfrmMain::ClearLogfile1Click));
+
+    QMenu* help = bar->addMenu("&Help");
+    help->setObjectName("Help1");
+    AddItem(help, "Contents1", "&Contents", Do(&TfrmMain::Contents1Click));
+    AddItem(help, "WhatsNew1", "&What's New", [] { platform::ShowHelpContext(80); });
+    AddItem(help, "FAQ1", "&FAQ", [] { platform::ShowHelpContext(110); });
+    AddItem(help, "Support1", "&Support", [] { platform::ShowHelpContext(60); });
+    separator(help, "N2");
+    AddItem(help, "About1", "&About", Do(&TfrmMain::About1Click));
+}
+
+void TfrmMain::BuildTray() {
+    PopupMenu_ = new QMenu(this);
+    PopupMenu_->setObjectName("PopupMenu");
+    AddItem(PopupMenu_, "ShowMorvandle1", "&Show Morvandle", Do(&TfrmMain::ShowMorvandle1Click));
+    AddItem(PopupMenu_, "Preferences2", "&Preferences", nullptr);
+    AddItem(PopupMenu_, "SpammersListUpdate2", "Spa&mmers List Update", nullptr);
+    PopupMenu_->addSeparator()->setObjectName("N5");
+    AddItem(PopupMenu_, "CheckforSpam2", "Check for Spam", Do(&TfrmMain::CheckforSpam1Click));
+    AddItem(PopupMenu_, "CheckandEatSpam1", "Check and Eat Spam",
+            Do(&TfrmMain::CheckEatSpam1Click));
+    PopupMenu_->addSeparator()->setObjectName("N8");
+    AddItem(PopupMenu_, "DisplayLogfile1", "Display &Logfile", Do(&TfrmMain::ShowLogfile1Click));
+    PopupMenu_->addSeparator()->setObjectName("N4");
+    AddItem(PopupMenu_, "AboutMorvandle1", "&About Morvandle", Do(&TfrmMain::About1Click));
+    PopupMenu_->addSeparator()->setObjectName("N6");
+    AddItem(PopupMenu_, "ExitMorvandle1", "E&xit Morvandle", Do(&TfrmMain::Exit1Click));
+
+    trayIcon_ = new QSystemTrayIcon(QIcon(":/icons/morvandle.png"), this);
+    trayIcon_->setObjectName("TrayIcon");
+    trayIcon_->setContextMenu(PopupMenu_);
+    connect(trayIcon_, &QSystemTrayIcon::activated, this,
+            [this](QSystemTrayIcon::ActivationReason reason) {
+                if (reason == QSystemTrayIcon::DoubleClick)
+                    platform::Guarded([this] { TrayIconDblClick(); });
+            });
+    trayAnimation_ = new QTimer(this);
+    trayAnimation_->setInterval(kTrayFrameMs);
+    connect(trayAnimation_, &QTimer::timeout, this, [this] { ShowTrayFrame(); });
+    trayAvailable_ = QSystemTrayIcon::isSystemTrayAvailable();
+}
+
+void TfrmMain::FormCreate() {
+    resize(ConfigData->Width, ConfigData->Height);
+    move(ConfigData->Left, ConfigData->Top);
+    logFile_->SetLogFileName(platform::ProgramDir() + "/spammers.log");
+    logFile_->AddLine("", "", "Morvandle v" + VersionText() + " Started");
+    trayIcon_->setToolTip(Utf8("Morvandle v" + VersionText()));
+    setWindowTitle(kTitle);
+    findChild<QAction*>("N1")->setVisible(false);
+    screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
+    VerboseLogging1_->setChecked(ConfigData->LogLevel);
+    lblServerName_->setText(Utf8(pop3Client_->Host()));
+}
+
+void TfrmMain::CentreOnScreen() {
+    const QRect screen = this->screen()->availableGeometry();
+    const QRect frame = frameGeometry();
+    move(screen.center() - QPoint(frame.width() / 2, frame.height() / 2));
+}
+
+bool TfrmMain::Busy() const {
+    return session_->Busy();
+}

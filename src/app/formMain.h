@@ -1,0 +1,138 @@
+#pragma once
+
+#include "screening/ScanView.h"
+
+#include <QMainWindow>
+#include <functional>
+#include <memory>
+#include <string>
+
+class QAction;
+class QActionGroup;
+class QLabel;
+class QMenu;
+class QProgressBar;
+class QPushButton;
+class QSystemTrayIcon;
+class QTimer;
+class TkelLog;
+class TPop3Cli;
+
+namespace screening {
+class TScanSession;
+}
+
+// The program's main window: shows the server, the connection status, the current activity
+// and the scan's progress; offers the commands through two buttons, the main menu and the
+// tray icon's menu. It owns the POP3 client, the activity log and the scan session, and is
+// the scan's view. ConfigData must exist for the window's whole life.
+class TfrmMain : public QMainWindow, public screening::TScanView {
+  public:
+    TfrmMain();
+    ~TfrmMain() override;
+
+    // Version text of the program, as shown in the tray hint and logged at start and end.
+    static std::string VersionText();
+
+    // Runs when the window has been closed (Exit, close box): the program ends then.
+    std::function<void()> OnClosed;
+
+    // Menu and button handlers.
+    void CheckforSpam1Click();
+    void CheckEatSpam1Click();
+    void Exit1Click();
+    void VerboseLogging1Click();
+    void ShowLogfile1Click();
+    void ClearLogfile1Click();
+    void Contents1Click();
+    void About1Click();
+    void ShowMorvandle1Click();
+
+    // What follows a preferences change that the user confirmed: the login into the POP3
+    // client, the changed lists reloaded, the window hidden again if it was in the tray.
+    void ApplyPreferences(bool addressesChanged, bool spammersChanged);
+    // The spammers-list update dialog opens (File and Action menus off, Busy set) and closes
+    // (both undone).
+    void BeginSpammersListUpdate();
+    void SpammersListUpdateClosed();
+
+    // A second copy of the program asked for this window: back from the tray or from the
+    // taskbar, and to the front.
+    void BringToFront();
+
+    // Minimising hides the window in the tray only where a tray exists.
+    void SetTrayAvailable(bool available) { trayAvailable_ = available; }
+    // Centres the window on its screen, keeping its size; done before it is first shown.
+    void CentreOnScreen();
+
+    bool Busy() const;
+    screening::TScanSession& Session() { return *session_; }
+    TPop3Cli& Pop3Client() { return *pop3Client_; }
+    TkelLog& LogFile() { return *logFile_; }
+    QSystemTrayIcon& TrayIcon() { return *trayIcon_; }
+
+    // The scan's view.
+    void SetConnectionStatus(const std::string& text) override;
+    void SetActivity(const std::string& text) override;
+    void SetStatusBar(const std::string& text) override;
+    void SetScanCommandsEnabled(bool enabled) override;
+    void SetScanModeChecks(bool checkOnly, bool checkAndEat) override;
+    void SetTrayAnimation(bool animate) override;
+    bool HiddenToTray() const override { return hiddenToTray_; }
+    void HideToTray() override;
+    void SetProgressPosition(int position) override;
+    void SetProgressMax(int max) override;
+    void StepProgress(int steps) override;
+
+  protected:
+    void closeEvent(QCloseEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+  private:
+    void BuildControls();
+    void BuildMenus();
+    void BuildTray();
+    // A menu item; without a handler it is disabled.
+    QAction* AddItem(QMenu* menu, const char* name, const char* caption,
+                     std::function<void()> handler);
+    std::function<void()> Do(void (TfrmMain::*handler)());
+    void FormCreate();
+    void FormResize();
+    void SaveWindowPosition();
+    void RestoreFromTray();
+    void PopToFront();
+    void AppEvents1Minimize();
+    void AppEvents1Activate();
+    void TrayIconDblClick();
+    void ShowTrayFrame();
+
+    std::unique_ptr<TkelLog> logFile_;
+    std::unique_ptr<TPop3Cli> pop3Client_;
+    std::unique_ptr<screening::TScanSession> session_;
+
+    QLabel* lblServerName_ = nullptr;
+    QLabel* lblPOPStatus_ = nullptr;
+    QLabel* lblMessageStatus_ = nullptr;
+    QProgressBar* pbScanning_ = nullptr;
+    QPushButton* btnCheck_ = nullptr;
+    QPushButton* btnCheckEat_ = nullptr;
+    QLabel* statusPanel_ = nullptr;
+
+    QMenu* File1_ = nullptr;
+    QMenu* Action1_ = nullptr;
+    QAction* CheckEatSpam1_ = nullptr;
+    QAction* CheckforSpam1_ = nullptr;
+    QAction* VerboseLogging1_ = nullptr;
+    QMenu* PopupMenu_ = nullptr;
+
+    QSystemTrayIcon* trayIcon_ = nullptr;
+    QTimer* trayAnimation_ = nullptr;
+    int trayFrame_ = 0;
+
+    bool hiddenToTray_ = false;
+    bool firstActivationDone_ = false;
+    bool trayAvailable_ = false;
+    bool checkOnlyMark_ = false;
+    bool checkEatMark_ = false;
+};

@@ -1,0 +1,271 @@
+// The main window's commands, the scan's view, the tray and the window position.
+
+#include "AboutMorvandle.h"
+#include "formMain.h"
+
+#include "config/dataConfig.h"
+#include "log/kelLog.h"
+#include "net/Pop3Prot.h"
+#include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
+#include "platform/Paths.h"
+#include "screening/Pop3Settings.h"
+#include "screening/ScanSession.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QLabel>
+#include <QMenu>
+#include <QProcess>
+#include <QProgressBar>
+#include <QPushButton>
+#include <QSystemTrayIcon>
+#include <QTimer>
+#include <QWindow>
+#include <algorithm>
+#include <cstdio>
+
+namespace {
+
+QString Utf8(const std::string& text) {
+    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+std::string LogFilePath() {
+    return platform::ProgramDir() + "/spammers.log";
+}
+
+// Restores the normal cursor on every path.
+struct WaitCursor {
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+};
+
+} // namespace
+
+// ---- commands ----
+
+void TfrmMain::CheckforSpam1Click() {
+    session_->StartScan(false);
+    // Qt ticks a checkable item as it is clicked; the marks show the running scan only.
+    SetScanModeChecks(checkOnlyMark_, checkEatMark_);
+}
+
+void TfrmMain::CheckEatSpam1Click() {
+    session_->StartScan(true);
+    SetScanModeChecks(checkOnlyMark_, checkEatMark_);
+}
+
+void TfrmMain::Exit1Click() {
+    close();
+}
+
+void TfrmMain::VerboseLogging1Click() {
+    ConfigData->LogLevel = VerboseLogging1_->isChecked();
+    ConfigData->SaveLogLevel();
+}
+
+void TfrmMain::ShowLogfile1Click() {
+    // The desktop's viewer for text files; whether it starts is not checked.
+    QProcess::startDetached("xdg-open", {Utf8(LogFilePath())});
+}
+
+void TfrmMain::ClearLogfile1Click() {
+    if (platform::MessageDlg("Clear the Morvandle log file?", platform::TMsgDlgType::mtConfirmation,
+                             platform::mbYes | platform::mbNo, 0) != platform::mrYes)
+        return;
+    std::remove(LogFilePath().c_str()); // a failure is ignored
+}
+
+void TfrmMain::Contents1Click() {
+    platform::ShowHelpContents();
+}
+
+void TfrmMain::About1Click() {
+    {
+        TAboutBox box(this, VersionText());
+        box.exec();
+    }
+    if (hiddenToTray_) HideToTray();
+}
+
+void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {
+    {
+        WaitCursor wait;
+        screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
+        lblServerName_->setText(Utf8(pop3Client_->Host()));
+        if (addressesChanged) LoadAddressList();
+        if (spammersChanged) LoadSpammerList();
+    }
+    if (hiddenToTray_) HideToTray();
+}
+
+void TfrmMain::BeginSpammersListUpdate() {
+    File1_->setEnabled(false);
+    Action1_->setEnabled(false);
+    session_->SetBusy(true);
+}
+
+void TfrmMain::SpammersListUpdateClosed() {
+    File1_->setEnabled(true);
+    Action1_->setEnabled(true);
+    session_->SetBusy(false);
+}
+
+// ---- the scan's view ----
+
+void TfrmMain::SetConnectionStatus(const std::string& text) {
+    lblPOPStatus_->setText(Utf8(text));
+}
+
+void TfrmMain::SetActivity(const std::string& text) {
+    lblMessageStatus_->setText(Utf8(text));
+}
+
+void TfrmMain::SetStatusBar(const std::string& text) {
+    statusPanel_->setText(Utf8(text));
+}
+
+void TfrmMain::SetScanCommandsEnabled(bool enabled) {
+    for (QAction* item : {CheckEatSpam1_, CheckforSpam1_})
+        item->setEnabled(enabled);
+    btnCheck_->setEnabled(enabled);
+    btnCheckEat_->setEnabled(enabled);
+}
+
+void TfrmMain::SetScanModeChecks(bool checkOnly, bool checkAndEat) {
+    checkOnlyMark_ = checkOnly;
+    checkEatMark_ = checkAndEat;
+    CheckforSpam1_->setChecked(checkOnly);
+    CheckEatSpam1_->setChecked(checkAndEat);
+}
+
+void TfrmMain::SetTrayAnimation(bool animate) {
+    if (animate) {
+        trayFrame_ = 0;
+        ShowTrayFrame();
+        trayAnimation_->start();
+    } else {
+        trayAnimation_->stop();
+        trayIcon_->setIcon(QIcon(":/icons/morvandle.png"));
+    }
+}
+
+void TfrmMain::ShowTrayFrame() {
+    trayIcon_->setIcon(QIcon(trayFrame_ == 0 ? ":/icons/frame1.png" : ":/icons/frame2.png"));
+    trayFrame_ = 1 - trayFrame_;
+}
+
+// The bar can be stepped past its maximum (several "To:" lines are searched in turn); it
+// stays full then. A maximum of 0 shows an empty bar, not Qt's busy indicator.
+void TfrmMain::SetProgressPosition(int position) {
+    pbScanning_->setValue(std::clamp(position, 0, pbScanning_->maximum()));
+}
+
+void TfrmMain::SetProgressMax(int max) {
+    pbScanning_->setMaximum(std::max(max, 1));
+}
+
+void TfrmMain::StepProgress(int steps) {
+    SetProgressPosition(pbScanning_->value() + steps);
+}
+
+// ---- the tray ----
+
+void TfrmMain::HideToTray() {
+    hide();
+    hiddenToTray_ = true;
+}
+
+void TfrmMain::RestoreFromTray() {
+    showNormal();
+    hiddenToTray_ = false;
+}
+
+void TfrmMain::PopToFront() {
+    raise();
+    activateWindow();
+}
+
+void TfrmMain::ShowMorvandle1Click() {
+    trayIcon_->hide();
+    RestoreFromTray();
+    PopToFront();
+    move(ConfigData->Left, ConfigData->Top);
+    resize(ConfigData->Width, ConfigData->Height);
+}
+
+void TfrmMain::TrayIconDblClick() {
+    ShowMorvandle1Click();
+    PopToFront();
+}
+
+void TfrmMain::BringToFront() {
+    if (hiddenToTray_) {
+        trayIcon_->hide();
+        RestoreFromTray();
+    } else if (isMinimized()) {
+        showNormal();
+    }
+    PopToFront();
+}
+
+void TfrmMain::AppEvents1Minimize() {
+    // Without a tray the icon could never bring the window back: an ordinary minimise.
+    if (!trayAvailable_) return;
+    trayIcon_->show();
+    HideToTray();
+}
+
+void TfrmMain::AppEvents1Activate() {
+    if (firstActivationDone_) return;
+    trayIcon_->hide();
+    if (hiddenToTray_) RestoreFromTray();
+    firstActivationDone_ = true;
+}
+
+void TfrmMain::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange && isMinimized())
+        // After the state change is through: hiding inside it confuses some window managers.
+        QTimer::singleShot(0, this,
+                           [this] { platform::Guarded([this] { AppEvents1Minimize(); }); });
+}
+
+// ---- position and size ----
+
+void TfrmMain::resizeEvent(QResizeEvent* event) {
+    QMainWindow::resizeEvent(event);
+    // The size set before the window is first shown is the stored one already.
+    if (isVisible()) FormResize();
+}
+
+void TfrmMain::FormResize() {
+    ConfigData->Width = width();
+    ConfigData->Height = height();
+    if (y() > 0) ConfigData->Top = y();
+    if (x() > 0) ConfigData->Left = x();
+}
+
+void TfrmMain::SaveWindowPosition() {
+    if (x() > 0) ConfigData->Left = x();
+    if (y() > 0) ConfigData->Top = y();
+    ConfigData->Width = width();
+    ConfigData->Height = height();
+    WriteConfigInteger("Left", ConfigData->Left);
+    WriteConfigInteger("Top", ConfigData->Top);
+    WriteConfigInteger("Width", ConfigData->Width);
+    WriteConfigInteger("Height", ConfigData->Height);
+}
+
+void TfrmMain::closeEvent(QCloseEvent* event) {
+    platform::Guarded([this] { SaveWindowPosition(); });
+    // A running scan is abandoned here, not when the window goes: the close may come from
+    // inside the scan's spammer search, which then runs on and could end its last message
+    // with QUIT before the program is through. Without QUIT the server deletes nothing of it.
+    platform::Guarded([this] { pop3Client_->Abort(); });
+    trayIcon_->hide();
+    event->accept();
+    if (OnClosed) OnClosed();
+}

@@ -1,0 +1,315 @@
+#include "formWizard.h"
+
+#include "SortedListModel.h"
+#include "dataConfig.h"
+#include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
+
+#include <QApplication>
+#include <QCheckBox>
+#include <QCloseEvent>
+#include <QGroupBox>
+#include <QKeyEvent>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QScreen>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+constexpr int kHelpContext = 30;
+
+// The hourglass for the length of a scope, also when it ends with an exception.
+class WaitCursor {
+  public:
+    WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
+    ~WaitCursor() { QApplication::restoreOverrideCursor(); }
+    WaitCursor(const WaitCursor&) = delete;
+    WaitCursor& operator=(const WaitCursor&) = delete;
+};
+
+std::string Utf8(const QString& text) {
+    return text.toUtf8().toStdString();
+}
+
+QString FromUtf8(const std::string& bytes) {
+    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
+}
+
+void ShowDuplicate(const std::string& text) {
+    platform::MessageDlg(text, platform::TMsgDlgType::mtInformation, platform::mbOK);
+}
+
+} // namespace
+
+TfrmWizard::TfrmWizard(QWidget* owner) : QDialog(owner) {
+    setObjectName(QStringLiteral("frmWizard"));
+    setWindowTitle(QStringLiteral("Morvandle Preferences"));
+    auto* layout = new QVBoxLayout(this);
+    pgctrlPreferences = new QTabWidget;
+    pgctrlPreferences->setObjectName(QStringLiteral("pgctrlPreferences"));
+    layout->addWidget(pgctrlPreferences);
+    BuildServerPage();
+    BuildAddressPage();
+    BuildSpammerPage();
+    BuildButtons();
+    SetTabOrder();
+    // Fixed size: the designed client area, or as much more as the fonts need.
+    setFixedSize(minimumSizeHint().expandedTo(QSize(441, 330)));
+    qApp->installEventFilter(this);
+}
+
+TfrmWizard::~TfrmWizard() = default;
+
+void TfrmWizard::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    if (shown_) return;
+    shown_ = true;
+    if (const QScreen* screen = this->screen())
+        move(screen->availableGeometry().center() - rect().center());
+    FormShow();
+}
+
+void TfrmWizard::FormShow() {
+    WaitCursor cursor;
+    setWindowTitle(QStringLiteral("Morvandle Preferences"));
+    pgctrlPreferences->setCurrentWidget(tabshtServer);
+    spammers_->Fill(ConfigData->SpammerList);
+    addresses_->Fill(ConfigData->GoodAddrList);
+    Fill(editServerName, ConfigData->Server, server_);
+    Fill(editLoginName, ConfigData->Login, login_);
+    Fill(editPassword, ConfigData->Password, password_);
+    Fill(editConfirm, ConfigData->Password, confirm_);
+    // Selecting one clears the others, so strict wins when the file has both on.
+    if (ConfigData->Unknown) rbStdCheck->setChecked(true);
+    if (ConfigData->Strict) rbStrictCheck->setChecked(true);
+    if (ConfigData->NoCase) cbxCaseInsensitive->setChecked(true);
+    EnableAddressChecking();
+    editServerName->setFocus();
+    settingsChanged_ = addressesChanged_ = spammersChanged_ = false;
+}
+
+void TfrmWizard::Fill(QLineEdit* edit, const std::string& bytes, FilledText& filled) {
+    edit->setText(FromUtf8(bytes));
+    filled = {bytes, edit->text()};
+}
+
+std::string TfrmWizard::Taken(const QLineEdit* edit, const FilledText& filled) const {
+    return edit->text() == filled.shown ? filled.bytes : Utf8(edit->text());
+}
+
+bool TfrmWizard::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress && isVisible()) {
+        auto* widget = qobject_cast<QWidget*>(watched);
+        if (widget && widget->window() == this && FormKeyDown(static_cast<QKeyEvent*>(event)))
+            return true;
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+bool TfrmWizard::FormKeyDown(QKeyEvent* event) {
+    const Qt::KeyboardModifiers mods = event->modifiers() & ~Qt::KeypadModifier;
+    if (event->key() == Qt::Key_F1 && mods == Qt::NoModifier) {
+        btnHelpClick();
+        return true;
+    }
+    // Ctrl alone: with Shift or Alt held as well the keys do nothing here.
+    const bool up = event->key() == Qt::Key_PageUp;
+    if ((!up && event->key() != Qt::Key_PageDown) || mods != Qt::ControlModifier) return false;
+    const int count = pgctrlPreferences->count();
+    pgctrlPreferences->setCurrentIndex((pgctrlPreferences->currentIndex() + count + (up ? -1 : 1)) %
+                                       count);
+    return true;
+}
+
+void TfrmWizard::editEmailAddressChange() {
+    btnAddAddress->setEnabled(!editEmailAddress->text().isEmpty());
+}
+
+void TfrmWizard::lbAddressesClick() {
+    if (listUpdating_) return;
+    const int row = SelectedRow(lbAddresses);
+    editEmailAddress->setText(row < 0 ? QString() : FromUtf8(addresses_->Entry(row)));
+    btnDeleteAddress->setEnabled(row >= 0);
+    btnChange->setEnabled(row >= 0);
+}
+
+void TfrmWizard::btnAddAddressClick() {
+    if (editEmailAddress->text().isEmpty()) return;
+    editEmailAddress->setText(editEmailAddress->text().toLower());
+    const std::string address = Utf8(editEmailAddress->text());
+    if (addresses_->Contains(address)) {
+        ShowDuplicate("The address " + address + "\r\nalready exists");
+        return;
+    }
+    listUpdating_ = true;
+    addresses_->Add(address);
+    listUpdating_ = false;
+    editEmailAddress->clear();
+    editEmailAddress->setFocus();
+    AddressesEdited();
+    EnableAddressChecking();
+}
+
+void TfrmWizard::btnChangeClick() {
+    const int row = SelectedRow(lbAddresses);
+    if (row < 0) return;
+    const std::string address = Utf8(editEmailAddress->text());
+    if (addresses_->Contains(address)) {
+        ShowDuplicate("The address " + address + "\r\nalready exists");
+        return;
+    }
+    listUpdating_ = true;
+    addresses_->Delete(row);
+    addresses_->Add(address);
+    listUpdating_ = false;
+    ClearSelection(lbAddresses);
+    AddressesEdited();
+}
+
+void TfrmWizard::btnDeleteAddressClick() {
+    const int row = SelectedRow(lbAddresses);
+    if (row < 0) return;
+    listUpdating_ = true;
+    addresses_->Delete(row);
+    listUpdating_ = false;
+    ClearSelection(lbAddresses);
+    editEmailAddress->setFocus();
+    AddressesEdited();
+    EnableAddressChecking();
+}
+
+// The choice stays selected while the frame is disabled.
+void TfrmWizard::EnableAddressChecking() {
+    const bool any = addresses_->Count() > 0;
+    rgAddrCheckType->setEnabled(any);
+    for (QRadioButton* radio : {rbDisabled, rbStdCheck, rbStrictCheck})
+        radio->setEnabled(any);
+}
+
+void TfrmWizard::lbKnownSpammersClick() {
+    if (listUpdating_) return;
+    const int row = SelectedRow(lbKnownSpammers);
+    editSpammerAddress->setText(row < 0 ? QString() : FromUtf8(spammers_->Entry(row)));
+}
+
+void TfrmWizard::btnSpammerAddClick() {
+    const std::string text = Utf8(editSpammerAddress->text());
+    if (spammers_->Contains(text)) {
+        ShowDuplicate("An entry for " + text + "\r\nalready exists in the list");
+        return;
+    }
+    if (!text.empty()) {
+        listUpdating_ = true;
+        spammers_->Add(text);
+        listUpdating_ = false;
+    }
+    editSpammerAddress->clear();
+    editSpammerAddress->setFocus();
+    SpammersEdited();
+}
+
+void TfrmWizard::btnSpammersChangeClick() {
+    const int row = SelectedRow(lbKnownSpammers);
+    if (row < 0) return;
+    const std::string text = Utf8(editSpammerAddress->text());
+    if (spammers_->Contains(text)) {
+        ShowDuplicate("An entry for " + text + "\r\nalready exists in the list");
+        return;
+    }
+    listUpdating_ = true;
+    spammers_->Delete(row);
+    spammers_->Add(text);
+    listUpdating_ = false;
+    ClearSelection(lbKnownSpammers);
+    SpammersEdited();
+}
+
+void TfrmWizard::btnSpammerDeleteClick() {
+    const int row = SelectedRow(lbKnownSpammers);
+    if (row < 0) return;
+    listUpdating_ = true;
+    spammers_->Delete(row);
+    listUpdating_ = false;
+    ClearSelection(lbKnownSpammers);
+    editSpammerAddress->setFocus();
+    SpammersEdited();
+}
+
+void TfrmWizard::AddressesEdited() {
+    addressesChanged_ = settingsChanged_ = true;
+}
+
+void TfrmWizard::SpammersEdited() {
+    spammersChanged_ = settingsChanged_ = true;
+}
+
+void TfrmWizard::ClearSelection(QListView* list) {
+    listUpdating_ = true;
+    list->selectionModel()->clear();
+    listUpdating_ = false;
+    if (list == lbAddresses) {
+        btnChange->setEnabled(false);
+        btnDeleteAddress->setEnabled(false);
+    }
+}
+
+int TfrmWizard::SelectedRow(const QListView* list) const {
+    const QModelIndexList selected = list->selectionModel()->selectedIndexes();
+    return selected.isEmpty() ? -1 : selected.first().row();
+}
+
+void TfrmWizard::SaveSettings() {
+    WaitCursor cursor;
+    ConfigData->Server = Taken(editServerName, server_);
+    ConfigData->Login = Taken(editLoginName, login_);
+    ConfigData->Password = Taken(editPassword, password_);
+    if (addressesChanged_) SaveListFile(AddressListPath(), addresses_->Entries());
+    if (spammersChanged_) SaveListFile(SpammerListPath(), spammers_->Entries());
+    ConfigData->Unknown = rbStdCheck->isChecked();
+    ConfigData->Strict = rbStrictCheck->isChecked();
+    ConfigData->NoCase = cbxCaseInsensitive->isChecked();
+    ConfigData->WriteConfig();
+}
+
+// A failed save shows its error and leaves the dialog open with everything typed.
+void TfrmWizard::btnOkClick() {
+    platform::Guarded([this] {
+        SaveSettings();
+        accept();
+    });
+}
+
+void TfrmWizard::btnCancelClick() {
+    if (settingsChanged_ || addressesChanged_ || spammersChanged_) {
+        const int answer =
+            platform::MessageDlg("Save your changes first?", platform::TMsgDlgType::mtConfirmation,
+                                 platform::mbYes | platform::mbNo | platform::mbCancel);
+        if (answer == platform::mrYes) {
+            platform::Guarded([this] {
+                SaveSettings();
+                QDialog::done(Rejected);
+            });
+            return;
+        }
+        if (answer != platform::mrNo) return;
+    }
+    QDialog::done(Rejected);
+}
+
+void TfrmWizard::reject() {
+    btnCancelClick();
+}
+
+// The title bar's close box neither asks nor saves.
+void TfrmWizard::closeEvent(QCloseEvent* event) {
+    QDialog::done(Rejected);
+    event->accept();
+}
+
+void TfrmWizard::btnHelpClick() {
+    platform::ShowHelpContext(kHelpContext);
+}

@@ -1,0 +1,125 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+#include <string>
+
+class QCheckBox;
+class QGroupBox;
+class QKeyEvent;
+class QLineEdit;
+class QListView;
+class QPushButton;
+class QRadioButton;
+class QTabWidget;
+class TSortedListModel;
+
+// The preferences dialog: server login, the two lists and the screening options. The main
+// window creates one for each use, shows it with exec(), reads the three flags and destroys
+// it; it reloads the lists whose flags are set, because the dialog writes only the files.
+class TfrmWizard : public QDialog {
+    Q_OBJECT
+
+  public:
+    explicit TfrmWizard(QWidget* owner = nullptr);
+    ~TfrmWizard() override;
+
+    // Something in the dialog was edited (also set by every change of a list).
+    bool SettingsChanged() const { return settingsChanged_; }
+    // The address list differs from GoodAddr.txt / the search strings from spammers.txt.
+    bool AddressesChanged() const { return addressesChanged_; }
+    bool SpammersChanged() const { return spammersChanged_; }
+
+    // Stores the server login and the options in ConfigData, writes the changed list files
+    // and the settings file. Failures throw; what was written before stays written.
+    void SaveSettings();
+
+  protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    // Esc: the same as the Cancel button.
+    void reject() override;
+    // Key preview: the dialog sees keys before its controls.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+  private:
+    // Text of an edit filled from the store, with the bytes it was filled from: an edit the
+    // user left alone gives back those bytes, even where they are no UTF-8 or were too long
+    // for the edit.
+    struct FilledText {
+        std::string bytes;
+        QString shown;
+    };
+
+    void BuildServerPage();
+    void BuildAddressPage();
+    void BuildSpammerPage();
+    void BuildButtons();
+    void SetTabOrder();
+
+    void FormShow();
+    bool FormKeyDown(QKeyEvent* event);
+    void Fill(QLineEdit* edit, const std::string& bytes, FilledText& filled);
+    std::string Taken(const QLineEdit* edit, const FilledText& filled) const;
+
+    void editEmailAddressChange();
+    void lbAddressesClick();
+    void btnAddAddressClick();
+    void btnChangeClick();
+    void btnDeleteAddressClick();
+    void EnableAddressChecking();
+    void lbKnownSpammersClick();
+    void btnSpammerAddClick();
+    void btnSpammersChangeClick();
+    void btnSpammerDeleteClick();
+    void btnOkClick();
+    void btnCancelClick();
+    void btnHelpClick();
+
+    void AddressesEdited();
+    void SpammersEdited();
+    // Selects nothing in the list, without the selection handler: after the dialog itself
+    // has changed the list, what was selected is gone.
+    void ClearSelection(QListView* list);
+    int SelectedRow(const QListView* list) const;
+
+    bool settingsChanged_ = false;
+    bool addressesChanged_ = false;
+    bool spammersChanged_ = false;
+    bool shown_ = false;
+    bool listUpdating_ = false;
+    FilledText server_, login_, password_, confirm_;
+
+    QTabWidget* pgctrlPreferences = nullptr;
+    QWidget* tabshtServer = nullptr;
+    QWidget* tabshtAddrs = nullptr;
+    QWidget* tabshtSpammers = nullptr;
+    QPushButton* btnOk = nullptr;
+    QPushButton* btnHelp = nullptr;
+    QPushButton* btnCancel = nullptr;
+
+    QLineEdit* editServerName = nullptr;
+    QLineEdit* editLoginName = nullptr;
+    QLineEdit* editPassword = nullptr;
+    QLineEdit* editConfirm = nullptr;
+
+    QLineEdit* editEmailAddress = nullptr;
+    QListView* lbAddresses = nullptr;
+    TSortedListModel* addresses_ = nullptr;
+    QPushButton* btnAddAddress = nullptr;
+    QPushButton* btnChange = nullptr;
+    QPushButton* btnDeleteAddress = nullptr;
+    QGroupBox* rgAddrCheckType = nullptr;
+    QRadioButton* rbDisabled = nullptr;
+    QRadioButton* rbStdCheck = nullptr;
+    QRadioButton* rbStrictCheck = nullptr;
+
+    QLineEdit* editSpammerAddress = nullptr;
+    QListView* lbKnownSpammers = nullptr;
+    TSortedListModel* spammers_ = nullptr;
+    QPushButton* btnSpammerAdd = nullptr;
+    QPushButton* btnSpammersChange = nullptr;
+    QPushButton* btnSpammerDelete = nullptr;
+    QCheckBox* cbxCaseInsensitive = nullptr;
+};

@@ -1,0 +1,265 @@
+// The controls of the preferences dialog and their layout.
+#include "formWizard.h"
+
+#include "SortedListModel.h"
+
+#include <QCheckBox>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QListView>
+#include <QPushButton>
+#include <QRadioButton>
+#include <QStyle>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+namespace {
+
+// An untitled frame around a word-wrapped explanation at the top of a page.
+QGroupBox* Explanation(const char* text) {
+    auto* frame = new QGroupBox;
+    auto* label = new QLabel(QString::fromUtf8(text));
+    label->setWordWrap(true);
+    // The dialog takes its fixed size from the minimum sizes, which assume a wrapped label
+    // wider than the page; room for four lines is what the longest explanation needs.
+    label->setMinimumHeight(4 * label->fontMetrics().lineSpacing());
+    auto* layout = new QVBoxLayout(frame);
+    layout->addWidget(label);
+    return frame;
+}
+
+template <class Widget> Widget* Named(Widget* widget, const char* name) {
+    widget->setObjectName(QString::fromLatin1(name));
+    return widget;
+}
+
+QLabel* LabelFor(const char* text, QWidget* buddy) {
+    auto* label = new QLabel(QString::fromUtf8(text));
+    label->setBuddy(buddy);
+    return label;
+}
+
+QLineEdit* Edit(const char* name) {
+    return Named(new QLineEdit, name);
+}
+
+QPushButton* Button(const char* caption, const char* name) {
+    return Named(new QPushButton(QString::fromUtf8(caption)), name);
+}
+
+// A list box that holds up to 100,000 entries: rows of one height, so the view lays out only
+// what it shows.
+QListView* ListBox(const char* name, TSortedListModel* model) {
+    auto* list = Named(new QListView, name);
+    list->setModel(model);
+    list->setUniformItemSizes(true);
+    list->setSelectionMode(QAbstractItemView::SingleSelection);
+    list->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list->setMinimumHeight(7 * list->fontMetrics().lineSpacing() + 2 * list->frameWidth());
+    return list;
+}
+
+// Add, Change and Delete beside a list box.
+QVBoxLayout* ButtonColumn(QPushButton* add, QPushButton* change, QPushButton* del) {
+    auto* column = new QVBoxLayout;
+    column->addWidget(add);
+    column->addWidget(change);
+    column->addWidget(del);
+    column->addStretch();
+    return column;
+}
+
+} // namespace
+
+void TfrmWizard::BuildServerPage() {
+    tabshtServer = Named(new QWidget, "tabshtServer");
+    auto* page = new QVBoxLayout(tabshtServer);
+    page->addWidget(Explanation(
+        "This section is where you provide the information for logging into the mail server "
+        "that provides you your POP3 compatible mailbox. You'll need the qualified name of the "
+        "server and your login name and password. Enter these below and click Next."));
+
+    auto* frame = new QGroupBox(QStringLiteral("POP3 Mail Server Information"));
+    auto* grid = new QGridLayout(frame);
+    editServerName = Edit("editServerName");
+    editServerName->setMaxLength(64);
+    editLoginName = Edit("editLoginName");
+    editLoginName->setMaxLength(40);
+    editPassword = Edit("editPassword");
+    editConfirm = Edit("editConfirm");
+    for (QLineEdit* edit : {editPassword, editConfirm}) {
+        edit->setEchoMode(QLineEdit::Password);
+        edit->setStyleSheet(QStringLiteral("lineedit-password-character: 42")); // "*"
+    }
+    grid->addWidget(LabelFor("Fully Qualified Server &Name (eg. pop.example.com or "
+                             "mail.example.net):",
+                             editServerName),
+                    0, 0, 1, 2);
+    grid->addWidget(editServerName, 1, 0, 1, 2);
+    grid->addWidget(LabelFor("Your &login name for this server:", editLoginName), 2, 0, 1, 2);
+    grid->addWidget(editLoginName, 3, 0);
+    grid->addWidget(LabelFor("Login &Password:", editPassword), 4, 0);
+    grid->addWidget(LabelFor("&Confirm Password:", editConfirm), 4, 1);
+    grid->addWidget(editPassword, 5, 0);
+    grid->addWidget(editConfirm, 5, 1);
+    page->addWidget(frame);
+    page->addStretch();
+    pgctrlPreferences->addTab(tabshtServer, QStringLiteral("Server"));
+
+    for (QLineEdit* edit : {editServerName, editLoginName, editPassword, editConfirm})
+        connect(edit, &QLineEdit::textChanged, this, [this] { settingsChanged_ = true; });
+}
+
+void TfrmWizard::BuildAddressPage() {
+    tabshtAddrs = Named(new QWidget, "tabshtAddrs");
+    auto* page = new QVBoxLayout(tabshtAddrs);
+    page->addWidget(Explanation(
+        "If address checking is enabled, you should enter ALL of your valid email addresses in "
+        "this list. Only mail with addresses listed below will be accepted when address "
+        "checking is enabled!"));
+
+    editEmailAddress = Edit("editEmailAddress");
+    addresses_ = new TSortedListModel(this);
+    lbAddresses = ListBox("lbAddresses", addresses_);
+    btnAddAddress = Button("&Add", "btnAddAddress");
+    btnChange = Button("&Change", "btnChange");
+    btnDeleteAddress = Button("&Delete", "btnDeleteAddress");
+    for (QPushButton* button : {btnAddAddress, btnChange, btnDeleteAddress})
+        button->setEnabled(false);
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(LabelFor("&Email Address:", editEmailAddress), 0, 0);
+    grid->addWidget(editEmailAddress, 1, 0);
+    grid->addWidget(LabelFor("&Acceptable Email Addresses:", lbAddresses), 2, 0);
+    grid->addWidget(lbAddresses, 3, 0);
+    grid->addLayout(ButtonColumn(btnAddAddress, btnChange, btnDeleteAddress), 1, 1, 3, 1);
+    page->addLayout(grid, 1);
+
+    rgAddrCheckType =
+        Named(new QGroupBox(QStringLiteral("Address Checking Type")), "rgAddrCheckType");
+    rbDisabled = Named(new QRadioButton(QStringLiteral(
+                           "Disabled (Morvandle will NOT check messages for valid email "
+                           "addresses)")),
+                       "rbDisabled");
+    rbStdCheck = Named(new QRadioButton(QStringLiteral(
+                           "Check mail for a valid address (can be located anywhere in the "
+                           "headers)")),
+                       "rbStdCheck");
+    rbStrictCheck = Named(new QRadioButton(QStringLiteral(
+                              "Strict Checking (a valid address MUST appear in the message TO: "
+                              "header)")),
+                          "rbStrictCheck");
+    rbDisabled->setChecked(true);
+    auto* radios = new QVBoxLayout(rgAddrCheckType);
+    for (QRadioButton* radio : {rbDisabled, rbStdCheck, rbStrictCheck}) {
+        radios->addWidget(radio);
+        connect(radio, &QRadioButton::clicked, this, [this] { settingsChanged_ = true; });
+    }
+    page->addWidget(rgAddrCheckType);
+    pgctrlPreferences->addTab(tabshtAddrs, QStringLiteral("Addresses"));
+
+    connect(editEmailAddress, &QLineEdit::textChanged, this, &TfrmWizard::editEmailAddressChange);
+    // A click on the selected entry copies it into the edit again, as a change of selection does.
+    connect(lbAddresses->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmWizard::lbAddressesClick);
+    connect(lbAddresses, &QListView::clicked, this, &TfrmWizard::lbAddressesClick);
+    connect(btnAddAddress, &QPushButton::clicked, this, &TfrmWizard::btnAddAddressClick);
+    connect(btnChange, &QPushButton::clicked, this, &TfrmWizard::btnChangeClick);
+    connect(btnDeleteAddress, &QPushButton::clicked, this, &TfrmWizard::btnDeleteAddressClick);
+}
+
+void TfrmWizard::BuildSpammerPage() {
+    tabshtSpammers = Named(new QWidget, "tabshtSpammers");
+    auto* page = new QVBoxLayout(tabshtSpammers);
+    page->addWidget(Explanation(
+        "Enter here the specific items you wish to scan for in message headers and have "
+        "filtered out as spam. These can be email addresses, or any other text typically "
+        "found in spammer email. If a text match is made, the message will be treated as "
+        "spam."));
+
+    editSpammerAddress = Edit("editSpammerAddress");
+    spammers_ = new TSortedListModel(this);
+    lbKnownSpammers = ListBox("lbKnownSpammers", spammers_);
+    btnSpammerAdd = Button("&Add", "btnSpammerAdd");
+    btnSpammersChange = Button("&Change", "btnSpammersChange");
+    btnSpammerDelete = Button("&Delete", "btnSpammerDelete");
+
+    auto* grid = new QGridLayout;
+    grid->addWidget(LabelFor("&Search  String:", editSpammerAddress), 0, 0);
+    grid->addWidget(editSpammerAddress, 1, 0);
+    grid->addWidget(LabelFor("&Defined/Active Search Strings:", lbKnownSpammers), 2, 0);
+    grid->addWidget(lbKnownSpammers, 3, 0);
+    grid->addLayout(ButtonColumn(btnSpammerAdd, btnSpammersChange, btnSpammerDelete), 1, 1, 3, 1);
+    page->addLayout(grid, 1);
+
+    cbxCaseInsensitive = Named(
+        new QCheckBox(QStringLiteral("&Use case-insensitive matching (ignore case when looking "
+                                     "for matches)")),
+        "cbxCaseInsensitive");
+    cbxCaseInsensitive->setToolTip(
+        QStringLiteral("Case-Insensitive matching allowed. The default\nis for case-sensitive "
+                       "matching. Checking this option\ncan slow processing dramatically!"));
+    page->addWidget(cbxCaseInsensitive);
+    pgctrlPreferences->addTab(tabshtSpammers, QStringLiteral("Spammers"));
+
+    connect(lbKnownSpammers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
+            &TfrmWizard::lbKnownSpammersClick);
+    connect(lbKnownSpammers, &QListView::clicked, this, &TfrmWizard::lbKnownSpammersClick);
+    connect(btnSpammerAdd, &QPushButton::clicked, this, &TfrmWizard::btnSpammerAddClick);
+    connect(btnSpammersChange, &QPushButton::clicked, this, &TfrmWizard::btnSpammersChangeClick);
+    connect(btnSpammerDelete, &QPushButton::clicked, this, &TfrmWizard::btnSpammerDeleteClick);
+    connect(cbxCaseInsensitive, &QCheckBox::clicked, this, [this] { settingsChanged_ = true; });
+}
+
+void TfrmWizard::BuildButtons() {
+    btnOk = Button("OK", "btnOk");
+    btnOk->setDefault(true);
+    btnOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
+    btnHelp = Button("&Help", "btnHelp");
+    btnHelp->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
+    btnCancel = Button("Cancel", "btnCancel");
+    btnCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
+
+    auto* row = new QHBoxLayout;
+    row->addStretch();
+    row->addWidget(btnOk);
+    row->addWidget(btnHelp);
+    row->addWidget(btnCancel);
+    static_cast<QVBoxLayout*>(layout())->addLayout(row);
+
+    connect(btnOk, &QPushButton::clicked, this, &TfrmWizard::btnOkClick);
+    connect(btnHelp, &QPushButton::clicked, this, &TfrmWizard::btnHelpClick);
+    connect(btnCancel, &QPushButton::clicked, this, &TfrmWizard::btnCancelClick);
+}
+
+// The dialog goes OK, Help, the pages, Cancel; each page goes in the order it lists its
+// controls.
+void TfrmWizard::SetTabOrder() {
+    const QList<QWidget*> chain = {btnOk,
+                                   btnHelp,
+                                   pgctrlPreferences,
+                                   editServerName,
+                                   editLoginName,
+                                   editPassword,
+                                   editConfirm,
+                                   editEmailAddress,
+                                   lbAddresses,
+                                   btnAddAddress,
+                                   btnChange,
+                                   btnDeleteAddress,
+                                   rbDisabled,
+                                   rbStdCheck,
+                                   rbStrictCheck,
+                                   editSpammerAddress,
+                                   lbKnownSpammers,
+                                   btnSpammerAdd,
+                                   btnSpammersChange,
+                                   btnSpammerDelete,
+                                   cbxCaseInsensitive,
+                                   btnCancel};
+    for (qsizetype i = 1; i < chain.size(); ++i)
+        setTabOrder(chain[i - 1], chain[i]);
+}

@@ -1,0 +1,38 @@
+#include "DuplicateIndex.h"
+
+namespace update {
+
+DuplicateIndex::DuplicateIndex(const std::vector<std::string>& entries,
+                               std::function<void()> onIdle)
+    : onIdle_(std::move(onIdle)), base_(MakeBlock(entries)) {}
+
+DuplicateIndex::~DuplicateIndex() = default;
+
+std::unique_ptr<DuplicateIndex::Block>
+DuplicateIndex::MakeBlock(const std::vector<std::string>& entries) {
+    auto block = std::make_unique<Block>();
+    block->OnIdle = onIdle_;
+    block->Prepare(entries, true);
+    return block;
+}
+
+bool DuplicateIndex::Covers(const std::string& line) {
+    if (base_->FirstMatch(line, 1) != Block::kNoMatch) return true;
+    for (const auto& block : blocks_)
+        if (block->FirstMatch(line, 1) != Block::kNoMatch) return true;
+    return false;
+}
+
+void DuplicateIndex::Add(const std::string& entry) {
+    std::vector<std::string> merged{entry};
+    // Carry: fold the smallest blocks into the new one while they are no larger than it.
+    while (!blocks_.empty() && blocks_.back()->Count() <= merged.size()) {
+        const Block& older = *blocks_.back();
+        for (std::size_t i = 0; i < older.Count(); ++i)
+            merged.push_back(older.Entry(i));
+        blocks_.pop_back();
+    }
+    blocks_.push_back(MakeBlock(merged));
+}
+
+} // namespace update

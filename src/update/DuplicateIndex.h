@@ -1,0 +1,38 @@
+#pragma once
+
+#include "screening/FirstEntryMatcher.h"
+
+#include <functional>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace update {
+
+// Answers "does any entry, ASCII lower-cased, occur inside this line, lower-cased the same
+// way?" for a list that grows while it is asked, as the merge grows the spammers list.
+// The entries sit in search automatons of doubling sizes (one for the list as it stood,
+// then blocks of 1, 2, 4 ... added entries, merged like the digits of a binary counter), so
+// n additions cost O(n log n) to index and each question O(log n) passes over the line,
+// where comparing with every entry would cost the product of both lengths.
+class DuplicateIndex {
+  public:
+    // onIdle is called now and then during long builds and searches (to let the event loop
+    // run).
+    explicit DuplicateIndex(const std::vector<std::string>& entries,
+                            std::function<void()> onIdle = {});
+    ~DuplicateIndex();
+
+    bool Covers(const std::string& line);
+    void Add(const std::string& entry);
+
+  private:
+    using Block = screening::FirstEntryMatcher; // keeps its own copy of its entries
+    std::unique_ptr<Block> MakeBlock(const std::vector<std::string>& entries);
+
+    std::function<void()> onIdle_;
+    std::unique_ptr<Block> base_;
+    std::vector<std::unique_ptr<Block>> blocks_; // each larger than the next one
+};
+
+} // namespace update
