@@ -1,4 +1,6 @@
-// The list reader against a plain model of its rules, over bytes and over a file.
+// The list reader against a plain model of its rules (Ctrl+Z ends the text), over bytes and
+// over a file.
+#include "LineModel.h"
 #include "Require.h"
 #include "ScratchFile.h"
 #include "platform/TextLines.h"
@@ -14,26 +16,6 @@ namespace {
 
 const std::string filePath = fuzz::ScratchFile("spammers.txt");
 
-// A line ends at CR LF, a lone CR or a lone LF; Ctrl+Z ends the text; a last line without an
-// end is still a line.
-std::vector<std::string> ModelLines(std::string_view bytes) {
-    bytes = bytes.substr(0, bytes.find('\x1a'));
-    std::vector<std::string> lines;
-    std::string line;
-    for (std::size_t i = 0; i < bytes.size(); ++i) {
-        const char c = bytes[i];
-        if (c != '\r' && c != '\n') {
-            line += c;
-            continue;
-        }
-        lines.push_back(line);
-        line.clear();
-        if (c == '\r' && i + 1 < bytes.size() && bytes[i + 1] == '\n') ++i;
-    }
-    if (!line.empty()) lines.push_back(line);
-    return lines;
-}
-
 std::vector<std::string> ReadAll(platform::TextLineReader& reader, std::size_t limit) {
     std::vector<std::string> lines;
     while (!reader.Eof()) {
@@ -47,7 +29,7 @@ std::vector<std::string> ReadAll(platform::TextLineReader& reader, std::size_t l
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     const std::string_view bytes(reinterpret_cast<const char*>(data), size);
-    const std::vector<std::string> expected = ModelLines(bytes);
+    const std::vector<std::string> expected = fuzz::ModelLines(bytes, '\x1a');
 
     platform::TextLineReader fromBytes(bytes);
     fuzz::Require(ReadAll(fromBytes, size + 1) == expected, "lines read from bytes");
