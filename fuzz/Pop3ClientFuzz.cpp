@@ -3,10 +3,10 @@
 // line end): the greeting goes out when the client connects, each further piece when a
 // command arrives or when the client waits with nothing in flight; an empty piece, or none
 // left, and the peer hangs up; a piece of the one byte 0x04, and the client aborts instead.
-// Checked: every line the client reports is the next line the server sent (LF ends it; a CR before
-// the LF is not part of it), except that lines sent before a command reached the server may be
-// dropped whole; and every request that starts ends exactly once, reported as the kind of request
-// it was.
+// Checked: every line the client reports is the next line the server sent (LF ends it; a
+// CR before the LF is not part of it), except that lines the client had not reported when its
+// next command went out may be dropped unreported; and every request that starts ends
+// exactly once, reported as the kind of request it was.
 #include "Require.h"
 #include "net/Pop3Prot.h"
 #include "net/WSocket.h"
@@ -40,10 +40,10 @@ const std::string kAbortPiece = "\x04";
 class Peer {
   public:
     explicit Peer(std::vector<std::string> pieces) : pieces_(std::move(pieces)) {}
+    ~Peer() { HangUp(); }
 
     // Called instead of sending a piece that is kAbortPiece.
     std::function<void()> OnAbortPiece;
-    ~Peer() { HangUp(); }
 
     // Accepts the client, reads its commands (answering each with the next piece) and writes
     // what is queued. True when anything moved.
@@ -182,31 +182,6 @@ constexpr TPop3Request kRequestOf[kOps] = {
     pop3Retr, pop3Top,  pop3Dele, pop3Noop, pop3Last, pop3RSet, pop3Quit,
 };
 
-} // namespace
-
-extern "C" int LLVMFuzzerInitialize(int*, char***) {
-    static int argc = 1;
-    static char name[] = "fuzz_pop3_client";
-    static char* argv[] = {name, nullptr};
-    new QCoreApplication(argc, argv); // lives as long as the process
-    platform::SetErrorReporter([](const std::string& message) {
-        fuzz::Require(false, "an exception reached the event loop: " + message);
-    });
-    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-    sockaddr_in a{};
-    a.sin_family = AF_INET;
-    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof a;
-    fuzz::Require(listenFd >= 0 && ::bind(listenFd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
-                      ::listen(listenFd, 16) == 0 &&
-                      ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len) == 0,
-                  "a listening socket on 127.0.0.1");
-    listenPort = std::to_string(ntohs(a.sin_port));
-    return 0;
-}
-
-namespace {
-
 void Converse(const uint8_t* data, size_t size) {
     FuzzedDataProvider in(data, size);
     const bool login = in.ConsumeBool();
@@ -306,6 +281,27 @@ void Converse(const uint8_t* data, size_t size) {
 }
 
 } // namespace
+
+extern "C" int LLVMFuzzerInitialize(int*, char***) {
+    static int argc = 1;
+    static char name[] = "fuzz_pop3_client";
+    static char* argv[] = {name, nullptr};
+    new QCoreApplication(argc, argv); // lives as long as the process
+    platform::SetErrorReporter([](const std::string& message) {
+        fuzz::Require(false, "an exception reached the event loop: " + message);
+    });
+    listenFd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
+    sockaddr_in a{};
+    a.sin_family = AF_INET;
+    a.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
+    socklen_t len = sizeof a;
+    fuzz::Require(listenFd >= 0 && ::bind(listenFd, reinterpret_cast<sockaddr*>(&a), len) == 0 &&
+                      ::listen(listenFd, 16) == 0 &&
+                      ::getsockname(listenFd, reinterpret_cast<sockaddr*>(&a), &len) == 0,
+                  "a listening socket on 127.0.0.1");
+    listenPort = std::to_string(ntohs(a.sin_port));
+    return 0;
+}
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     Converse(data, size);
