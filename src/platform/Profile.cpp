@@ -129,6 +129,26 @@ bool FitsOnOneLine(std::string_view s) {
     return s.find_first_of("\r\n") == std::string_view::npos;
 }
 
+// Names that the reader would find again: it trims blanks around both and takes any line
+// starting with "[" as a section header, so such names would be written and then lost.
+bool ReadableSection(std::string_view section) {
+    return FitsOnOneLine(section) && section.find(']') == std::string_view::npos &&
+           Trim(section) == section;
+}
+
+bool ReadableKey(std::string_view key) {
+    return FitsOnOneLine(key) && key.find('=') == std::string_view::npos && Trim(key) == key &&
+           (key.empty() || key.front() != '[');
+}
+
+// Gives the last line the line end it lacks. A lone CR at its end is part of its text (only
+// LF ends a line here), so it gets a CR LF of its own rather than becoming half of one.
+void EndLastLine(std::vector<Line>& lines, const std::string& nl) {
+    Line& last = lines.back();
+    if (!last.end.empty()) return;
+    last.end = !last.text.empty() && last.text.back() == '\r' ? "\r\n" : nl;
+}
+
 std::optional<uint64_t> ParseDigits(std::string_view digits, unsigned base, uint64_t limit) {
     if (digits.empty()) return std::nullopt;
     uint64_t value = 0;
@@ -212,9 +232,7 @@ bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
     const Exception refused("Unable to write to " + FileNameOf(path_));
-    if (!FitsOnOneLine(section) || !FitsOnOneLine(key) || !FitsOnOneLine(value) ||
-        section.find(']') != std::string_view::npos || key.find('=') != std::string_view::npos)
-        throw refused;
+    if (!ReadableSection(section) || !ReadableKey(key) || !FitsOnOneLine(value)) throw refused;
     try {
         std::vector<Line> lines = SplitLines(ReadWholeFile(path_).value_or(std::string()));
         std::string nl = !lines.empty() && lines.front().end == "\r\n" ? "\r\n" : "\n";
@@ -224,11 +242,12 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
             lines[*pos.keyLine].text = keyLine;
         } else {
             if (!pos.sectionFound) {
-                if (!lines.empty() && lines.back().end.empty()) lines.back().end = nl;
+                if (!lines.empty()) EndLastLine(lines, nl);
                 lines.push_back({"[" + std::string(section) + "]", nl});
                 pos.insertAt = lines.size();
             }
-            if (lines[pos.insertAt - 1].end.empty()) lines[pos.insertAt - 1].end = nl;
+            // Only the file's last line can lack its end.
+            if (pos.insertAt == lines.size()) EndLastLine(lines, nl);
             lines.insert(lines.begin() + static_cast<ptrdiff_t>(pos.insertAt), {keyLine, nl});
         }
         CreateFolders(FolderOf(path_), 0700);

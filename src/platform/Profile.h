@@ -29,8 +29,9 @@ class ProfileFile {
 
     // Stores the value unchanged, creating the folder (mode 0700), the file (mode 0600: it
     // holds the password), the section and the key as needed. The file is replaced
-    // atomically. Any failure, and a value that cannot sit on one line (CR or LF), throws
-    // Exception("Unable to write to " + the file's name).
+    // atomically. Any failure throws Exception("Unable to write to " + the file's name), and
+    // so does anything that would not read back as written: CR or LF anywhere; "]" in the
+    // section or "=" in the key; blanks or tabs around either name; a key starting with "[".
     void WriteString(std::string_view section, std::string_view key, std::string_view value) const;
     // Decimal text, "-" first when negative.
     void WriteInteger(std::string_view section, std::string_view key, int32_t value) const;

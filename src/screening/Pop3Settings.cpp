@@ -24,7 +24,7 @@ ServerAddress SplitServer(const std::string& server, const std::string& defaultP
         auto close = text.find(']');
         if (close != std::string::npos) {
             std::string rest = text.substr(close + 1);
-            if (rest.empty()) return {text.substr(1, close - 1), defaultPort};
+            if (rest.empty()) return WithPort(text.substr(1, close - 1), "", defaultPort);
             if (rest.front() == ':')
                 return WithPort(text.substr(1, close - 1), rest.substr(1), defaultPort);
         }

@@ -167,6 +167,55 @@ TEST_F(ProfileFileTest, WriteCompletesALastLineWithoutLineEnd) {
     EXPECT_EQ(ReadFile(Path()), "[Other]\nA=1\n[Config]\nB=2\n");
 }
 
+TEST_F(ProfileFileTest, WriteLeavesALoneCarriageReturnAtTheEndInItsValue) {
+    // Only LF ends a line, so that CR belongs to the last line and must not become half of a
+    // CR LF when a line is added after it.
+    struct Case {
+        const char* before;
+        const char* section;
+        const char* after;
+    } cases[] = {
+        {"[A]\nx=1\r", "New", "[A]\nx=1\r\r\n[New]\nk=v\n"},
+        {"[A]\nx=1\r", "A", "[A]\nx=1\r\r\nk=v\n"},
+        {"[A]\r\nx=1\r", "A", "[A]\r\nx=1\r\r\nk=v\r\n"},
+        {"[\r", "", "[\r\r\n[]\nk=v\n"}, // a section named CR, then a new one
+    };
+    for (const Case& c : cases) {
+        WriteFile(Path(), c.before);
+        File().WriteString(c.section, "k", "v");
+        EXPECT_EQ(ReadFile(Path()), c.after) << c.before;
+        EXPECT_EQ(File().ReadString(c.section, "k", "missing"), "v") << c.before;
+    }
+    WriteFile(Path(), "[A]\nx=1\r");
+    File().WriteString("B", "k", "v");
+    EXPECT_EQ(File().ReadString("A", "x", ""), "1\r");
+}
+
+TEST_F(ProfileFileTest, NamesThatWouldNotReadBackAreRefused) {
+    const std::string before = "[Config]\nServer=s\n";
+    struct Case {
+        const char* section;
+        const char* key;
+    } cases[] = {
+        {"Config\r", "k"}, {"Con]fig", "k"},  {" Config", "k"},      {"Config\t", "k"},
+        {"\t", "k"},       {"Config", "k\n"}, {"Config", "k=1"},     {"Config", " k"},
+        {"Config", "k\t"}, {"Config", "[k"},  {"Config", "[Other]"},
+    };
+    for (const Case& c : cases) {
+        WriteFile(Path(), before);
+        EXPECT_THROW(File().WriteString(c.section, c.key, "v"), platform::Exception)
+            << "section \"" << c.section << "\", key \"" << c.key << "\"";
+        EXPECT_EQ(ReadFile(Path()), before);
+    }
+    // Blanks and brackets inside names are fine: they read back.
+    WriteFile(Path(), before);
+    File().WriteString("My Config", "a [b] c", "v");
+    File().WriteString("[x", "", "empty key");
+    EXPECT_EQ(File().ReadString("my config", "A [B] C", ""), "v");
+    EXPECT_EQ(File().ReadString("[X", "", ""), "empty key");
+    EXPECT_EQ(File().ReadString("Config", "Server", ""), "s");
+}
+
 TEST_F(ProfileFileTest, WriteThroughASymbolicLinkUpdatesItsTarget) {
     WriteFile(dir.File("real.ini"), "[Config]\n");
     std::filesystem::create_symlink(dir.File("real.ini"), Path());

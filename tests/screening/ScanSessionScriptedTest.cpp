@@ -74,6 +74,8 @@ TEST(Pop3Settings, ServerMayNameAPortAfterAColon) {
              {"[2001:db8::1]:1110", "2001:db8::1", "1110"},
              {"[::1]", "::1", "pop3"},
              {"[::1]:", "::1", "pop3"},
+             {"[ ::1 ]", "::1", "pop3"},
+             {"[\t::1 ]: 1110", "::1", "1110"},
          }) {
         screening::ServerAddress a = screening::SplitServer(c.server);
         EXPECT_EQ(a.Host, c.host) << c.server;
