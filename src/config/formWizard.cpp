@@ -8,6 +8,7 @@
 #include <QApplication>
 #include <QCheckBox>
 #include <QCloseEvent>
+#include <QComboBox>
 #include <QGroupBox>
 #include <QKeyEvent>
 #include <QLineEdit>
@@ -87,6 +88,8 @@ void TfrmWizard::FormShow() {
     if (ConfigData->Unknown) rbStdCheck->setChecked(true);
     if (ConfigData->Strict) rbStrictCheck->setChecked(true);
     if (ConfigData->NoCase) cbxCaseInsensitive->setChecked(true);
+    cbxQuarantine->setChecked(ConfigData->Quarantine);
+    cmbSecurity->setCurrentIndex(ConfigData->Security);
     EnableAddressChecking();
     editServerName->setFocus();
     settingsChanged_ = addressesChanged_ = spammersChanged_ = false;
@@ -272,6 +275,8 @@ void TfrmWizard::SaveSettings() {
     ConfigData->Unknown = rbStdCheck->isChecked();
     ConfigData->Strict = rbStrictCheck->isChecked();
     ConfigData->NoCase = cbxCaseInsensitive->isChecked();
+    ConfigData->Quarantine = cbxQuarantine->isChecked();
+    ConfigData->Security = cmbSecurity->currentIndex();
     ConfigData->WriteConfig();
 }
 

@@ -6,6 +6,7 @@
 #include <string>
 
 class QCheckBox;
+class QComboBox;
 class QGroupBox;
 class QKeyEvent;
 class QLineEdit;
@@ -122,4 +123,6 @@ class TfrmWizard : public QDialog {
     QPushButton* btnSpammersChange = nullptr;
     QPushButton* btnSpammerDelete = nullptr;
     QCheckBox* cbxCaseInsensitive = nullptr;
+    QCheckBox* cbxQuarantine = nullptr;
+    QComboBox* cmbSecurity = nullptr;
 };

@@ -4,6 +4,7 @@
 #include "SortedListModel.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QGridLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
@@ -105,12 +106,23 @@ void TfrmWizard::BuildServerPage() {
     grid->addWidget(LabelFor("&Confirm Password:", editConfirm), 4, 1);
     grid->addWidget(editPassword, 5, 0);
     grid->addWidget(editConfirm, 5, 1);
+    // The order of the items is the Security setting's number.
+    cmbSecurity = Named(new QComboBox, "cmbSecurity");
+    cmbSecurity->addItems(
+        {QStringLiteral("None"), QStringLiteral("TLS (POP3S)"), QStringLiteral("STLS")});
+    cmbSecurity->setToolTip(
+        QStringLiteral("TLS: an encrypted connection from the start (port 995 unless the\n"
+                       "server names one). STLS: a plain connection made secure before the\n"
+                       "login. Either way the server's certificate is checked."));
+    grid->addWidget(LabelFor("Connection &security:", cmbSecurity), 6, 0);
+    grid->addWidget(cmbSecurity, 7, 0);
     page->addWidget(frame);
     page->addStretch();
     pgctrlPreferences->addTab(tabshtServer, QStringLiteral("Server"));
 
     for (QLineEdit* edit : {editServerName, editLoginName, editPassword, editConfirm})
         connect(edit, &QLineEdit::textChanged, this, [this] { settingsChanged_ = true; });
+    connect(cmbSecurity, &QComboBox::activated, this, [this] { settingsChanged_ = true; });
 }
 
 void TfrmWizard::BuildAddressPage() {
@@ -203,6 +215,12 @@ void TfrmWizard::BuildSpammerPage() {
         QStringLiteral("Case-Insensitive matching allowed. The default\nis for case-sensitive "
                        "matching. Checking this option\ncan slow processing dramatically!"));
     page->addWidget(cbxCaseInsensitive);
+    cbxQuarantine =
+        Named(new QCheckBox(QStringLiteral("&Keep a copy of deleted messages")), "cbxQuarantine");
+    cbxQuarantine->setToolTip(
+        QStringLiteral("Check and Eat keeps every message it deletes in quarantine.mbox,\n"
+                       "where any mail program that reads mbox files can open it."));
+    page->addWidget(cbxQuarantine);
     pgctrlPreferences->addTab(tabshtSpammers, QStringLiteral("Spammers"));
 
     connect(lbKnownSpammers->selectionModel(), &QItemSelectionModel::selectionChanged, this,
@@ -211,7 +229,8 @@ void TfrmWizard::BuildSpammerPage() {
     connect(btnSpammerAdd, &QPushButton::clicked, this, &TfrmWizard::btnSpammerAddClick);
     connect(btnSpammersChange, &QPushButton::clicked, this, &TfrmWizard::btnSpammersChangeClick);
     connect(btnSpammerDelete, &QPushButton::clicked, this, &TfrmWizard::btnSpammerDeleteClick);
-    connect(cbxCaseInsensitive, &QCheckBox::clicked, this, [this] { settingsChanged_ = true; });
+    for (QCheckBox* box : {cbxCaseInsensitive, cbxQuarantine})
+        connect(box, &QCheckBox::clicked, this, [this] { settingsChanged_ = true; });
 }
 
 void TfrmWizard::BuildButtons() {
@@ -245,6 +264,7 @@ void TfrmWizard::SetTabOrder() {
                                    editLoginName,
                                    editPassword,
                                    editConfirm,
+                                   cmbSecurity,
                                    editEmailAddress,
                                    lbAddresses,
                                    btnAddAddress,
@@ -259,6 +279,7 @@ void TfrmWizard::SetTabOrder() {
                                    btnSpammersChange,
                                    btnSpammerDelete,
                                    cbxCaseInsensitive,
+                                   cbxQuarantine,
                                    btnCancel};
     for (qsizetype i = 1; i < chain.size(); ++i)
         setTabOrder(chain[i - 1], chain[i]);

@@ -2,6 +2,7 @@
 #include "WizardFixture.h"
 
 #include <QCheckBox>
+#include <QComboBox>
 #include <QRadioButton>
 #include <QTabWidget>
 #include <sys/stat.h>
@@ -141,7 +142,8 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
         EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), c.spammersTxt);
         EXPECT_EQ(ReadFile(IniPath()),
                   Settings("p\xe9w", "LogLevel=0\r\nWidth=0x1A6\r\nUnknown=1\r\n"
-                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\nQuarantine=1\r\n"));
+                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\nQuarantine=1\r\n"
+                                     "Security=0\r\nCAFile=\r\n"));
     }
 
     Open();
@@ -150,13 +152,18 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
     EXPECT_EQ(ChangeFlags(), (Flags{true, false, false}));
     Click("rbStrictCheck");
     Click("cbxCaseInsensitive");
+    Click("cbxQuarantine");
+    auto* security = Find<QComboBox>("cmbSecurity");
+    EXPECT_EQ(security->currentIndex(), 0);
+    security->setCurrentIndex(2);
     Press(Qt::Key_Return); // Enter presses OK
     EXPECT_FALSE(dialog->isVisible());
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\r\nServer=m\xc3\xa4il.example:1110\r\nLogin=jo\r\n"
                                    "Password=" +
                                        ScramblePassword("p\xe9w") +
                                        "\r\nLogLevel=0\r\nWidth=0x1A6\r\nUnknown=0\r\nStrict=1\r\n"
-                                       "NoCase=1\r\nUpdate=\r\nQuarantine=1\r\n");
+                                       "NoCase=1\r\nUpdate=\r\nQuarantine=0\r\nSecurity=2\r\n"
+                                       "CAFile=\r\n");
     EXPECT_TRUE(errors.empty());
 }
 
