@@ -368,7 +368,7 @@ void TCustomFtpCli::CloseControl() {
 
 void TCustomFtpCli::ControlDataAvailable() {
     const TFtpLineChannel::ReadResult r = FChannel.Read(*FControl);
-    if (r == TFtpLineChannel::rdClosed) return CloseControl();
+    if (r == TFtpLineChannel::rdClosed) return FControl->Close(); // the server went away
     if (r == TFtpLineChannel::rdOverflow) {
         // No line end in the whole buffer: the reply can never complete.
         FChannel.Clear();

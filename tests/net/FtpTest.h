@@ -5,6 +5,8 @@
 #include "net/FtpCli.h"
 #include "support/Wait.h"
 
+#include <QCoreApplication>
+
 #include <string>
 #include <vector>
 
