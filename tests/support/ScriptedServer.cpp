@@ -73,6 +73,11 @@ ScriptedServer& ScriptedServer::Expect(const std::string& line) {
     return *this;
 }
 
+ScriptedServer& ScriptedServer::ExpectPrefix(const std::string& start) {
+    steps_.push_back({Op::ExpectPrefix, start});
+    return *this;
+}
+
 ScriptedServer& ScriptedServer::Close() {
     steps_.push_back({Op::Close, {}});
     return *this;
@@ -163,6 +168,14 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
             return false;
         }
         if (line != step.data) Fail("expected \"" + step.data + "\", got \"" + line + "\"");
+        return true;
+    case Op::ExpectPrefix:
+        if (!NextLine(fd, &line)) {
+            Fail("expected \"" + step.data + "...\", but the client closed or sent nothing");
+            return false;
+        }
+        if (line.rfind(step.data, 0) != 0)
+            Fail("expected \"" + step.data + "...\", got \"" + line + "\"");
         return true;
     case Op::Close:
         return false;

@@ -34,6 +34,7 @@ class ScriptedServer {
     ScriptedServer& SendLine(const std::string& line);      // line + CR LF
     ScriptedServer& SendBytewise(const std::string& bytes); // one write per byte
     ScriptedServer& Expect(const std::string& line);        // the next client line must be this
+    ScriptedServer& ExpectPrefix(const std::string& start); // ... or start with this
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
 
@@ -58,7 +59,17 @@ class ScriptedServer {
     std::string DataReceived() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close, OpenData, SendData, CloseData, ReadData };
+    enum class Op {
+        Send,
+        SendBytewise,
+        Expect,
+        ExpectPrefix,
+        Close,
+        OpenData,
+        SendData,
+        CloseData,
+        ReadData
+    };
     struct Step {
         Op op;
         std::string data;
