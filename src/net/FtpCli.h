@@ -17,6 +17,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <sys/types.h>
 #include <vector>
 
 class TWSocket;
@@ -321,6 +322,7 @@ class TCustomFtpCli : public QObject {
     void DownloadData();
     void StartSending();
     void SendBlock(uint16_t Error);
+    ssize_t ReadUploadBlock();
     void DataClosed(uint16_t Error);
     bool AskProgress();
     void TransferComplete();
@@ -384,6 +386,8 @@ class TCustomFtpCli : public QObject {
     std::string FLocalFailure;
     std::vector<char> FRecvBlock;
     std::vector<char> FSendBlock;
+    std::vector<char> FReadAhead; // the upload file, read ahead
+    std::size_t FAheadPos = 0, FAheadLen = 0;
 };
 
 // The client with the blocking operations of the spammers-list update. Each starts its

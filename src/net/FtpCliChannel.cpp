@@ -73,7 +73,9 @@ bool TFtpDeadline::Wait(const std::function<bool()>& Done) {
     for (;;) {
         if (Done()) return true;
         if (quitting || Expired()) return false;
-        if (FSeconds > 0) {
+        // Armed for the limit as it stands; when it fires after the limit moved on, it is
+        // armed again for the rest.
+        if (FSeconds > 0 && !wake.isActive()) {
             auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - Clock::now());
             wake.start(static_cast<int>(std::max<long long>(1, left.count())));
         }

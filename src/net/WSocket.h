@@ -107,6 +107,8 @@ class TCustomWSocket : public QObject {
     // Bytes waiting in the platform's receive queue, asked now; -1 when that fails.
     int32_t RcvdCount();
     int32_t LastError() const { return FLastError; }
+    // Whether everything given to Send has been handed to the platform.
+    bool AllSent() const { return FAllSent; }
 
     bool MultiThreaded() const { return FMultiThreaded; }
     void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
