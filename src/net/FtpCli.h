@@ -304,6 +304,7 @@ class TCustomFtpCli : public QObject {
     void ControlLookupDone(uint16_t Error);
     void ControlConnected(uint16_t Error);
     void ControlDataAvailable();
+    bool ReadControl();
     void ControlClosed(uint16_t Error);
     void CloseControl();
     void BannerLine();
@@ -354,6 +355,8 @@ class TCustomFtpCli : public QObject {
     bool FRequestDone = true;
     // We closed the control connection on purpose (QUIT answered, banner refused).
     bool FClosingControl = false;
+    bool FDispatching = false; // reply lines are being handled
+    bool FReadPending = false; // data came while the reply buffer was full
 
     std::vector<int> FAccepted; // empty: any code below 500 succeeds
     ReplyHandler FNext = nullptr;

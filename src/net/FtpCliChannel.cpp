@@ -49,6 +49,12 @@ bool TFtpLineChannel::NextLine(std::string& Line) {
     return false;
 }
 
+bool TFtpLineChannel::HasLine() const {
+    for (std::size_t i = 0; i + 1 < FCount; ++i)
+        if (FBuf[i] == '\r' && FBuf[i + 1] == '\n') return true;
+    return false;
+}
+
 bool TFtpLineChannel::HasLineBreak(const std::string& Text) {
     return Text.find_first_of("\r\n") != std::string::npos;
 }

@@ -28,6 +28,8 @@ class TFtpLineChannel {
     ReadResult Read(TCustomWSocket& Socket);
     // Takes the next complete line (without its CR LF) out of the buffer.
     bool NextLine(std::string& Line);
+    // Whether a complete line waits in the buffer.
+    bool HasLine() const;
 
     // A command line with its CR LF.
     static std::string Frame(const std::string& Command) { return Command + "\r\n"; }

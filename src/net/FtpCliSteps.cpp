@@ -367,9 +367,43 @@ void TCustomFtpCli::CloseControl() {
 }
 
 void TCustomFtpCli::ControlDataAvailable() {
+    // A handler that runs the event loop while a line is being handled may bring more data:
+    // it is read here, but its lines wait their turn in the loop below.
+    if (FDispatching) {
+        FReadPending = !ReadControl();
+        return;
+    }
+    const std::shared_ptr<Life> life = FLife;
+    struct Dispatching {
+        const std::shared_ptr<Life>& L;
+        bool& Flag;
+        ~Dispatching() {
+            if (L->Alive) Flag = false;
+        }
+    } dispatching{life, FDispatching = true};
+    bool more = ReadControl();
+    while (more) {
+        std::string line;
+        while (FControl->State() != wsClosed && FChannel.NextLine(line))
+            ReplyLine(line);
+        // A nested read found the buffer full: now that it has room, read what waits.
+        more = FReadPending && FControl->State() != wsClosed;
+        if (more) {
+            FReadPending = false;
+            more = ReadControl();
+        }
+    }
+}
+
+// One read into the reply buffer; false when nothing came or the connection ends.
+bool TCustomFtpCli::ReadControl() {
     const TFtpLineChannel::ReadResult r = FChannel.Read(*FControl);
-    if (r == TFtpLineChannel::rdClosed) return FControl->Close(); // the server went away
+    if (r == TFtpLineChannel::rdClosed) {
+        FControl->Close(); // the server went away
+        return false;
+    }
     if (r == TFtpLineChannel::rdOverflow) {
+        if (FDispatching && FChannel.HasLine()) return false; // still lines to take out
         // No line end in the whole buffer: the reply can never complete.
         FChannel.Clear();
         if (!FRequestDone) {
@@ -377,11 +411,9 @@ void TCustomFtpCli::ControlDataAvailable() {
             TakeErrorMessage("500 Reply line too long");
         }
         FControl->Close();
-        return;
+        return false;
     }
-    std::string line;
-    while (FControl->State() != wsClosed && FChannel.NextLine(line))
-        ReplyLine(line);
+    return r == TFtpLineChannel::rdData;
 }
 
 void TCustomFtpCli::ControlClosed(uint16_t Error) {

@@ -20,6 +20,8 @@ TEST_F(FtpScripted, MultiLineBannerThenLogin) {
     server.Expect("USER bob").SendLine("331 password please");
     server.Expect("PASS pw").SendLine("230 logged in");
     StartClient();
+    // A handler that runs the event loop: later lines arrive meanwhile and must wait.
+    cli.OnResponse = [](TCustomFtpCli*) { testsupport::RunEventLoopFor(5); };
     cli.Connect();
     EXPECT_TRUE(rec.done.empty()); // reported from the loop, never from inside the call
     ASSERT_TRUE(rec.WaitDone());
@@ -195,13 +197,22 @@ TEST_F(FtpScripted, RefusalsRaiseAndSendNothing) {
         expectRaise(c);
 
     LogIn();
+    // Nothing to resume from: done without a command, and still reported from the loop.
+    cli.SetLocalFileName("/nonexistent/file");
+    QCoreApplication::processEvents();
+    const std::size_t before = rec.done.size();
+    cli.Rest();
+    EXPECT_EQ(rec.done.size(), before);
+    ASSERT_TRUE(rec.WaitDone(before + 1));
+    EXPECT_EQ(rec.Last().rq, ftpRqRest);
+    EXPECT_EQ(rec.Last().error, 0);
     EXPECT_THROW(cli.Open(), FtpException);
     EXPECT_THROW(cli.Connect(), FtpException);
     cli.SetHostFileName("a\rb");
     EXPECT_THROW(cli.Dele(), FtpException);
     cli.Quit();
     EXPECT_THROW(cli.Syst(), FtpException); // "FTP component not ready" while QUIT waits
-    ASSERT_TRUE(rec.WaitDone(2));
+    ASSERT_TRUE(rec.WaitDone(before + 2));
     EXPECT_TRUE(testsupport::WaitUntil([&] { return server.ScriptDone(); }));
     EXPECT_EQ(server.Received(), (Lines{"USER bob", "PASS pw", "QUIT"}));
 }

@@ -9,6 +9,9 @@
 #include <QElapsedTimer>
 
 #include <algorithm>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
 
 namespace {
 
@@ -139,6 +142,48 @@ TEST_F(FtpTransfer, DataFromAStrangerIsRefused) {
     ASSERT_TRUE(cli.GetSync()) << cli.ErrorMessage();
     EXPECT_EQ(ReadFile(local.File("f.txt")), "genuine");
     EXPECT_TRUE(rec.Displayed("! Data connection from 127.0.0.2 refused"));
+}
+
+TEST_F(FtpTransfer, LockedLocalFileIsNotTouched) {
+    PortScript();
+    LogIn();
+    const std::string path = local.File("busy.txt");
+    WriteFile(path, "in use");
+    const int holder = ::open(path.c_str(), O_RDONLY);
+    ASSERT_EQ(::flock(holder, LOCK_SH), 0); // another program reads it
+    cli.SetHostFileName("f.txt");
+    cli.SetLocalFileName(path);
+    cli.SetShareMode(ftpShareExclusive);
+    EXPECT_EQ(Run(&TCustomFtpCli::Get), 550);
+    EXPECT_EQ(cli.ErrorMessage(), "Unable to open local file " + path);
+    EXPECT_EQ(ReadFile(path), "in use");
+    ::close(holder);
+}
+
+TEST_F(FtpTransfer, ClientDestroyedFromProgress) {
+    PortScript()
+        .Expect("RETR f.txt")
+        .SendLine("150 ok")
+        .OpenData()
+        .SendData(std::string(9000, 'd'));
+    StartClient();
+    auto* c = new TFtpClient;
+    c->SetHostName("127.0.0.1");
+    c->SetPort(server.PortText());
+    c->SetUserName("bob");
+    c->SetPassWord("pw");
+    c->SetHostFileName("f.txt");
+    c->SetLocalFileName(local.File("f.txt"));
+    ASSERT_TRUE(c->ConnectSync());
+    bool destroyed = false;
+    c->OnProgress = [&](TCustomFtpCli*, int32_t count, bool&) {
+        if (count < 2048 || destroyed) return;
+        destroyed = true;
+        delete c;
+    };
+    c->Get();
+    EXPECT_TRUE(testsupport::WaitUntil([&] { return destroyed; }));
+    testsupport::RunEventLoopFor(50);
 }
 
 TEST_F(FtpTransfer, SilenceDuringADownloadTimesOut) {
