@@ -253,6 +253,21 @@ TEST_F(FtpScripted, ServerClosingBeforeTheReplyIsNoSuccess) {
     EXPECT_NE(std::find(rec.events.begin(), rec.events.end(), "closed:0"), rec.events.end());
 }
 
+TEST_F(FtpScripted, RefusedConnection) {
+    cli.SetHostName("127.0.0.1");
+    cli.SetPort("1"); // nothing listens there
+    cli.SetUserName("bob");
+    cli.SetPassWord("pw");
+    EXPECT_FALSE(cli.ConnectSync());
+    EXPECT_EQ(cli.RequestResult(), 10061);
+    EXPECT_EQ(cli.ErrorMessage(), "500 Connection refused (Winsock error #10061)");
+    EXPECT_EQ(cli.LastResponse(), cli.ErrorMessage());
+    EXPECT_EQ(cli.State(), ftpStReady);
+    ASSERT_TRUE(rec.WaitDone());
+    EXPECT_EQ(rec.Last().rq, ftpRqConnect);
+    EXPECT_EQ(rec.Last().error, 10061);
+}
+
 TEST_F(FtpScripted, AbortEndsARunningRequest) {
     server.SendLine("220 hi").Expect("USER bob"); // and no answer
     StartClient();
