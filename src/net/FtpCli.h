@@ -214,9 +214,6 @@ class TCustomFtpCli : public QObject {
     const std::string& RemoteDirName() const { return FRemoteDirName; }
     TFtpSessionState State() const { return FState; }
     TFtpRequest RequestType() const { return FRequestType; }
-    // The two connections, for programs that need their addresses.
-    TWSocket* ControlSocket() const { return FControl.get(); }
-    TWSocket* DataSocket() const { return FData.get(); }
 
     // Events; each fires only when set.
     TFtpDisplay OnDisplay;
@@ -402,6 +399,8 @@ class TFtpClient : public TCustomFtpCli {
 
     int32_t Timeout() const { return FTimeout; }
     void SetTimeout(int32_t V) { FTimeout = V; }
+    // Kept with the component: the wait runs the thread's event loop either way, which here
+    // holds the sockets' events and the application's alike.
     bool MultiThreaded() const { return FMultiThreaded; }
     void SetMultiThreaded(bool V) { FMultiThreaded = V; }
 

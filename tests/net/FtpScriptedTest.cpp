@@ -61,10 +61,7 @@ TEST_F(FtpScripted, LoginVariants) {
             s.Expect(c.expected[i]).SendLine(c.serverLines[i + 1]);
         s.Start();
         TFtpClient client;
-        client.SetHostName("127.0.0.1");
-        client.SetPort(s.PortText());
-        client.SetUserName("bob");
-        client.SetPassWord("pw");
+        Configure(client, s);
         EXPECT_EQ(client.ConnectSync(), c.error == 0);
         EXPECT_EQ(client.RequestResult(), c.error);
         EXPECT_EQ(client.ErrorMessage(), c.errorMessage);
@@ -126,9 +123,7 @@ TEST_F(FtpScripted, SingleCommandsAndTheirReplies) {
 }
 
 TEST_F(FtpScripted, RefusedCwdInsideQueryFileSizeStillSaysGoodbye) {
-    server.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?");
-    server.Expect("PASS pw").SendLine("230 ok");
-    server.Expect("CWD /nowhere").SendLine("550 Failed to change directory.");
+    LoginScript().Expect("CWD /nowhere").SendLine("550 Failed to change directory.");
     server.Expect("QUIT").SendAndClose("221 Goodbye.\r\n");
     StartClient();
     cli.SetHostDirName("/nowhere");
@@ -143,9 +138,7 @@ TEST_F(FtpScripted, RefusedCwdInsideQueryFileSizeStillSaysGoodbye) {
 }
 
 TEST_F(FtpScripted, EmptyFolderIsSkippedInsideARequest) {
-    server.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?");
-    server.Expect("PASS pw").SendLine("230 ok");
-    server.Expect("SIZE f.txt").SendLine("213 77");
+    LoginScript().Expect("SIZE f.txt").SendLine("213 77");
     server.Expect("QUIT").SendAndClose("221 Goodbye.\r\n");
     StartClient();
     cli.SetHostFileName("f.txt");
@@ -291,7 +284,7 @@ TEST_F(FtpScripted, ClientDestroyedByItsOwnEvents) {
         SCOPED_TRACE(where);
         testsupport::ScriptedServer s;
         s.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?").Expect("PASS pw");
-        s.SendAndClose("230 ok\r\n");
+        s.SendAndClose("230 ok\r\n"); // and the server goes
         s.Start();
         auto* c = new TFtpClient;
         bool destroyed = false;
@@ -300,10 +293,7 @@ TEST_F(FtpScripted, ClientDestroyedByItsOwnEvents) {
             destroyed = true;
             delete c;
         };
-        c->SetHostName("127.0.0.1");
-        c->SetPort(s.PortText());
-        c->SetUserName("bob");
-        c->SetPassWord("pw");
+        Configure(*c, s);
         if (where == InResponse) c->OnResponse = [&](TCustomFtpCli*) { destroy(); };
         if (where == InDisplay)
             c->OnDisplay = [&](TCustomFtpCli*, const std::string& m) {
@@ -330,10 +320,7 @@ TEST_F(FtpScripted, ClientDestroyedByItsOwnEvents) {
         EXPECT_TRUE(testsupport::WaitUntil([&] { return destroyed; }));
         testsupport::RunEventLoopFor(50); // nothing may reach the freed client
     }
-    cli.SetHostName("127.0.0.1");
-    cli.SetPort(server.PortText());
-    cli.SetUserName("bob");
-    cli.SetPassWord("pw");
+    Configure(cli, server);
     EXPECT_TRUE(cli.ConnectSync());
 }
 

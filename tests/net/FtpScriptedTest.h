@@ -19,19 +19,25 @@ class FtpScripted : public ::testing::Test {
     }
 
     // The server's side of the banner, USER and PASS; the test's own steps follow.
-    testsupport::ScriptedServer& LoginScript() {
-        server.SendLine("220 ready");
-        server.Expect("USER bob").SendLine("331 password please");
-        server.Expect("PASS pw").SendLine("230 logged in");
-        return server;
+    static testsupport::ScriptedServer& LoginScript(testsupport::ScriptedServer& s) {
+        s.SendLine("220 ready");
+        s.Expect("USER bob").SendLine("331 password please");
+        s.Expect("PASS pw").SendLine("230 logged in");
+        return s;
+    }
+    testsupport::ScriptedServer& LoginScript() { return LoginScript(server); }
+
+    // Points a client at a server as bob.
+    static void Configure(TFtpClient& c, const testsupport::ScriptedServer& s) {
+        c.SetHostName("127.0.0.1");
+        c.SetPort(s.PortText());
+        c.SetUserName("bob");
+        c.SetPassWord("pw");
+        c.SetTimeout(10);
     }
 
     void StartClient() {
-        cli.SetHostName("127.0.0.1");
-        cli.SetPort(server.PortText());
-        cli.SetUserName("bob");
-        cli.SetPassWord("pw");
-        cli.SetTimeout(10);
+        Configure(cli, server);
         server.Start();
     }
 

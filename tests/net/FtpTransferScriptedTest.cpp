@@ -34,8 +34,7 @@ TEST_F(FtpTransfer, FinalReplyBeforeOrAfterTheDataClose) {
     for (bool replyFirst : {true, false}) {
         SCOPED_TRACE(replyFirst ? "reply first" : "close first");
         ScriptedServer s;
-        s.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?").Expect("PASS pw");
-        s.SendLine("230 ok").ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
+        LoginScript(s).ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
         s.Expect("RETR f.txt").SendLine("150 Opening data connection.");
         s.OpenData().SendData("line one\r\nline two\r\n");
         if (replyFirst)
@@ -45,10 +44,7 @@ TEST_F(FtpTransfer, FinalReplyBeforeOrAfterTheDataClose) {
         s.Start();
         TFtpClient c;
         ftptest::Recorder r(c);
-        c.SetHostName("127.0.0.1");
-        c.SetPort(s.PortText());
-        c.SetUserName("bob");
-        c.SetPassWord("pw");
+        Configure(c, s);
         c.SetHostFileName("f.txt");
         c.SetLocalFileName(local.File("f.txt"));
         ASSERT_TRUE(c.ConnectSync());
@@ -106,16 +102,12 @@ TEST_F(FtpTransfer, FailuresOfADownload) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer s;
-        s.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?").Expect("PASS pw");
-        s.SendLine("230 ok").ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
+        LoginScript(s).ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
         c.script(s);
         s.Start();
         TFtpClient cl;
         ftptest::Recorder r(cl);
-        cl.SetHostName("127.0.0.1");
-        cl.SetPort(s.PortText());
-        cl.SetUserName("bob");
-        cl.SetPassWord("pw");
+        Configure(cl, s);
         cl.SetHostFileName("f.txt");
         cl.SetLocalFileName(std::string(c.localFile).find('/') == std::string::npos
                                 ? local.File(c.localFile)
@@ -168,10 +160,7 @@ TEST_F(FtpTransfer, ClientDestroyedFromProgress) {
         .SendData(std::string(9000, 'd'));
     StartClient();
     auto* c = new TFtpClient;
-    c->SetHostName("127.0.0.1");
-    c->SetPort(server.PortText());
-    c->SetUserName("bob");
-    c->SetPassWord("pw");
+    Configure(*c, server);
     c->SetHostFileName("f.txt");
     c->SetLocalFileName(local.File("f.txt"));
     ASSERT_TRUE(c->ConnectSync());
@@ -206,17 +195,13 @@ TEST_F(FtpTransfer, ResumeOnlyAfterRestAnswered350) {
         SCOPED_TRACE(restReply);
         const bool resumes = restReply[0] == '3';
         ScriptedServer s;
-        s.SendLine("220 hi").Expect("USER bob").SendLine("331 pw?").Expect("PASS pw");
-        s.SendLine("230 ok").ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
+        LoginScript(s).ExpectPrefix("PORT 127,0,0,1,").SendLine("200 PORT ok.");
         s.Expect("REST 4").SendLine(restReply).Expect("RETR f.txt").SendLine("150 ok");
         s.OpenData().SendData("BBBB").CloseData().SendLine("226 done");
         s.Start();
         TFtpClient cl;
         ftptest::Recorder r(cl);
-        cl.SetHostName("127.0.0.1");
-        cl.SetPort(s.PortText());
-        cl.SetUserName("bob");
-        cl.SetPassWord("pw");
+        Configure(cl, s);
         cl.SetHostFileName("f.txt");
         cl.SetLocalFileName(local.File("f.txt"));
         WriteFile(local.File("f.txt"), "AAAA");
