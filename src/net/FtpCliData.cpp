@@ -59,7 +59,7 @@ void TCustomFtpCli::DataPort() {
         FData->SetAddr("0.0.0.0");
         FData->SetPort("0");
         FData->SetLingerOnOff(wsLingerOff);
-        if (FData->Listen() != 0) throw FtpException("Unable to listen for the data connection");
+        FData->Listen(); // a failure raises ESocketException
         sockaddr_in data{}, local{};
         int len = sizeof data;
         FData->GetSockName(data, len);
