@@ -250,6 +250,8 @@ class TCustomWSocket : public QObject {
     bool FWritePending = false;
     // The connect outcome came back at once and is already on its way to the loop.
     bool FConnectPosted = false;
+    // The handle whose posted write event has not been delivered yet (0: none).
+    uint64_t FWriteEventSerial = 0;
 
     bool FDnsPending = false;
     int FDnsLookupId = 0;
