@@ -107,6 +107,8 @@ class TCustomWSocket : public QObject {
     // Bytes waiting in the platform's receive queue, asked now; -1 when that fails.
     int32_t RcvdCount();
     int32_t LastError() const { return FLastError; }
+    // Whether everything given to Send has been handed to the platform.
+    bool AllSent() const { return FAllSent; }
 
     bool MultiThreaded() const { return FMultiThreaded; }
     void SetMultiThreaded(bool Value) { FMultiThreaded = Value; }
@@ -250,6 +252,8 @@ class TCustomWSocket : public QObject {
     bool FWritePending = false;
     // The connect outcome came back at once and is already on its way to the loop.
     bool FConnectPosted = false;
+    // The handle whose posted write event has not been delivered yet (0: none).
+    uint64_t FWriteEventSerial = 0;
 
     bool FDnsPending = false;
     int FDnsLookupId = 0;

@@ -118,11 +118,16 @@ void TCustomWSocket::OnWriteReady() {
     HandleNetworkEvent(serial, kEventWrite, 0);
 }
 
+// Sends made before the loop gets round to the first one share its event: one OnDataSent
+// follows for all of them, once the queue is empty.
 void TCustomWSocket::PostWriteEvent() {
     const uint64_t serial = FSerial;
+    if (FWriteEventSerial == serial) return;
+    FWriteEventSerial = serial;
     QMetaObject::invokeMethod(
         this,
         [this, serial] {
+            if (FWriteEventSerial == serial) FWriteEventSerial = 0;
             platform::Guarded([this, serial] { HandleNetworkEvent(serial, kEventWrite, 0); });
         },
         Qt::QueuedConnection);

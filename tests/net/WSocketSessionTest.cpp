@@ -213,6 +213,11 @@ TEST(WSocketSession, SendQueuesFrameSizedChunksAndReportsSentFromTheLoop) {
     s.sends.clear();
     s.SendStr("0123456789");
     EXPECT_EQ(s.sends, (std::vector<int>{10}));
+    // Sends made before the loop runs share one report.
+    s.SendStr("abc");
+    ASSERT_TRUE(WaitUntil([&] { return sentEvents == 2; }));
+    RunEventLoopFor(50);
+    EXPECT_EQ(sentEvents, 2);
     close(fd);
 }
 

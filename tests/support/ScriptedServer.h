@@ -35,6 +35,7 @@ class ScriptedServer {
     ScriptedServer& SendLine(const std::string& line);      // line + CR LF
     ScriptedServer& SendBytewise(const std::string& bytes); // one write per byte
     ScriptedServer& Expect(const std::string& line);        // the next client line must be this
+    ScriptedServer& ExpectPrefix(const std::string& start); // ... or start with this
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
     ScriptedServer& Pause(int milliseconds);                // a server that is slow, not silent
@@ -43,6 +44,14 @@ class ScriptedServer {
     ScriptedServer& StartTls(const std::string& certFile, const std::string& keyFile);
     // TLS: the close alert alone; the connection stays open and recording goes on.
     ScriptedServer& SendCloseAlert();
+
+    // A second connection, as FTP servers open for data: to the address and port of the last
+    // "PORT h1,h2,h3,h4,p1,p2" line the client sent, from the given local address.
+    ScriptedServer& OpenData(const std::string& fromAddress = "127.0.0.1");
+    ScriptedServer& SendData(const std::string& bytes);
+    ScriptedServer& CloseData();
+    // Reads the data connection until the client closes it; see DataReceived().
+    ScriptedServer& ReadData();
 
     // Starts accepting; the script must be complete.
     void Start();
@@ -55,9 +64,24 @@ class ScriptedServer {
     std::vector<std::string> Received() const;
     // Mismatched expectations and socket failures; empty when the client behaved.
     std::vector<std::string> Failures() const;
+    // What ReadData steps read, all together.
+    std::string DataReceived() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close, Pause, StartTls, CloseAlert };
+    enum class Op {
+        Send,
+        SendBytewise,
+        Expect,
+        ExpectPrefix,
+        Close,
+        Pause,
+        StartTls,
+        CloseAlert,
+        OpenData,
+        SendData,
+        CloseData,
+        ReadData
+    };
     struct Step {
         Op op;
         std::string data;
@@ -71,6 +95,8 @@ class ScriptedServer {
     // recv, or SSL_read once TLS runs.
     long ReadSome(int fd, char* buf, size_t len);
     bool AcceptTls(int fd, const std::string& certAndKey);
+    bool PlayDataStep(const Step& step);
+    bool ConnectData(const std::string& from);
     void Fail(const std::string& what);
 
     struct Tls;
@@ -78,6 +104,8 @@ class ScriptedServer {
 
     int listenFd_ = -1;
     std::atomic<int> connFd_{-1};
+    std::atomic<int> dataFd_{-1};
+    std::string dataReceived_;
     int port_ = 0;
     std::vector<Step> steps_;
     std::string pending_; // bytes read but not yet split into lines
