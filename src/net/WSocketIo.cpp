@@ -169,7 +169,10 @@ void TCustomWSocket::HandleNetworkEvent(uint64_t Serial, int Events, int Error) 
         // Whatever the peer sent before closing is offered first; a line read ends here.
         ReceiveLoop(error);
         if (gone()) return;
-        if (FLineRead->InProgress) EndLineRead();
+        if (FLineRead->InProgress) {
+            EndLineRead();
+            if (gone()) return;
+        }
         if (OnSessionClosed && !FCloseReported) {
             FCloseReported = true;
             TriggerSessionClosed(error);

@@ -3,7 +3,6 @@
 
 #include "net/Wait.h"
 #include "platform/ModalWait.h"
-#include "support/Wait.h"
 
 #include <gtest/gtest.h>
 
@@ -13,60 +12,22 @@
 #include <stdexcept>
 #include <vector>
 
-using testsupport::WaitUntil;
-
-namespace {
-
-// Records the type of every event it receives.
-class Receiver : public QObject {
-  public:
-    std::vector<QEvent::Type> got;
-    bool event(QEvent* e) override {
-        got.push_back(e->type());
-        return QObject::event(e);
-    }
-};
-
-// Counts the beeps for its lifetime.
-struct BeepCounter {
-    int beeps = 0;
-    platform::BeepHandler previous = platform::SetBeepHandler([this] { ++beeps; });
-    ~BeepCounter() { platform::SetBeepHandler(previous); }
-};
-
-void SendEach(QObject& to, const std::vector<QEvent::Type>& types) {
-    for (QEvent::Type t : types) {
-        QEvent e(t);
-        QCoreApplication::sendEvent(&to, &e);
-    }
-}
-
-const std::vector<QEvent::Type> kInput = {QEvent::KeyPress, QEvent::Shortcut,
-                                          QEvent::MouseButtonPress, QEvent::MouseButtonDblClick};
-const std::vector<QEvent::Type> kOther = {QEvent::KeyRelease, QEvent::MouseButtonRelease,
-                                          QEvent::User};
-
-} // namespace
-
 TEST(Countdown, CaptionGivesTheStartValueAndGetsItBack) {
-    struct Case {
-        const char* caption;
-        const char* started; // Caption after Start
-        const char* stopped; // Caption after Stop
-    };
-    const Case cases[] = {{"60", "60", "60"}, {"  7 s", "  7 s", "7"}, {"abc", "15", "15"},
-                          {"0", "15", "15"},  {"", "15", "15"},        {"-5", "15", "15"}};
-    for (const Case& c : cases) {
+    // Caption before Start, after Start, and after Stop.
+    const std::vector<std::vector<std::string>> cases = {
+        {"60", "60", "60"}, {"  7 s", "  7 s", "7"}, {"abc", "15", "15"},
+        {"0", "15", "15"},  {"", "15", "15"},        {"-5", "15", "15"}};
+    for (const auto& c : cases) {
         TWait w;
-        w.SetCaption(c.caption);
+        w.SetCaption(c[0]);
         w.Start();
-        EXPECT_TRUE(w.Running()) << c.caption;
-        EXPECT_EQ(w.Caption(), c.started) << c.caption;
+        EXPECT_TRUE(w.Running()) << c[0];
+        EXPECT_EQ(w.Caption(), c[1]) << c[0];
         w.SetCaption("3"); // counted down meanwhile
         w.Stop();
         EXPECT_FALSE(w.Running());
         EXPECT_EQ(w.ModalResult(), 1);
-        EXPECT_EQ(w.Caption(), c.stopped) << c.caption;
+        EXPECT_EQ(w.Caption(), c[2]) << c[0];
     }
 }
 
@@ -74,12 +35,11 @@ TEST(Countdown, TicksDownToATimeOutOrStopsEarly) {
     TWait w;
     w.SetInterval(10);
     w.SetCaption("3");
-    std::vector<int> counts, starts;
     std::vector<std::string> events;
     int waitingResult = -1;
     w.OnWait = [&](TCustomWait* s, int32_t n) {
-        counts.push_back(n);
-        events.push_back("tick " + s->Caption());
+        events.push_back(s->Caption() + ">" + std::to_string(n));
+        if (n == 3) s->Stop();
     };
     w.OnWaiting = [&](TCustomWait* s) { waitingResult = s->ModalResult(); };
     w.OnWaitStart = [&](TCustomWait*) { events.push_back("start"); };
@@ -88,57 +48,55 @@ TEST(Countdown, TicksDownToATimeOutOrStopsEarly) {
     w.SetModalResult(1);
     w.WaitForIt();
     EXPECT_EQ(waitingResult, 0);
-    EXPECT_EQ(counts, (std::vector<int>{2, 1, 0}));
-    EXPECT_EQ(events,
-              (std::vector<std::string>{"start", "tick 3", "tick 2", "tick 1", "timeout 3"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "3>2", "2>1", "1>0", "timeout 3"}));
     EXPECT_EQ(w.ModalResult(), 2);
     EXPECT_FALSE(w.Running());
 
-    // Stopped from a handler on its second tick.
     events.clear();
-    w.SetCaption("5");
-    w.OnWait = [&](TCustomWait* s, int32_t n) {
-        if (n == 3) s->Stop();
-    };
+    w.SetCaption("5"); // stopped by the handler on its second tick
     w.WaitForIt();
-    EXPECT_EQ(events, (std::vector<std::string>{"start", "stop"}));
+    EXPECT_EQ(events, (std::vector<std::string>{"start", "5>4", "4>3", "stop"}));
     EXPECT_EQ(w.ModalResult(), 1);
     EXPECT_EQ(w.Caption(), "5");
 }
 
 TEST(Countdown, WaitForItSwallowsInputWithABeepAndHandsItBackAfter) {
-    BeepCounter counter;
-    Receiver target;
-    // An input filter the application had before: it must work again afterwards.
-    struct EarlierFilter : QObject {
-        int keys = 0;
-        bool eventFilter(QObject* o, QEvent* e) override {
-            if (e->type() == QEvent::KeyPress) ++keys;
-            return QObject::eventFilter(o, e);
+    struct Receiver : QObject {
+        std::vector<QEvent::Type> got;
+        bool event(QEvent* e) override {
+            got.push_back(e->type());
+            return QObject::event(e);
         }
-    } earlier;
-    QCoreApplication::instance()->installEventFilter(&earlier);
+    } target;
+    const auto sendEach = [&](const std::vector<QEvent::Type>& types) {
+        for (QEvent::Type t : types) {
+            QEvent e(t);
+            QCoreApplication::sendEvent(&target, &e);
+        }
+    };
+    const std::vector<QEvent::Type> input = {QEvent::KeyPress, QEvent::Shortcut,
+                                             QEvent::MouseButtonPress, QEvent::MouseButtonDblClick};
+    const std::vector<QEvent::Type> other = {QEvent::KeyRelease, QEvent::MouseButtonRelease};
+    int beeps = 0;
+    const platform::BeepHandler previous = platform::SetBeepHandler([&] { ++beeps; });
 
     TWait w;
     w.SetInterval(0);
     w.OnWaiting = [&](TCustomWait* s) {
-        SendEach(target, kInput);
-        SendEach(target, kOther);
+        sendEach(input);
+        sendEach(other);
         s->Stop();
     };
     w.WaitForIt();
-    EXPECT_EQ(counter.beeps, 4);
-    EXPECT_EQ(target.got, kOther);
-    EXPECT_EQ(earlier.keys, 0);
+    EXPECT_EQ(beeps, 4);
+    EXPECT_EQ(target.got, other);
 
-    // Also when an exception leaves the wait.
+    // The input comes back also when an exception leaves the wait.
     w.OnWaiting = [](TCustomWait*) { throw std::runtime_error("handler failed"); };
     EXPECT_THROW(w.WaitForIt(), std::runtime_error);
-
     target.got.clear();
-    SendEach(target, kInput);
-    EXPECT_EQ(target.got, kInput);
-    EXPECT_EQ(counter.beeps, 4);
-    EXPECT_EQ(earlier.keys, 1);
-    QCoreApplication::instance()->removeEventFilter(&earlier);
+    sendEach(input);
+    EXPECT_EQ(target.got, input);
+    EXPECT_EQ(beeps, 4);
+    platform::SetBeepHandler(previous);
 }
