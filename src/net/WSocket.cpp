@@ -90,6 +90,7 @@ TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner) {
 
 TCustomWSocket::~TCustomWSocket() {
     FDestroying = true;
+    EndBlockingWaits();
     // No events from here: the owner's handlers may belong to an object being destroyed.
     CloseHandleAndNotifiers();
 }
@@ -115,6 +116,8 @@ void TCustomWSocket::AssignDefaultValue() {
     FReadCount = 0;
     FCloseReported = false;
     FFlushTimeout = 60;
+    FWaitForState = wsInvalidState;
+    ResetLineRead();
 }
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
@@ -271,8 +274,9 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
     const TSocketState old = FState;
     FState = NewState;
     UpdateNotifiers();
+    QPointer<TCustomWSocket> self(this);
     TriggerChangeState(old, NewState);
-    // (A blocking wait for a state, when one exists, is ended here.)
+    if (self) WaitStateReached(NewState);
 }
 
 void TCustomWSocket::SocketError(const std::string& Fn, int ErrCode) {

@@ -3,10 +3,12 @@
 // The program's one network transport: a non-blocking stream or datagram socket whose every
 // network happening arrives as an event on the owning thread, through its event loop.
 
+#include "net/Wait.h"
 #include "net/WinsockErrors.h"
 #include "platform/Exception.h"
 
 #include <QObject>
+#include <QPointer>
 
 #include <cstdint>
 #include <deque>
@@ -120,6 +122,10 @@ class TCustomWSocket : public QObject {
     void SetLingerOnOff(TSocketLingerOnOff Value) { FLingerOnOff = Value; }
     int32_t LingerTimeout() const { return FLingerTimeout; }
     void SetLingerTimeout(int32_t Value) { FLingerTimeout = Value; }
+    // The countdown the blocking operations show and wait on unless MultiThreaded; cleared
+    // by itself when that countdown is destroyed.
+    TWait* WaitCtrl() const { return FWaitCtrl; }
+    void SetWaitCtrl(TWait* Value) { FWaitCtrl = Value; }
 
     // Name lookups end in OnDnsLookupDone; a dotted address is answered before DnsLookup
     // returns. A second lookup replaces a pending one.
@@ -147,6 +153,21 @@ class TCustomWSocket : public QObject {
 
     virtual int Pause();
     virtual int Resume();
+
+    // Blocking operations. They run the event loop while they wait, so any event, this
+    // socket's own included, may run inside them; a handler may even destroy the socket,
+    // which ends the wait. Timeouts are in seconds.
+    // Waits until State holds or Timeout passes; whether State holds now.
+    virtual bool Wait(int Timeout, TSocketState State);
+    // One text line without its CR LF, at most 254 characters (a longer line is cut there
+    // and OnLineTooLong fires); after a time-out, or when the connection ends, the part
+    // read so far. Never reads past the end of its line.
+    virtual void ReadLine(int Timeout, std::string& Buffer);
+    // Until all queued data has gone to the platform, the connection is gone, or (unless
+    // MultiThreaded) FlushTimeout passes; a time-out leaves WaitCtrl's ModalResult at 2.
+    virtual void Flush();
+    // Until the connection is closed, delivering what arrives meanwhile.
+    virtual void WaitForClose();
 
     // Dotted peer address, or "error".
     virtual std::string GetPeerAddr();
@@ -226,6 +247,19 @@ class TCustomWSocket : public QObject {
     int ReadResult(ssize_t Got);
     bool StillCurrent(uint64_t Serial) const;
 
+    // The blocking operations' side.
+    struct TLineRead {
+        std::string Line;
+        bool InProgress = false;
+    };
+    void ResetLineRead();
+    void ReadLineStep();
+    void EndLineRead();
+    void StopWaitCtrl();
+    void WaitStateReached(TSocketState NewState);
+    void EndBlockingWaits();
+    void CountDown(int Timeout);
+
     std::string FAddrStr, FPortStr, FProtoStr = "tcp";
     bool FAddrAssigned = false, FPortAssigned = false, FProtoAssigned = true;
     bool FAddrResolved = false;
@@ -273,6 +307,13 @@ class TCustomWSocket : public QObject {
         void operator()(QSocketNotifier* N) const;
     };
     std::unique_ptr<QSocketNotifier, NotifierDeleter> FReadNotifier, FWriteNotifier;
+
+    // Shared with the ReadLine that started it, so the part read survives a close (which
+    // starts a fresh one) and even the socket's destruction.
+    std::shared_ptr<TLineRead> FLineRead;
+    TSocketState FWaitForState = wsInvalidState; // what Wait waits for; none while invalid
+    QPointer<TWait> FWaitCtrl;
+    int FCountDowns = 0; // blocking operations of this socket now inside WaitCtrl's wait
 };
 
 // The component as programs use it; all behaviour lives in TCustomWSocket.

@@ -171,10 +171,13 @@ void TCustomWSocket::HandleNetworkEvent(uint64_t Serial, int Events, int Error) 
         if (gone()) return;
     }
     if ((Events & kEventClose) && FState != wsConnecting) {
-        // Whatever the peer sent before closing is offered first. (A blocking line read,
-        // when one exists, ends here too.)
+        // Whatever the peer sent before closing is offered first; a line read ends here.
         ReceiveLoop(error);
         if (gone()) return;
+        if (FLineRead->InProgress) {
+            EndLineRead();
+            if (gone()) return;
+        }
         if (OnSessionClosed && !FCloseReported) {
             FCloseReported = true;
             TriggerSessionClosed(error);
@@ -200,9 +203,14 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error) {
         FLastError = 0;
         const uint64_t taken = FBytesTaken;
         FReadHeld = true;
+        // A line read takes every byte that waits until its line is complete; what follows
+        // the line is left for the next reader.
+        const bool lineStep = FLineRead->InProgress;
         try {
-            // (A blocking line read, when one exists, takes this step instead.)
-            if (!TriggerDataAvailable(Error) && DrainUnread() < 0 && FLastError == kWouldBlock) {
+            if (lineStep) {
+                ReadLineStep();
+            } else if (!TriggerDataAvailable(Error) && DrainUnread() < 0 &&
+                       FLastError == kWouldBlock) {
                 FLastError = 0;
                 break;
             }
@@ -212,7 +220,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error) {
             break;
         }
         if (!self || !StillCurrent(serial)) return;
-        if (FLastError != 0) break;
+        if (FLastError != 0 || lineStep) break;
         int waiting = 0;
         if (ioctl(FHSocket, FIONREAD, &waiting) < 0) {
             FLastError = LastNetError();

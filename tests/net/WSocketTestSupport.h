@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <arpa/inet.h>
+#include <ctime>
 #include <memory>
 #include <poll.h>
 #include <string>
@@ -26,6 +27,18 @@ template <class Fn> std::string Raised(Fn&& fn) {
         return e.what();
     }
     return "";
+}
+
+// A byte pattern that repeats only every 251 * 256 bytes, so a lost, doubled or swapped
+// block shows at once.
+inline char PatternByte(uint64_t i) {
+    return static_cast<char>((i % 251) ^ ((i / 251) & 0xFF));
+}
+
+inline double ProcessCpuSeconds() {
+    timespec t{};
+    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
+    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
 }
 
 // A plain blocking client connected to 127.0.0.1:port, or -1.
@@ -57,6 +70,7 @@ class RawListener {
     ~RawListener() { close(fd_); }
     std::string PortText() const { return std::to_string(port_); }
     int Port() const { return port_; }
+    int Fd() const { return fd_; }
     // Runs the event loop until a client arrives; -1 on time-out.
     int AcceptFd(int timeoutMs = 5000) {
         pollfd p{fd_, POLLIN, 0};

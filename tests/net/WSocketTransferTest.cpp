@@ -7,25 +7,11 @@
 #include <QEventLoop>
 #include <QTimer>
 
-#include <ctime>
-
 using namespace wsockettest;
 using testsupport::RunEventLoopFor;
 using testsupport::WaitUntil;
 
 namespace {
-
-// A byte pattern that repeats only every 251 * 256 bytes, so a lost, doubled or swapped
-// block shows at once.
-char PatternByte(uint64_t i) {
-    return static_cast<char>((i % 251) ^ ((i / 251) & 0xFF));
-}
-
-double ProcessCpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
 
 // Sends Total pattern bytes in blocks, one block more each time the queue empties, and
 // checks everything that comes in; closes once both directions are complete.
