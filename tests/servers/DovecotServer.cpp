@@ -1,5 +1,7 @@
 #include "DovecotServer.h"
 
+#include "ServerPorts.h"
+
 #include "support/TempDir.h"
 
 #include <QFileInfo>
@@ -8,16 +10,13 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
 #include <csignal>
 #include <cstring>
 #include <filesystem>
-#include <netinet/in.h>
 #include <pwd.h>
 #include <sys/prctl.h>
-#include <sys/socket.h>
 #include <unistd.h>
 
 namespace testservers {
@@ -31,34 +30,6 @@ constexpr int kStopTimeoutMs = 10000;
 constexpr int kPortBusyExit = 89;
 // Runs the server; also usable on its own: dovecot-test-server DIR PORT.
 const std::string kScript = MORVANDLE_DOVECOT_SCRIPT;
-
-// A port that was free a moment ago (the kernel's choice for port 0).
-int PickFreePort() {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return 0;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    socklen_t len = sizeof addr;
-    int port = 0;
-    if (::bind(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0 &&
-        ::getsockname(fd, reinterpret_cast<sockaddr*>(&addr), &len) == 0)
-        port = ntohs(addr.sin_port);
-    ::close(fd);
-    return port;
-}
-
-bool PortAccepts(int port) {
-    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
-    if (fd < 0) return false;
-    sockaddr_in addr{};
-    addr.sin_family = AF_INET;
-    addr.sin_port = htons(static_cast<uint16_t>(port));
-    addr.sin_addr.s_addr = htonl(INADDR_LOOPBACK);
-    bool ok = ::connect(fd, reinterpret_cast<sockaddr*>(&addr), sizeof addr) == 0;
-    ::close(fd);
-    return ok;
-}
 
 // As root the mail must belong to the dovecot user; otherwise to us, which it already does.
 void GiveToMailUser(const fs::path& path) {

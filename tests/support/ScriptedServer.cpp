@@ -3,6 +3,7 @@
 #include <arpa/inet.h>
 #include <cerrno>
 #include <chrono>
+#include <cstdio>
 #include <cstring>
 #include <netinet/in.h>
 #include <stdexcept>
@@ -48,7 +49,9 @@ ScriptedServer::~ScriptedServer() {
     ::shutdown(listenFd_, SHUT_RDWR);
     int fd = connFd_.load();
     if (fd >= 0) ::shutdown(fd, SHUT_RDWR);
+    if (int data = dataFd_.load(); data >= 0) ::shutdown(data, SHUT_RDWR);
     if (thread_.joinable()) thread_.join();
+    if (int data = dataFd_.load(); data >= 0) ::close(data);
     ::close(listenFd_);
 }
 
@@ -83,6 +86,31 @@ ScriptedServer& ScriptedServer::SendAndClose(const std::string& bytes) {
 ScriptedServer& ScriptedServer::Pause(int milliseconds) {
     steps_.push_back({Op::Pause, std::to_string(milliseconds)});
     return *this;
+}
+
+ScriptedServer& ScriptedServer::OpenData(const std::string& fromAddress) {
+    steps_.push_back({Op::OpenData, fromAddress});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::SendData(const std::string& bytes) {
+    steps_.push_back({Op::SendData, bytes});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::CloseData() {
+    steps_.push_back({Op::CloseData, {}});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::ReadData() {
+    steps_.push_back({Op::ReadData, {}});
+    return *this;
+}
+
+std::string ScriptedServer::DataReceived() const {
+    std::lock_guard lock(mutex_);
+    return dataReceived_;
 }
 
 void ScriptedServer::Start() {
@@ -147,8 +175,69 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
     case Op::Pause:
         std::this_thread::sleep_for(std::chrono::milliseconds(std::stoi(step.data)));
         return true;
+    case Op::OpenData:
+    case Op::SendData:
+    case Op::CloseData:
+    case Op::ReadData:
+        // A failed data step is recorded; the control connection goes on.
+        PlayDataStep(step);
+        return true;
     }
     return false;
+}
+
+bool ScriptedServer::ConnectData(const std::string& from) {
+    std::string port;
+    for (const std::string& line : Received())
+        if (line.rfind("PORT ", 0) == 0) port = line.substr(5);
+    unsigned h[4], p[2];
+    if (std::sscanf(port.c_str(), "%u,%u,%u,%u,%u,%u", &h[0], &h[1], &h[2], &h[3], &p[0], &p[1]) !=
+        6) {
+        Fail("no PORT command to connect to");
+        return false;
+    }
+    int fd = ::socket(AF_INET, SOCK_STREAM, 0);
+    sockaddr_in local{};
+    local.sin_family = AF_INET;
+    inet_pton(AF_INET, from.c_str(), &local.sin_addr);
+    sockaddr_in target{};
+    target.sin_family = AF_INET;
+    target.sin_port = htons(static_cast<uint16_t>(p[0] * 256 + p[1]));
+    target.sin_addr.s_addr = htonl(h[0] << 24 | h[1] << 16 | h[2] << 8 | h[3]);
+    if (::bind(fd, reinterpret_cast<sockaddr*>(&local), sizeof local) != 0 ||
+        ::connect(fd, reinterpret_cast<sockaddr*>(&target), sizeof target) != 0) {
+        Fail("data connect: " + std::string(std::strerror(errno)));
+        ::close(fd);
+        return false;
+    }
+    SetTimeouts(fd);
+    // A connection replaced by the next one is closed first.
+    if (int old = dataFd_.exchange(fd); old >= 0) ::close(old);
+    return true;
+}
+
+bool ScriptedServer::PlayDataStep(const Step& step) {
+    const int fd = dataFd_.load();
+    switch (step.op) {
+    case Op::OpenData:
+        return ConnectData(step.data);
+    case Op::SendData:
+        return fd >= 0 && WriteAll(fd, step.data.data(), step.data.size());
+    case Op::CloseData: {
+        int expected = fd;
+        if (fd >= 0 && dataFd_.compare_exchange_strong(expected, -1)) ::close(fd);
+        return true;
+    }
+    case Op::ReadData:
+        for (char buf[4096];;) {
+            const ssize_t n = fd >= 0 ? ::recv(fd, buf, sizeof buf, 0) : 0;
+            if (n <= 0) return n == 0;
+            std::lock_guard lock(mutex_);
+            dataReceived_.append(buf, static_cast<size_t>(n));
+        }
+    default:
+        return false;
+    }
 }
 
 bool ScriptedServer::NextLine(int fd, std::string* line) {

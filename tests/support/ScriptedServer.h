@@ -38,6 +38,14 @@ class ScriptedServer {
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
     ScriptedServer& Pause(int milliseconds);                // a server that is slow, not silent
 
+    // A second connection, as FTP servers open for data: to the address and port of the last
+    // "PORT h1,h2,h3,h4,p1,p2" line the client sent, from the given local address.
+    ScriptedServer& OpenData(const std::string& fromAddress = "127.0.0.1");
+    ScriptedServer& SendData(const std::string& bytes);
+    ScriptedServer& CloseData();
+    // Reads the data connection until the client closes it; see DataReceived().
+    ScriptedServer& ReadData();
+
     // Starts accepting; the script must be complete.
     void Start();
 
@@ -47,9 +55,21 @@ class ScriptedServer {
     std::vector<std::string> Received() const;
     // Mismatched expectations and socket failures; empty when the client behaved.
     std::vector<std::string> Failures() const;
+    // What ReadData steps read, all together.
+    std::string DataReceived() const;
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close, Pause };
+    enum class Op {
+        Send,
+        SendBytewise,
+        Expect,
+        Close,
+        Pause,
+        OpenData,
+        SendData,
+        CloseData,
+        ReadData
+    };
     struct Step {
         Op op;
         std::string data;
@@ -60,10 +80,14 @@ class ScriptedServer {
     // The next CR LF line from the client; false at end of stream or on a failure.
     bool NextLine(int fd, std::string* line);
     bool WriteAll(int fd, const char* data, size_t len);
+    bool PlayDataStep(const Step& step);
+    bool ConnectData(const std::string& from);
     void Fail(const std::string& what);
 
     int listenFd_ = -1;
     std::atomic<int> connFd_{-1};
+    std::atomic<int> dataFd_{-1};
+    std::string dataReceived_;
     int port_ = 0;
     std::vector<Step> steps_;
     std::string pending_; // bytes read but not yet split into lines

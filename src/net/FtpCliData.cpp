@@ -1,0 +1,387 @@
+// The FTP client's data connection: PORT, REST, downloads (RETR, LIST, NLST) and uploads
+// (STOR, APPE), with progress, user abort and the transfer statistics.
+
+#include "net/FtpCliInternal.h"
+
+#include "net/WSocket.h"
+#include "platform/ErrorReport.h"
+#include "platform/FileInfo.h"
+
+#include <QMetaObject>
+
+#include <arpa/inet.h>
+#include <cerrno>
+#include <fcntl.h>
+#include <sys/file.h>
+#include <unistd.h>
+
+namespace {
+
+constexpr int kRecvBlock = 2048;
+constexpr int kSendBlock = 1024;
+constexpr uint16_t kWouldBlock = 10035;
+constexpr uint16_t kLocalFailure = 426;
+
+bool WriteAll(int Fd, const char* Data, std::size_t Len) {
+    while (Len > 0) {
+        const ssize_t n = ::write(Fd, Data, Len);
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        Data += n;
+        Len -= static_cast<std::size_t>(n);
+    }
+    return true;
+}
+
+std::string DottedAddress(const sockaddr_in& A) {
+    char text[INET_ADDRSTRLEN] = {};
+    inet_ntop(AF_INET, &A.sin_addr, text, sizeof text);
+    return text;
+}
+
+} // namespace
+
+// ---- PORT and REST ----
+
+void TCustomFtpCli::DataPort() {
+    Entry([&] {
+        CheckReady();
+        CheckConnected();
+        CloseDataSocket();
+        FData->OnDataAvailable = nullptr;
+        FData->OnDataSent = nullptr;
+        FData->OnSessionClosed = nullptr;
+        FData->OnSessionAvailable = nullptr;
+        FData->SetProto("tcp");
+        FData->SetAddr("0.0.0.0");
+        FData->SetPort("0");
+        FData->SetLingerOnOff(wsLingerOff);
+        if (FData->Listen() != 0) throw FtpException("Unable to listen for the data connection");
+        sockaddr_in data{}, local{};
+        int len = sizeof data;
+        FData->GetSockName(data, len);
+        len = sizeof local;
+        FControl->GetSockName(local, len);
+        const unsigned port = ntohs(data.sin_port);
+        const std::string tail = "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
+        std::string command;
+        if (FControl->GetPeerAddr() == "127.0.0.1") {
+            command = "PORT 127,0,0,1" + tail;
+        } else {
+            const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
+            command = "PORT " + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
+                      std::to_string(b[2]) + "," + std::to_string(b[3]) + tail;
+        }
+        ExecCommand(ftpRqDataPort, stDataPort, command, {200, 227});
+    });
+}
+
+void TCustomFtpCli::Rest() {
+    Entry([&] {
+        CheckReady();
+        CheckConnected();
+        const int64_t size = platform::FileSize(FLocalFileName).value_or(-1);
+        FResumePos = static_cast<int32_t>(std::clamp<int64_t>(size, 0, INT32_MAX));
+        if (FResumePos > 0) {
+            ExecCommand(ftpRqRest, stRest, "REST " + std::to_string(FResumePos), {});
+            return;
+        }
+        // Nothing to resume: done at once (still reported from the event loop).
+        if (!FMulti) FRequestType = ftpRqRest;
+        FRequestDone = false;
+        FRequestResult = 0;
+        FinishRequest(0);
+    });
+}
+
+// ---- downloads ----
+
+void TCustomFtpCli::Retr() {
+    Entry([&] { StartDownload(ftpRqRetr, stRetr, "RETR"); });
+}
+void TCustomFtpCli::List() {
+    Entry([&] { StartDownload(ftpRqList, stList, "LIST"); });
+}
+void TCustomFtpCli::Nlst() {
+    Entry([&] { StartDownload(ftpRqNlst, stNlst, "NLST"); });
+}
+
+void TCustomFtpCli::StartDownload(TFtpRequest Rq, Step S, const char* Name) {
+    if (!FConnected) throw FtpException(std::string(Name) + ": not connected");
+    if (FLocalFileName.empty() && !FDisplayFileFlag) throw FtpException("LocalFileName empty");
+    CheckStepFields(S);
+    CheckReady();
+    if (!FMulti) FRequestType = Rq;
+    FDataCommand = Name;
+    FUploading = false;
+    FFinalReceived = FDataClosed = false;
+    FRequestDone = false;
+    FByteCount = 0;
+    FDataCloseError = 0;
+    FLocalFailure.clear();
+    FData->OnSessionAvailable = [this](TCustomWSocket*, uint16_t E) {
+        Entry([&] { DataSessionAvailable(E); });
+    };
+    if (!FDisplayFileFlag && !OpenDownloadFile()) {
+        FLastResponse = "Unable to open local file " + FLocalFileName;
+        FStatusCode = 550;
+        TakeErrorMessage(FLastResponse);
+        CloseDataSocket();
+        FRequestResult = 550;
+        FinishRequest(550);
+        return;
+    }
+    std::string command = FDataCommand;
+    if (!FHostFileName.empty()) command += " " + FHostFileName;
+    ExecCommand(Rq, S, command, {}, &TCustomFtpCli::DownloadFirstReply);
+}
+
+bool TCustomFtpCli::OpenDownloadFile() {
+    auto file = std::make_unique<LocalFile>();
+    if (FResumePos > 0) {
+        if (!file->Open(FLocalFileName, O_WRONLY, FShareMode) ||
+            ::lseek(file->Fd, FResumePos, SEEK_SET) < 0)
+            return false;
+    } else {
+        // Locked before it is emptied, so a file in use elsewhere is left alone.
+        if (!file->Open(FLocalFileName, O_WRONLY | O_CREAT, FShareMode) ||
+            ::ftruncate(file->Fd, 0) != 0)
+            return false;
+    }
+    FLocalFile = std::move(file);
+    return true;
+}
+
+void TCustomFtpCli::TransferFailed(int Code) {
+    TakeErrorMessage(FLastResponse);
+    CloseDataSocket();
+    CloseLocalFile();
+    FResumePos = 0;
+    FRequestResult = Code > 0 ? Code : 500;
+    FinishRequest(static_cast<uint16_t>(FRequestResult));
+}
+
+void TCustomFtpCli::DownloadFirstReply() {
+    if (FStatusCode == 125 || FStatusCode == 150) {
+        FNext = &TCustomFtpCli::DownloadFinalReply;
+        return;
+    }
+    TransferFailed(FStatusCode);
+}
+
+void TCustomFtpCli::DownloadFinalReply() {
+    if (FStatusCode == 125 || FStatusCode == 226 || FStatusCode == 250) {
+        FFinalReceived = true;
+        if (FDataClosed) TransferComplete();
+        return;
+    }
+    CloseLocalFile();
+    CloseDataSocket();
+    Display("! RETR/LIST/NLST Failed");
+    TransferFailed(FStatusCode);
+}
+
+void TCustomFtpCli::DataSessionAvailable(uint16_t) {
+    const TSocketHandle h = FData->Accept();
+    if (h == INVALID_SOCKET) return;
+    // Only the server we talk to may deliver the data; anyone else who found the port is
+    // turned away, and the transfer goes on waiting for the right connection.
+    sockaddr_in peer{};
+    socklen_t len = sizeof peer;
+    const std::string expected = FControl->GetPeerAddr();
+    if (::getpeername(h, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
+        DottedAddress(peer) != expected) {
+        ::close(h);
+        Display("! Data connection from " + DottedAddress(peer) + " refused");
+        return;
+    }
+    FData->OnSessionAvailable = nullptr;
+    FData->Close(); // the listener
+    FData->SetLingerOnOff(wsLingerOff);
+    FData->Dup(h);
+    FData->OnSessionClosed = [this](TCustomWSocket*, uint16_t E) { Entry([&] { DataClosed(E); }); };
+    if (FUploading) {
+        // Whatever the server sends here is read and dropped.
+        FData->OnDataAvailable = [](TCustomWSocket* S, uint16_t) {
+            char scrap[256];
+            S->Receive(scrap, sizeof scrap);
+        };
+        FData->OnDataSent = [this](TCustomWSocket*, uint16_t E) { Entry([&] { SendBlock(E); }); };
+        FReadyForSending = true;
+        // The first reply may have come first; then its go-ahead is already waiting here.
+        if (FStartRequested) SendBlock(0);
+    } else {
+        FStartTime = ftpcli::TickCount();
+        FData->OnDataAvailable = [this](TCustomWSocket*, uint16_t) {
+            Entry([&] { DownloadData(); });
+        };
+    }
+}
+
+void TCustomFtpCli::DownloadData() {
+    if (!AskProgress()) return;
+    const int n = FData->Receive(FRecvBlock.data(), kRecvBlock);
+    if (n > 0) {
+        FByteCount += n;
+        if (FDisplayFileFlag) {
+            for (const std::string& line : FtpSplitDisplayLines({FRecvBlock.data(), size_t(n)}))
+                Fire(OnDisplayFile, this, line);
+        } else if (!FLocalFile || !WriteAll(FLocalFile->Fd, FRecvBlock.data(), size_t(n))) {
+            Display("! Error writing local file");
+            FLocalFailure = "426 Error writing local file";
+            FData->Shutdown(2);
+        }
+    } else if (n < 0 && FData->LastError() != kWouldBlock && FData->State() == wsConnected) {
+        Display("! Data: Receive error " + std::to_string(FData->LastError()));
+        FLocalFailure = "426 Data: Receive error " + std::to_string(FData->LastError());
+        FData->Shutdown(2);
+    }
+}
+
+void TCustomFtpCli::DataClosed(uint16_t Error) {
+    CloseLocalFile();
+    FDataClosed = true;
+    FDataCloseError = Error;
+    if (FFinalReceived) TransferComplete();
+}
+
+// Both the final reply and the close of the data connection are in.
+void TCustomFtpCli::TransferComplete() {
+    Display(FtpStatisticsText(FByteCount, FStartTime, ftpcli::TickCount()));
+    FResumePos = 0;
+    FRequestResult = FDataCloseError;
+    // The server may have sent everything before our side failed or gave up: the local file
+    // is still incomplete, which must not read as success.
+    if (FRequestResult == 0 && !FLocalFailure.empty()) {
+        FRequestResult = kLocalFailure;
+        TakeErrorMessage(FLocalFailure);
+    }
+    FinishRequest(static_cast<uint16_t>(FRequestResult));
+}
+
+bool TCustomFtpCli::AskProgress() {
+    TransferProgressed();
+    bool abort = false;
+    Fire(OnProgress, this, static_cast<int32_t>(FByteCount + FResumePos), abort);
+    if (!abort) return true;
+    Display("! Abort requested");
+    FLocalFailure = "426 Abort requested";
+    CloseDataSocket();
+    return false;
+}
+
+void TCustomFtpCli::CloseDataSocket() {
+    if (FData->State() != wsClosed) FData->Close();
+}
+
+void TCustomFtpCli::CloseLocalFile() {
+    FLocalFile.reset();
+}
+
+// ---- uploads ----
+
+void TCustomFtpCli::Stor() {
+    Entry([&] { StartUpload(ftpRqStor, stStor, "STOR "); });
+}
+void TCustomFtpCli::Appe() {
+    Entry([&] { StartUpload(ftpRqAppe, stAppe, "APPE "); });
+}
+
+void TCustomFtpCli::StartUpload(TFtpRequest Rq, Step S, const char* Name) {
+    if (!FConnected) throw FtpException("STOR/APPE: not connected");
+    if (FLocalFileName.empty()) throw FtpException("LocalFileName empty");
+    CheckStepFields(S);
+    CheckReady();
+    if (!FMulti) FRequestType = Rq;
+    FUploading = true;
+    FFinalReceived = FDataClosed = false;
+    FStartRequested = false;
+    FRequestDone = false;
+    FByteCount = 0;
+    FDataCloseError = 0;
+    FLocalFailure.clear();
+    bool cancel = false;
+    Fire(OnReadyToTransmit, this, cancel);
+    const auto refuse = [this](const std::string& Msg, bool CloseData) {
+        FErrorMessage = Msg;
+        FStatusCode = 426;
+        Display("! " + Msg);
+        if (CloseData) CloseDataSocket();
+        FRequestResult = 426;
+        FinishRequest(426);
+    };
+    if (cancel) return refuse("426 Transmit cancelled by application", false);
+    FData->OnSessionAvailable = [this](TCustomWSocket*, uint16_t E) {
+        Entry([&] { DataSessionAvailable(E); });
+    };
+    if (!OpenUploadFile()) return refuse("426 Unable to open local file " + FLocalFileName, true);
+    ExecCommand(Rq, S, Name + FHostFileName, {}, &TCustomFtpCli::UploadFirstReply);
+}
+
+bool TCustomFtpCli::OpenUploadFile() {
+    auto file = std::make_unique<LocalFile>();
+    if (!file->Open(FLocalFileName, O_RDONLY, FShareMode)) return false;
+    FEofReached = false;
+    FReadyForSending = false;
+    if (FResumePos > 0 && ::lseek(file->Fd, FResumePos, SEEK_SET) < 0) return false;
+    FLocalFile = std::move(file);
+    return true;
+}
+
+void TCustomFtpCli::UploadFirstReply() {
+    if (FStatusCode != 125 && FStatusCode != 150) return TransferFailed(FStatusCode);
+    FNext = &TCustomFtpCli::UploadFinalReply;
+    QMetaObject::invokeMethod(
+        this, [this] { platform::Guarded([&] { Entry([&] { StartSending(); }); }); },
+        Qt::QueuedConnection);
+}
+
+void TCustomFtpCli::StartSending() {
+    if (FStartRequested || !FUploading || FRequestDone) return;
+    FStartRequested = true;
+    FStartTime = ftpcli::TickCount();
+    SendBlock(0);
+}
+
+// One block at a time: the next one goes when the data socket has sent this one.
+void TCustomFtpCli::SendBlock(uint16_t Error) {
+    if (!FLocalFile) return;
+    if (!AskProgress()) return;
+    if (Error != 0) {
+        Display("! Error #" + std::to_string(Error) + " sending data");
+        FLocalFailure = "426 Error #" + std::to_string(Error) + " sending data";
+        CloseDataSocket();
+        return;
+    }
+    if (FEofReached || !FReadyForSending) return;
+    ssize_t n;
+    do
+        n = ::read(FLocalFile->Fd, FSendBlock.data(), kSendBlock);
+    while (n < 0 && errno == EINTR);
+    if (n < 0) {
+        Display("! Error reading file");
+        FLocalFailure = "426 Error reading file";
+        // A reset, not an orderly close: the server must not take half a file for all of it.
+        FData->Abort();
+        return;
+    }
+    if (n == 0) {
+        FEofReached = true;
+        CloseDataSocket();
+        return;
+    }
+    FByteCount += n;
+    FData->Send(FSendBlock.data(), static_cast<int>(n));
+}
+
+void TCustomFtpCli::UploadFinalReply() {
+    if (FStatusCode == 226 || FStatusCode == 250) {
+        FFinalReceived = true;
+        if (FDataClosed) TransferComplete();
+        return;
+    }
+    CloseLocalFile();
+    CloseDataSocket();
+    Display("! STOR Failed");
+    TransferFailed(FStatusCode);
+}
