@@ -13,6 +13,7 @@
 #include <memory>
 
 TConfigData* ConfigData = nullptr;
+const char* const kDefaultUpdateServer = "ftp.morvandle.example";
 
 namespace {
 constexpr const char* kSection = "Config";
@@ -77,6 +78,7 @@ void TConfigData::ConfigDataCreate() {
         Update = ini.ReadString(kSection, "Update", "");
         Timeout = ini.ReadInteger(kSection, "Timeout", 60);
         if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
+        UpdateServer = ini.ReadString(kSection, "UpdateServer", kDefaultUpdateServer);
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {

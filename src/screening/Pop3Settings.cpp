@@ -8,14 +8,15 @@ namespace screening {
 
 namespace {
 
-ServerAddress WithPort(const std::string& host, const std::string& port) {
+ServerAddress WithPort(const std::string& host, const std::string& port,
+                       const std::string& defaultPort) {
     std::string p = platform::Trimmed(port);
-    return {platform::Trimmed(host), p.empty() ? "pop3" : p};
+    return {platform::Trimmed(host), p.empty() ? defaultPort : p};
 }
 
 } // namespace
 
-ServerAddress SplitServer(const std::string& server) {
+ServerAddress SplitServer(const std::string& server, const std::string& defaultPort) {
     const std::string text = platform::Trimmed(server);
     if (!text.empty() && text.front() == '[') {
         // "[2001:db8::1]" or "[2001:db8::1]:1110": the brackets keep the address's own
@@ -23,16 +24,17 @@ ServerAddress SplitServer(const std::string& server) {
         auto close = text.find(']');
         if (close != std::string::npos) {
             std::string rest = text.substr(close + 1);
-            if (rest.empty()) return {text.substr(1, close - 1), "pop3"};
-            if (rest.front() == ':') return WithPort(text.substr(1, close - 1), rest.substr(1));
+            if (rest.empty()) return {text.substr(1, close - 1), defaultPort};
+            if (rest.front() == ':')
+                return WithPort(text.substr(1, close - 1), rest.substr(1), defaultPort);
         }
-        return {text, "pop3"};
+        return {text, defaultPort};
     }
     auto colon = text.find(':');
     // No colon, or several: an address such as 2001:db8::1 names no port.
     if (colon == std::string::npos || text.find(':', colon + 1) != std::string::npos)
-        return {text, "pop3"};
-    return WithPort(text.substr(0, colon), text.substr(colon + 1));
+        return {text, defaultPort};
+    return WithPort(text.substr(0, colon), text.substr(colon + 1), defaultPort);
 }
 
 void ApplyPop3Settings(TCustomPop3Cli& client, const TConfigData& config) {

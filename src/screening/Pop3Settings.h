@@ -14,9 +14,9 @@ struct ServerAddress {
 
 // The Server setting is a host name, optionally followed by ":" and a port number or
 // service name ("mail.example.com:1110"); without one, or with an empty one, the port is
-// "pop3". An IPv6 address names a port only in brackets ("[2001:db8::1]:1110"); its bare
+// defaultPort. An IPv6 address names a port only in brackets ("[2001:db8::1]:1110"); its bare
 // form ("2001:db8::1") is all host. Blanks around the host and the port are dropped.
-ServerAddress SplitServer(const std::string& server);
+ServerAddress SplitServer(const std::string& server, const std::string& defaultPort = "pop3");
 
 // Copies Server (host and port), Login, Password and Timeout into the POP3 client. The one place that
 // does so: at start-up and after the preferences change.
