@@ -14,6 +14,7 @@
 #include <memory>
 
 TConfigData* ConfigData = nullptr;
+const char* const kDefaultUpdateServer = "ftp.morvandle.example";
 
 namespace {
 constexpr const char* kSection = "Config";
@@ -84,6 +85,7 @@ void TConfigData::ConfigDataCreate() {
         Security = securitySet ? ini.ReadInteger(kSection, "Security", 1) : 0;
         if (Security < 0 || Security > 2) Security = 1;
         CAFile = ini.ReadString(kSection, "CAFile", "");
+        UpdateServer = ini.ReadString(kSection, "UpdateServer", kDefaultUpdateServer);
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {

@@ -34,6 +34,9 @@ class TConfigData {
     int32_t Security = 0;
     // A PEM file of certificates trusted besides the system's; empty for none.
     std::string CAFile;
+    // The update server, "host" or "host:port" (port "ftp" by default). Read only, like
+    // Timeout: users who run their own server set it by hand.
+    std::string UpdateServer;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including
@@ -62,6 +65,11 @@ class TConfigData {
     std::uint64_t listsStamp_ = NextListsStamp();
     static std::uint64_t NextListsStamp();
 };
+
+// The update server when the settings name none. There is no public one: the name is
+// reserved and never resolves, so an update from the server fails with a clear message until
+// UpdateServer names a real server.
+extern const char* const kDefaultUpdateServer;
 
 // The one instance; null outside CreateConfigData .. DestroyConfigData.
 extern TConfigData* ConfigData;
