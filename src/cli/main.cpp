@@ -5,11 +5,13 @@
 #include "cli/ConsoleUpdateView.h"
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
+#include "net/FtpCli.h"
 #include "net/Pop3Prot.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
+#include "update/UpdateDownload.h"
 #include "update/UpdateMerge.h"
 
 #include <QCoreApplication>
@@ -61,8 +63,43 @@ int RunCheck(QCoreApplication& app, bool eat) {
     return status;
 }
 
-// Merges a local update file as the update dialog does. Exit status 0 after a merge, 1 when
-// the settings or the file could not be read or the lists not saved.
+// Fetches spamupd.txt from the update server into the program's folder; false, with the
+// reason on stderr, when no complete file arrived.
+bool Download(const std::string& target, TkelLog& log) {
+    TFtpClient ftp;
+    update::ConfigureUpdateClient(ftp, *ConfigData);
+    ftp.OnDisplay = [&log](TCustomFtpCli*, const std::string& msg) {
+        if (ConfigData->LogLevel) log.AddLine("", "", msg);
+    };
+    log.AddLine("", "", "Retrieving spammers list update");
+    std::printf("Connecting to %s....\n", ftp.HostName().c_str());
+    std::fflush(stdout);
+    const char* problem = nullptr;
+    switch (update::DownloadUpdateFile(ftp, target, nullptr, nullptr)) {
+    case update::TDownloadResult::Downloaded:
+        std::printf("Received - processing update...\n");
+        return true;
+    case update::TDownloadResult::NoConnection:
+        problem = "Unable to connect to the update server";
+        break;
+    case update::TDownloadResult::NoSize:
+        problem = "Unable to retrieve update file size";
+        break;
+    case update::TDownloadResult::Cancelled:
+    case update::TDownloadResult::Incomplete:
+        problem = "The update file did not arrive complete; nothing was merged";
+        break;
+    case update::TDownloadResult::NotStored:
+        problem = "Unable to store the update file";
+        break;
+    }
+    std::fprintf(stderr, "%s: %s\n", problem, ftp.HostName().c_str());
+    return false;
+}
+
+// Merges an update file as the update dialog does, from the update server (file empty) or a
+// local file. Exit status 0 after a merge, 1 when the settings or the file could not be had
+// or the lists not saved.
 int RunUpdate(const std::string& file) {
     CreateConfigData();
     int status = 1;
@@ -70,9 +107,14 @@ int RunUpdate(const std::string& file) {
         TkelLog log;
         SetUpLogFile(log);
         TConsoleUpdateView view(stdout);
-        const update::TMergeResult result =
-            update::MergeUpdateFile(file, update::usLocalFile, *ConfigData, log, view);
-        if (result.merged) status = 0;
+        const bool fromServer = file.empty();
+        const std::string path = fromServer ? platform::ProgramDir() + "/spamupd.txt" : file;
+        if (!fromServer || Download(path, log)) {
+            const update::TMergeResult result = update::MergeUpdateFile(
+                path, fromServer ? update::usUpdateServer : update::usLocalFile, *ConfigData, log,
+                view);
+            if (result.merged) status = 0;
+        }
     }
     DestroyConfigData();
     return status;
@@ -100,6 +142,7 @@ int main(int argc, char** argv) {
     case TCheckCommand::UsageError:
         std::fputs(kUsageText, stderr);
         return 2;
+    case TCheckCommand::UpdateFromServer:
     case TCheckCommand::UpdateFromFile: {
         int status = 1; // stays so when reading or saving fails
         platform::Guarded([&] { status = RunUpdate(parsed.updateFile); });

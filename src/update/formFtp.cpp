@@ -1,6 +1,7 @@
 #include "formFtp.h"
 
 #include "FileNameEdit.h"
+#include "UpdateDownload.h"
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
@@ -9,7 +10,6 @@
 #include "platform/ErrorReport.h"
 #include "platform/FileInfo.h"
 #include "platform/Paths.h"
-#include "screening/Pop3Settings.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -24,6 +24,8 @@
 #include <QToolButton>
 #include <QVBoxLayout>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstdio>
 
 using platform::MessageDlg;
@@ -31,8 +33,6 @@ using platform::TMsgDlgType;
 
 namespace {
 constexpr int kHelpContext = 100;
-// The anonymous password: a name for the server's log, as anonymous FTP asks.
-constexpr const char* kAnonymousPassword = "morvandle@";
 
 QString Text(const std::string& s) {
     return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
@@ -44,23 +44,9 @@ TfrmFtp::TfrmFtp(QWidget* owner, TkelLog& log)
     setAttribute(Qt::WA_DeleteOnClose);
     setObjectName(QStringLiteral("frmFtp"));
     setWindowTitle(QStringLiteral("Update Morvandle Spammer List"));
-    const screening::ServerAddress server =
-        screening::SplitServer(ConfigData ? ConfigData->UpdateServer : kDefaultUpdateServer, "ftp");
-    host_ = server.Host;
+    if (ConfigData) update::ConfigureUpdateClient(*ftpClient_, *ConfigData);
+    host_ = ftpClient_->HostName();
     updatePath_ = platform::ProgramDir() + "/spamupd.txt";
-
-    TFtpClient& ftp = *ftpClient_;
-    ftp.SetHostName(host_);
-    ftp.SetPort(server.Port);
-    ftp.SetUserName("anonymous");
-    ftp.SetPassWord(kAnonymousPassword);
-    ftp.SetHostDirName("/pub/apps");
-    ftp.SetHostFileName("spamupd.txt");
-    ftp.SetTimeout(60);
-    ftp.SetBinary(true);
-    ftp.SetShareMode(ftpShareExclusive);
-    // The download goes to a file of its own and replaces spamupd.txt only when complete.
-    ftp.SetLocalFileName(updatePath_ + ".part");
     WireFtpClient();
     BuildWindow();
 }
@@ -245,50 +231,41 @@ void TfrmFtp::btnStartClick() {
 }
 
 bool TfrmFtp::Download() {
-    TFtpClient& ftp = *ftpClient_;
-    const std::string part = ftp.LocalFileName();
     Log("Retrieving spammers list update");
     SetActivity("Connecting to " + host_ + "....");
-    if (!ftp.ConnectSync()) {
+    const update::TDownloadResult result = update::DownloadUpdateFile(
+        *ftpClient_, updatePath_,
+        [this](std::int64_t size) {
+            pbUpdate_->setMaximum(static_cast<int>(std::clamp<std::int64_t>(size, 1, INT32_MAX)));
+            pbUpdate_->setValue(0);
+        },
+        [this] { return abortRequested_; });
+    switch (result) {
+    case update::TDownloadResult::Downloaded:
+        return true;
+    case update::TDownloadResult::NoConnection:
         MessageDlg("Unable to connect to " + host_ + ".\r\nPlease try again later.",
                    TMsgDlgType::mtInformation, platform::mbOK);
-        return false;
-    }
-    ftp.CwdSync();
-    if (!ftp.SizeSync()) {
+        break;
+    case update::TDownloadResult::NoSize:
         MessageDlg("Unable to retrieve update file size", TMsgDlgType::mtError, platform::mbOK);
-        ftp.AbortSync();
-        return false;
-    }
-    remoteSize_ = ftp.RemoteFileSize();
-    pbUpdate_->setMaximum(static_cast<int>(std::max<std::int64_t>(remoteSize_, 1)));
-    pbUpdate_->setValue(0);
-    ftp.TypeBinarySync();
-    const bool received = ftp.GetSync();
-    ftp.QuitSync();
-    // A cut line in a partial file would become a short search string that matches good
-    // mail: only a complete download replaces spamupd.txt and gets merged.
-    if (!received || abortRequested_ || !FileIsComplete(part)) {
-        std::remove(part.c_str());
-        MessageDlg(abortRequested_ ? "The download was cancelled. Nothing was merged."
-                                   : "The update file did not arrive complete. Nothing was "
-                                     "merged.\r\nPlease try again later.",
+        break;
+    case update::TDownloadResult::Cancelled:
+        MessageDlg("The download was cancelled. Nothing was merged.", TMsgDlgType::mtWarning,
+                   platform::mbOK);
+        break;
+    case update::TDownloadResult::Incomplete:
+        MessageDlg("The update file did not arrive complete. Nothing was merged.\r\nPlease try "
+                   "again later.",
                    TMsgDlgType::mtWarning, platform::mbOK);
-        SetActivity("");
-        return false;
-    }
-    if (std::rename(part.c_str(), updatePath_.c_str()) != 0) {
-        std::remove(part.c_str());
+        break;
+    case update::TDownloadResult::NotStored:
         MessageDlg("Unable to store the update file:\r\n" + updatePath_, TMsgDlgType::mtError,
                    platform::mbOK);
-        return false;
+        break;
     }
-    return true;
-}
-
-bool TfrmFtp::FileIsComplete(const std::string& part) const {
-    const std::optional<std::int64_t> size = platform::FileSize(part);
-    return size && *size == remoteSize_;
+    SetActivity("");
+    return false;
 }
 
 void TfrmFtp::Merge() {

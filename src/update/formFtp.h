@@ -47,7 +47,6 @@ class TfrmFtp final : public QDialog, private update::TUpdateView {
     // Fetches the update file; true when spamupd.txt now holds the complete download.
     bool Download();
     void Merge();
-    bool FileIsComplete(const std::string& part) const;
     void ShowFtpState();
     void Log(const std::string& text);
 
@@ -67,7 +66,6 @@ class TfrmFtp final : public QDialog, private update::TUpdateView {
     std::string updatePath_;
     update::TUpdateSource updateSource_ = update::usLocalFile;
     bool abortRequested_ = false;
-    std::int64_t remoteSize_ = 0;
     bool running_ = false;    // Start's sequence is under way
     bool closeAsked_ = false; // the close box was used during it
     bool busyCursor_ = false;

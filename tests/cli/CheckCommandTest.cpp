@@ -3,6 +3,7 @@
 
 #include "config/dataConfig.h"
 #include "servers/DovecotServer.h"
+#include "servers/VsftpdServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 
@@ -21,6 +22,8 @@ namespace {
 
 const auto* const environment =
     ::testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
+const auto* const ftpEnvironment =
+    ::testing::AddGlobalTestEnvironment(new testservers::VsftpdEnvironment);
 
 struct Result {
     int exitCode = -1;
@@ -72,7 +75,7 @@ TEST_F(CheckCommand, OptionsAndUsageErrors) {
     Result help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     ASSERT_FALSE(help.out.empty());
-    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat | --update=FILE]");
+    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat | --update[=FILE]]");
 
     Result version = Run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
@@ -110,6 +113,42 @@ TEST_F(CheckCommand, UpdateFromAFileMergesAndKeepsTheFile) {
     EXPECT_EQ(missing.exitCode, 1);
     EXPECT_NE(missing.err.find("Unable to locate update file: " + file + ".gone"),
               std::string::npos);
+}
+
+// From the update server: a complete download is merged; no server or no file is exit 1 and
+// leaves the list alone.
+TEST_F(CheckCommand, UpdateFromTheServerMergesOnlyWhatArrived) {
+    if (!testservers::VsftpdServer::Available()) GTEST_SKIP() << "vsftpd is not installed";
+    testservers::VsftpdServer* ftp = testservers::VsftpdEnvironment::Server();
+    ASSERT_NE(ftp, nullptr) << testservers::VsftpdEnvironment::StartError();
+    WriteFile(programDir.File("spammers.txt"), "spam\r\n");
+    const std::string offered = ftp->Root() + "/pub/apps/spamupd.txt";
+    struct Case {
+        const char* name;
+        std::string server;
+        bool offer;
+        int exitCode;
+        std::string spammers, message;
+    } const cases[] = {
+        {"nothing listens", "127.0.0.1:1", true, 1, "spam\r\n",
+         "Unable to connect to the update server: 127.0.0.1"},
+        {"no file", "127.0.0.1:" + ftp->PortText(), false, 1, "spam\r\n",
+         "Unable to retrieve update file size: 127.0.0.1"},
+        {"merged", "127.0.0.1:" + ftp->PortText(), true, 0, "spam\r\nfresh\r\n",
+         "Update Summary: 1 Duplicates; 1 Additions"},
+    };
+    for (const Case& c : cases) {
+        Settings("127.0.0.1:1", "nobody", "pw", "UpdateServer=" + c.server + "\r\n");
+        if (c.offer)
+            WriteFile(offered, "xSPAMx\r\nfresh\r\n");
+        else
+            std::filesystem::remove(offered);
+        Result r = Run({"--update"});
+        EXPECT_EQ(r.exitCode, c.exitCode) << c.name << r.err;
+        EXPECT_EQ(ReadFile(programDir.File("spammers.txt")), c.spammers) << c.name;
+        const std::string said = c.exitCode == 0 ? (r.out.empty() ? "" : r.out.back()) : r.err;
+        EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
+    }
 }
 
 TEST_F(CheckCommand, UnreachableServerExitsWithOne) {
