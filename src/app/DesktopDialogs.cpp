@@ -2,7 +2,9 @@
 
 #include "HelpViewer.h"
 
+#include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
+#include "platform/ModalWait.h"
 
 #include <QAbstractButton>
 #include <QApplication>
@@ -78,6 +80,7 @@ int ShowMessageBox(const platform::MessageBoxRequest& request) {
 void InstallDesktopHandlers() {
     platform::SetMessageBoxHandler(ShowMessageBox);
     platform::SetHelpHandler(ShowHelpPage);
+    platform::SetBeepHandler([] { QApplication::beep(); });
     platform::SetErrorReporter([](const std::string& message) {
         platform::MessageDlg(message, platform::TMsgDlgType::mtError, platform::mbOK);
     });

@@ -5,6 +5,7 @@
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/Pop3Prot.h"
+#include "net/Wait.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
@@ -74,6 +75,11 @@ TfrmMain::TfrmMain()
     BuildTray();
     session_ =
         std::make_unique<screening::TScanSession>(*pop3Client_, *logFile_, *ConfigData, *this);
+    Pop3Wait_ = new TWait(this);
+    Pop3Wait_->setObjectName("Pop3Wait");
+    Pop3Wait_->SetCaption("60");
+    Pop3Wait_->SetInterval(1000);
+    Pop3Wait_->SetVisible(false);
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this,
             [] { platform::Guarded([] { platform::ShowHelpContext(kHelpContext); }); });
@@ -173,7 +179,8 @@ void TfrmMain::BuildMenus() {
     File1_->setObjectName("File1");
     AddItem(File1_, "Preferences1", "&Preferences", Do(&TfrmMain::Preferences1Click));
     separator(File1_, "N7");
-    AddItem(File1_, "SpammersListUpdate1", "&Spammers List Update", nullptr);
+    AddItem(File1_, "SpammersListUpdate1", "&Spammers List Update",
+            Do(&TfrmMain::SpammersListUpdate1Click));
     separator(File1_, "N1");
     AddItem(File1_, "Exit1", "E&xit", Do(&TfrmMain::Exit1Click));
 
@@ -195,6 +202,8 @@ void TfrmMain::BuildMenus() {
     VerboseLogging1_->setCheckable(true);
     AddItem(Action1_, "ShowLogfile1", "&Show Logfile", Do(&TfrmMain::ShowLogfile1Click));
     AddItem(Action1_, "ClearLogfile1", "C&lear Logfile", Do(&TfrmMain::ClearLogfile1Click));
+    AddItem(Action1_, "OpenQuarantineFolder1", "&Open Quarantine Folder",
+            Do(&TfrmMain::OpenQuarantineFolder1Click));
 
     QMenu* help = bar->addMenu("&Help");
     help->setObjectName("Help1");
@@ -211,7 +220,8 @@ void TfrmMain::BuildTray() {
     PopupMenu_->setObjectName("PopupMenu");
     AddItem(PopupMenu_, "ShowMorvandle1", "&Show Morvandle", Do(&TfrmMain::ShowMorvandle1Click));
     AddItem(PopupMenu_, "Preferences2", "&Preferences", Do(&TfrmMain::Preferences1Click));
-    AddItem(PopupMenu_, "SpammersListUpdate2", "Spa&mmers List Update", nullptr);
+    AddItem(PopupMenu_, "SpammersListUpdate2", "Spa&mmers List Update",
+            Do(&TfrmMain::SpammersListUpdate1Click));
     PopupMenu_->addSeparator()->setObjectName("N5");
     AddItem(PopupMenu_, "CheckforSpam2", "Check for Spam", Do(&TfrmMain::CheckforSpam1Click));
     AddItem(PopupMenu_, "CheckandEatSpam1", "Check and Eat Spam",

@@ -3,6 +3,7 @@
 #include "screening/ScanView.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <functional>
 #include <memory>
 #include <string>
@@ -14,6 +15,8 @@ class QMenu;
 class QProgressBar;
 class QPushButton;
 class QSystemTrayIcon;
+class TWait;
+class TfrmFtp;
 class QTimer;
 class TkelLog;
 class TPop3Cli;
@@ -48,6 +51,8 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     void About1Click();
     void ShowMorvandle1Click();
     void Preferences1Click();
+    void SpammersListUpdate1Click();
+    void OpenQuarantineFolder1Click();
 
     // What follows a preferences change that the user confirmed: the login into the POP3
     // client, the changed lists reloaded, the window hidden again if it was in the tray.
@@ -111,6 +116,10 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     std::unique_ptr<TkelLog> logFile_;
     std::unique_ptr<TPop3Cli> pop3Client_;
     std::unique_ptr<screening::TScanSession> session_;
+    // The countdown of the blocking socket operations, attached to nothing.
+    TWait* Pop3Wait_ = nullptr;
+    // The open update window, if any: a second request brings it to the front.
+    QPointer<TfrmFtp> updateWindow_;
 
     QLabel* lblServerName_ = nullptr;
     QLabel* lblPOPStatus_ = nullptr;

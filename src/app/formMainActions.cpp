@@ -11,7 +11,9 @@
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
 #include "screening/Pop3Settings.h"
+#include "screening/Quarantine.h"
 #include "screening/ScanSession.h"
+#include "update/formFtp.h"
 
 #include <QAction>
 #include <QApplication>
@@ -96,6 +98,24 @@ void TfrmMain::Preferences1Click() {
     dialog.exec();
     if (!dialog.SettingsChanged()) return;
     ApplyPreferences(dialog.AddressesChanged(), dialog.SpammersChanged());
+}
+
+void TfrmMain::SpammersListUpdate1Click() {
+    // The tray's item stays enabled while the window is open: one window is enough.
+    if (updateWindow_) {
+        updateWindow_->raise();
+        updateWindow_->activateWindow();
+        return;
+    }
+    BeginSpammersListUpdate();
+    updateWindow_ = new TfrmFtp(this, *logFile_);
+    updateWindow_->OnClosed = [this] { SpammersListUpdateClosed(); };
+    updateWindow_->show();
+}
+
+void TfrmMain::OpenQuarantineFolder1Click() {
+    // The desktop's file manager; whether it starts is not checked.
+    QProcess::startDetached("xdg-open", {Utf8(platform::FolderOf(screening::QuarantinePath()))});
 }
 
 void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {

@@ -8,6 +8,7 @@
 #include "net/Pop3Prot.h"
 #include "platform/ErrorReport.h"
 #include "screening/ScanSession.h"
+#include "update/formFtp.h"
 
 #include <QKeyEvent>
 #include <QMenu>
@@ -40,9 +41,6 @@ TEST_F(MainWindow, CreationTakesTheSettingsAndTheEndWritesOnlyTheTerminationLine
     EXPECT_EQ(window->size(), QSize(500, 300));
     EXPECT_EQ(window->TrayIcon().toolTip(), "Morvandle v" MORVANDLE_VERSION);
     EXPECT_FALSE(window->TrayIcon().isVisible());
-    // The update dialog is not part of this program yet: its items must not pretend to work.
-    for (const char* item : {"SpammersListUpdate1", "SpammersListUpdate2"})
-        EXPECT_FALSE(Find<QAction>(item)->isEnabled()) << item;
     EXPECT_EQ(LogLines(), std::vector<std::string>{kStarted});
 
     const std::string settings = ReadFile(IniPath());
@@ -156,7 +154,13 @@ TEST_F(MainWindow, MinimisingHidesInTheTrayOnlyWhereThereIsOneAndShowComesBackAs
 
 TEST_F(MainWindow, ScanCommandsAreRefusedWhileTheUpdateDialogIsOpenAndWorkAfterwards) {
     MakeWindow("Server=127.0.0.1:1\r\n"); // nothing listens there: each scan ends at once
-    window->BeginSpammersListUpdate();
+    Trigger("SpammersListUpdate1");
+    Trigger("SpammersListUpdate2"); // brings the open one up, opens no second one
+    const QList<TfrmFtp*> opened = window->findChildren<TfrmFtp*>();
+    ASSERT_EQ(opened.size(), 1);
+    QPointer<TfrmFtp> update = opened.front();
+    EXPECT_TRUE(update->isVisible());
+    EXPECT_TRUE(window->Busy());
     EXPECT_FALSE(Find<QMenu>("File1")->isEnabled());
     EXPECT_FALSE(Find<QMenu>("Action1")->isEnabled());
     EXPECT_TRUE(Find<QPushButton>("btnCheck")->isEnabled());
@@ -173,7 +177,9 @@ TEST_F(MainWindow, ScanCommandsAreRefusedWhileTheUpdateDialogIsOpenAndWorkAfterw
     EXPECT_EQ(Text("lblPOPStatus"), "Connection inactive");
     EXPECT_EQ(LogLines(), std::vector<std::string>{kStarted});
 
-    window->SpammersListUpdateClosed();
+    update->findChild<QPushButton*>("btnCancel")->click(); // closes the idle window
+    ASSERT_TRUE(WaitUntil([&] { return update.isNull(); }));
+    EXPECT_FALSE(window->Busy());
     EXPECT_TRUE(Find<QMenu>("File1")->isEnabled());
     EXPECT_TRUE(Find<QMenu>("Action1")->isEnabled());
     const bool eats[] = {false, true, false, true};
