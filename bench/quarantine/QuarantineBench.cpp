@@ -27,20 +27,7 @@
 
 namespace {
 
-struct NoView : screening::TScanView {
-    void SetProgressPosition(int) override {}
-    void SetProgressMax(int) override {}
-    void StepProgress(int) override {}
-    void SetConnectionStatus(const std::string&) override {}
-    void SetActivity(const std::string&) override {}
-    void SetStatusBar(const std::string& text) override { statusBar = text; }
-    void SetScanCommandsEnabled(bool) override {}
-    void SetScanModeChecks(bool, bool) override {}
-    void SetTrayAnimation(bool) override {}
-    bool HiddenToTray() const override { return false; }
-    void HideToTray() override {}
-    std::string statusBar;
-};
+using NoView = benchsupport::SilentScanView;
 
 // Sample message n with a spammer's address in From and a body that brings it to ~5 KB.
 std::string SpamMessage(int n) {

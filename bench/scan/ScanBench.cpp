@@ -64,20 +64,7 @@ struct ScreeningTimes {
     double perMessage = 0;   // the other messages
 };
 
-struct NoView : screening::TScanView {
-    void SetProgressPosition(int) override {}
-    void SetProgressMax(int) override {}
-    void StepProgress(int) override {}
-    void SetConnectionStatus(const std::string&) override {}
-    void SetActivity(const std::string&) override {}
-    void SetStatusBar(const std::string& text) override { statusBar = text; }
-    void SetScanCommandsEnabled(bool) override {}
-    void SetScanModeChecks(bool, bool) override {}
-    void SetTrayAnimation(bool) override {}
-    bool HiddenToTray() const override { return false; }
-    void HideToTray() override {}
-    std::string statusBar;
-};
+using NoView = benchsupport::SilentScanView;
 
 // The scan session in this process, as morvandle-check runs it but without the process
 // start, the settings and list files and the automaton build: from Connect to the report,

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "screening/ScanView.h"
+
 #include <QJsonObject>
 
 #include <functional>
@@ -11,6 +13,22 @@ class DovecotServer;
 }
 
 namespace benchsupport {
+
+// A scan that shows nothing but keeps the status bar text, for the report.
+struct SilentScanView : screening::TScanView {
+    void SetProgressPosition(int) override {}
+    void SetProgressMax(int) override {}
+    void StepProgress(int) override {}
+    void SetConnectionStatus(const std::string&) override {}
+    void SetActivity(const std::string&) override {}
+    void SetStatusBar(const std::string& text) override { statusBar = text; }
+    void SetScanCommandsEnabled(bool) override {}
+    void SetScanModeChecks(bool, bool) override {}
+    void SetTrayAnimation(bool) override {}
+    bool HiddenToTray() const override { return false; }
+    void HideToTray() override {}
+    std::string statusBar;
+};
 
 // The one mailbox user of the benchmarks.
 inline constexpr const char* kUser = "bench";
