@@ -6,6 +6,7 @@
 #include "log/kelLog.h"
 #include "net/FtpCli.h"
 #include "platform/Dialogs.h"
+#include "platform/ErrorReport.h"
 #include "servers/VsftpdServer.h"
 #include "support/Wait.h"
 
@@ -17,6 +18,7 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QTimer>
+#include <sys/stat.h>
 
 namespace {
 
@@ -100,6 +102,21 @@ TEST_F(UpdateWindow, ALocalFileIsMergedAndTheWindowCloses) {
     EXPECT_EQ(shown.back(), "Update Summary: 1 Duplicates; 1 Additions");
     EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "spam\r\nnew\r\n");
     EXPECT_EQ(closed, 1);
+
+    // A list that cannot be written: the error is shown, the file stays whole, the window
+    // closes all the same.
+    std::vector<std::string> errors;
+    auto previous = platform::SetErrorReporter([&](const std::string& m) { errors.push_back(m); });
+    chmod(ProgramFile("spammers.txt").c_str(), 0444);
+    WriteFile(dir.File("mine.txt"), "another\r\n");
+    Open(update::usLocalFile);
+    form->findChild<QLineEdit*>("febLocalFile")
+        ->setText(QString::fromStdString(dir.File("mine.txt")));
+    Start();
+    platform::SetErrorReporter(previous);
+    EXPECT_EQ(errors.size(), 1u);
+    EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "spam\r\nnew\r\n");
+    EXPECT_EQ(closed, 2);
 }
 
 class UpdateFromServer : public UpdateWindow {
@@ -164,7 +181,7 @@ TEST_F(UpdateFromServer, FailuresLeaveTheWindowOpenToTryAgain) {
 
 // A cut line would become a short search string that matches good mail: a cancelled
 // download is never merged.
-TEST_F(UpdateFromServer, CancelDuringTheDownloadMergesNothing) {
+TEST_F(UpdateFromServer, CancelOrTheCloseBoxDuringTheDownloadMergesNothing) {
     VsftpdServer* slow = VsftpdEnvironment::SlowServer();
     UseServer(slow);
     std::string big;
@@ -172,23 +189,36 @@ TEST_F(UpdateFromServer, CancelDuringTheDownloadMergesNothing) {
         big += "bulk" + std::to_string(i) + "@spam.example\r\n";
     Offer(slow, big);
     WriteFile(ProgramFile("spammers.txt"), "kept\r\n");
-    Open(update::usUpdateServer);
-    // Cancel as soon as the first bytes have arrived.
-    QTimer poll;
-    QObject::connect(&poll, &QTimer::timeout, [&] {
-        if (form && form->findChild<QProgressBar*>("pbUpdate")->value() > 0) {
-            form->findChild<QPushButton*>("btnCancel")->click();
-            poll.stop();
+    for (const bool closeBox : {false, true}) {
+        SCOPED_TRACE(closeBox ? "close box" : "Cancel");
+        shown.clear();
+        closed = 0;
+        Open(update::usUpdateServer);
+        // Stop as soon as the first bytes have arrived.
+        QTimer poll;
+        QObject::connect(&poll, &QTimer::timeout, [&] {
+            if (form && form->findChild<QProgressBar*>("pbUpdate")->value() > 0) {
+                if (closeBox)
+                    form->close();
+                else
+                    form->findChild<QPushButton*>("btnCancel")->click();
+                poll.stop();
+            }
+        });
+        poll.start(5);
+        Start();
+        EXPECT_EQ(shown.back(), "The download was cancelled. Nothing was merged.");
+        EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "kept\r\n");
+        EXPECT_FALSE(std::filesystem::exists(ProgramFile("spamupd.txt")));
+        EXPECT_FALSE(std::filesystem::exists(ProgramFile("spamupd.txt.part")));
+        // Cancel leaves the window open to try again; the close box closes it once the
+        // download has stopped, never under the running sequence.
+        EXPECT_EQ(closed, closeBox ? 1 : 0);
+        if (!closeBox) {
+            EXPECT_TRUE(StartEnabled());
+            delete form.data();
         }
-    });
-    poll.start(5);
-    Start();
-    EXPECT_EQ(shown.back(), "The download was cancelled. Nothing was merged.");
-    EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "kept\r\n");
-    EXPECT_FALSE(std::filesystem::exists(ProgramFile("spamupd.txt")));
-    EXPECT_FALSE(std::filesystem::exists(ProgramFile("spamupd.txt.part")));
-    EXPECT_TRUE(StartEnabled());
-    EXPECT_EQ(closed, 0);
+    }
 }
 
 } // namespace
