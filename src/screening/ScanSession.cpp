@@ -361,6 +361,11 @@ void TScanSession::FinishWithReport() {
                   " deletions did not take effect");
         eatenCount_ = 0;
     }
+    // The server closes after QUIT in its own time; closing our side now lets the next
+    // check start at once instead of finding the client still connected.
+    platform::Guarded([this] {
+        if (client_.Socket()) client_.Socket()->Close();
+    });
     view_.SetConnectionStatus("Connection inactive");
     if (!eatMode_)
         view_.SetActivity("Scanning Completed - Checked only");

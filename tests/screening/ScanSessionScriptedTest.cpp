@@ -311,3 +311,20 @@ TEST_F(ScriptedScan, SilenceEndsARequestAfterTheTimeoutButATrickleDoesNot) {
         }
     }
 }
+
+// A server may take its time to close after answering QUIT: the next check must not find
+// the client still connected.
+TEST_F(ScriptedScan, TheNextCheckStartsAtOnceAfterQuit) {
+    for (int round = 0; round < 2; ++round) {
+        ScriptedServer s;
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        s.Expect("STAT").SendLine("+OK 0 0");
+        s.Expect("QUIT").SendLine("+OK bye"); // and stays connected
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(false));
+        EXPECT_EQ(session.ErrorCount(), 0) << "round " << round;
+        EXPECT_EQ(LogLines().back(), "Stats: 0 Checked, 0 OK'd, 0 Eaten") << "round " << round;
+    }
+}
