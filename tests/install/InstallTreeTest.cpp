@@ -26,7 +26,8 @@ std::string ReadFile(const std::string& path) {
 }
 
 // What a desktop sees: the programs, the help pages, the desktop entry, the icons, the
-// metainfo and the man page, and nothing else (no tests, no benchmarks, no libraries).
+// metainfo, the man page and the package's documents, and nothing else (no tests, no benchmarks, no
+// libraries).
 TEST(InstallTree, InstallsWhatADesktopNeedsAndNothingElse) {
     testsupport::TempDir prefix;
     QProcess install;
@@ -43,7 +44,9 @@ TEST(InstallTree, InstallsWhatADesktopNeedsAndNothingElse) {
         "share/icons/hicolor/48x48/apps/morvandle.png",
         "share/icons/hicolor/256x256/apps/morvandle.png",
         "share/metainfo/org.morvandle.Morvandle.metainfo.xml",
-        "share/man/man1/morvandle-check.1",
+        "share/man/man1/morvandle-check.1.gz",
+        "share/doc/morvandle/copyright",
+        "share/doc/morvandle/changelog.gz",
     };
     for (const QString& page : QDir(MORVANDLE_SOURCE_DIR "/src/app/help").entryList(QDir::Files))
         expected.insert("share/morvandle/help/" + page.toStdString());
