@@ -45,6 +45,7 @@ TEST(InstallTree, InstallsWhatADesktopNeedsAndNothingElse) {
         "share/icons/hicolor/256x256/apps/morvandle.png",
         "share/metainfo/org.morvandle.Morvandle.metainfo.xml",
         "share/man/man1/morvandle-check.1.gz",
+        "share/man/man1/morvandle.1.gz",
         "share/doc/morvandle/copyright",
         "share/doc/morvandle/changelog.gz",
     };
