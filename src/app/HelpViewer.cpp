@@ -27,7 +27,7 @@ QPointer<THelpViewer>& Viewer() {
 } // namespace
 
 std::string HelpPagesDir() {
-    return platform::ProgramDir() + "/help";
+    return platform::SharedFilesDir() + "/help";
 }
 
 std::string HelpPageFor(const platform::HelpRequest& request) {

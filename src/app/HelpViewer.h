@@ -7,8 +7,9 @@
 
 class QTextBrowser;
 
-// The help pages are HTML files in the folder "help" beside the program; a viewer window of
-// our own shows them, with links between the pages.
+// The help pages are HTML files in the folder "help" beside the program (for an installed
+// program, in the install's share/morvandle); a viewer window of our own shows them, with
+// links between the pages.
 
 std::string HelpPagesDir();
 // The page of a help request: the contents page for a contents request and for a context

@@ -3,7 +3,15 @@
 #include <QDir>
 #include <cstdlib>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#ifndef MORVANDLE_INSTALL_BINDIR
+#error "MORVANDLE_INSTALL_BINDIR must name the install prefix's bin folder"
+#endif
+#ifndef MORVANDLE_INSTALL_DATADIR
+#error "MORVANDLE_INSTALL_DATADIR must name the install prefix's share folder"
+#endif
 
 namespace platform {
 
@@ -32,10 +40,40 @@ std::string HomeDir() {
     }
     return home;
 }
+// The same folder whether or not the path goes through a symbolic link (/bin and /usr/bin
+// on a merged-/usr system).
+bool SameFolder(const std::string& a, const std::string& b) {
+    if (a == b) return true;
+    const QString canonicalA = QDir(QString::fromStdString(a)).canonicalPath();
+    return !canonicalA.isEmpty() && canonicalA == QDir(QString::fromStdString(b)).canonicalPath();
+}
+
+bool RunsInstalled() {
+    return SameFolder(ExecutableDir(), MORVANDLE_INSTALL_BINDIR);
+}
 } // namespace
 
+std::string ProgramDirFor(const std::string& executableDir, const std::string& installBinDir) {
+    if (!SameFolder(executableDir, installBinDir)) return executableDir;
+    std::string base = AbsolutePathFromEnv("XDG_DATA_HOME");
+    if (base.empty()) base = HomeDir() + "/.local/share";
+    const std::string dir = base + "/morvandle";
+    // The lists and the log are the user's own: only the user may read them. An existing
+    // folder keeps the mode the user gave it.
+    QDir().mkpath(QString::fromStdString(base));
+    ::mkdir(dir.c_str(), 0700);
+    return dir;
+}
+
 std::string ProgramDir() {
-    return programDirOverride.empty() ? ExecutableDir() : programDirOverride;
+    if (!programDirOverride.empty()) return programDirOverride;
+    return ProgramDirFor(ExecutableDir(), MORVANDLE_INSTALL_BINDIR);
+}
+
+std::string SharedFilesDir() {
+    if (programDirOverride.empty() && RunsInstalled())
+        return std::string(MORVANDLE_INSTALL_DATADIR) + "/morvandle";
+    return ProgramDir();
 }
 
 std::string SettingsFilePath() {

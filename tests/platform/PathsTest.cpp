@@ -1,10 +1,12 @@
 #include "platform/Paths.h"
+#include "support/TempDir.h"
 
 #include <QCoreApplication>
 #include <cstdlib>
 #include <gtest/gtest.h>
 #include <optional>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace {
@@ -55,6 +57,36 @@ TEST(Paths, TheSettingsFileNeverDependsOnTheCurrentFolder) {
 
 TEST(Paths, ProgramDirIsTheFolderOfTheRunningProgram) {
     EXPECT_EQ(platform::ProgramDir(), QCoreApplication::applicationDirPath().toStdString());
+}
+
+TEST(Paths, AnInstalledProgramKeepsItsFilesInTheUsersDataFolder) {
+    testsupport::TempDir home;
+    const std::string data = home.Path() + "/data";
+    ScopedEnv homeEnv("HOME", home.Path().c_str());
+    const std::string bin = "/opt/morvandle-prefix/bin";
+    struct Case {
+        std::string executableDir;
+        const char* xdgDataHome;
+        std::string expected;
+    } cases[] = {
+        {bin, nullptr, home.Path() + "/.local/share/morvandle"},
+        {bin, "relative/data", home.Path() + "/.local/share/morvandle"},
+        {bin, data.c_str(), home.Path() + "/data/morvandle"},
+        {bin + "/sub", nullptr, bin + "/sub"},
+        {"/opt/morvandle-prefix", data.c_str(), "/opt/morvandle-prefix"},
+        {"/work/build/src/app", nullptr, "/work/build/src/app"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.executableDir + " XDG_DATA_HOME=" + (c.xdgDataHome ? c.xdgDataHome : "-"));
+        ScopedEnv xdg("XDG_DATA_HOME", c.xdgDataHome);
+        EXPECT_EQ(platform::ProgramDirFor(c.executableDir, bin), c.expected);
+    }
+    // The data folders were created for the installed cases only, readable by the user alone.
+    for (const std::string& dir : {home.Path() + "/.local/share/morvandle", data + "/morvandle"}) {
+        struct stat info {};
+        ASSERT_EQ(::stat(dir.c_str(), &info), 0) << dir;
+        EXPECT_EQ(info.st_mode & 0777, 0700u) << dir;
+    }
 }
 
 } // namespace
