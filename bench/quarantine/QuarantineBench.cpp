@@ -73,16 +73,8 @@ int main(int argc, char** argv) {
     QCoreApplication app(argc, argv);
     const int messages = argc > 1 ? std::atoi(argv[1]) : 1000;
     const int rounds = argc > 2 ? std::max(1, std::atoi(argv[2])) : 3;
-    if (!testservers::DovecotServer::Available()) {
-        std::printf("dovecot is not installed: benchmark skipped\n");
-        return 0;
-    }
     testservers::DovecotServer server;
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    if (int status; !benchsupport::StartDovecot(server, &status)) return status;
     testsupport::TempDir programDir;
     platform::SetProgramDirOverride(programDir.Path());
     // Every user before the first login (the server re-reads its user list once a second).

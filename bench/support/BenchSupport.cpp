@@ -33,6 +33,21 @@ std::string Message(int n) {
     return m;
 }
 
+bool StartDovecot(testservers::DovecotServer& server, int* status) {
+    if (!testservers::DovecotServer::Available()) {
+        std::printf("dovecot is not installed: benchmark skipped\n");
+        *status = 0;
+        return false;
+    }
+    std::string error;
+    if (!server.Start(&error)) {
+        std::fprintf(stderr, "%s\n", error.c_str());
+        *status = 1;
+        return false;
+    }
+    return true;
+}
+
 int RunMailboxBench(int argc, char** argv, const std::function<int(const MailboxBench&)>& rounds) {
     QCoreApplication app(argc, argv);
     auto intArg = [&](int index, int fallback) {
@@ -40,16 +55,8 @@ int RunMailboxBench(int argc, char** argv, const std::function<int(const Mailbox
     };
     const int messages = intArg(1, 1000);
     const int roundCount = std::max(1, intArg(2, 5));
-    if (!testservers::DovecotServer::Available()) {
-        std::printf("dovecot is not installed: benchmark skipped\n");
-        return 0;
-    }
     testservers::DovecotServer server;
-    std::string error;
-    if (!server.Start(&error)) {
-        std::fprintf(stderr, "%s\n", error.c_str());
-        return 1;
-    }
+    if (int status; !StartDovecot(server, &status)) return status;
     FillMailbox(server, messages);
     return rounds({server, messages, roundCount});
 }

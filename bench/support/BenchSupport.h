@@ -40,6 +40,10 @@ std::string HeaderBlock(int n);
 // Sample message n: its header block, a blank line and a body up to about 2 KB.
 std::string Message(int n);
 
+// Starts the benchmark's Dovecot; when it cannot, says why and gives the exit status: 0 when
+// dovecot is not installed (nothing to measure), 1 when it did not start.
+bool StartDovecot(testservers::DovecotServer& server, int* status);
+
 // What the rounds of a mailbox benchmark work with.
 struct MailboxBench {
     const testservers::DovecotServer& server;

@@ -9,6 +9,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
+#include "platform/WidgetText.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 
@@ -32,10 +33,6 @@ namespace {
 constexpr const char* kTitle = "Morvandle - Kill Spam Before it Gets You!";
 constexpr int kHelpContext = 40;
 constexpr int kTrayFrameMs = 150;
-
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 QLabel* AddRow(QGridLayout* grid, int row, const char* name, const char* caption,
                const char* valueName, const char* value) {
@@ -252,12 +249,12 @@ void TfrmMain::FormCreate() {
     move(ConfigData->Left, ConfigData->Top);
     logFile_->SetLogFileName(platform::ProgramDir() + "/spammers.log");
     logFile_->AddLine("", "", "Morvandle v" + VersionText() + " Started");
-    trayIcon_->setToolTip(Utf8("Morvandle v" + VersionText()));
+    trayIcon_->setToolTip(platform::WidgetText("Morvandle v" + VersionText()));
     setWindowTitle(kTitle);
     findChild<QAction*>("N1")->setVisible(false);
     screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
     VerboseLogging1_->setChecked(ConfigData->LogLevel);
-    lblServerName_->setText(Utf8(pop3Client_->Host()));
+    lblServerName_->setText(platform::WidgetText(pop3Client_->Host()));
 }
 
 void TfrmMain::CentreOnScreen() {

@@ -10,6 +10,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
+#include "platform/WidgetText.h"
 #include "screening/Pop3Settings.h"
 #include "screening/Quarantine.h"
 #include "screening/ScanSession.h"
@@ -30,10 +31,6 @@
 #include <cstdio>
 
 namespace {
-
-QString Utf8(const std::string& text) {
-    return QString::fromUtf8(text.data(), static_cast<qsizetype>(text.size()));
-}
 
 std::string LogFilePath() {
     return platform::ProgramDir() + "/spammers.log";
@@ -71,7 +68,7 @@ void TfrmMain::VerboseLogging1Click() {
 
 void TfrmMain::ShowLogfile1Click() {
     // The desktop's viewer for text files; whether it starts is not checked.
-    QProcess::startDetached("xdg-open", {Utf8(LogFilePath())});
+    QProcess::startDetached("xdg-open", {platform::WidgetText(LogFilePath())});
 }
 
 void TfrmMain::ClearLogfile1Click() {
@@ -115,14 +112,15 @@ void TfrmMain::SpammersListUpdate1Click() {
 
 void TfrmMain::OpenQuarantineFolder1Click() {
     // The desktop's file manager; whether it starts is not checked.
-    QProcess::startDetached("xdg-open", {Utf8(platform::FolderOf(screening::QuarantinePath()))});
+    QProcess::startDetached(
+        "xdg-open", {platform::WidgetText(platform::FolderOf(screening::QuarantinePath()))});
 }
 
 void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {
     {
         WaitCursor wait;
         screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
-        lblServerName_->setText(Utf8(pop3Client_->Host()));
+        lblServerName_->setText(platform::WidgetText(pop3Client_->Host()));
         if (addressesChanged) LoadAddressList();
         if (spammersChanged) LoadSpammerList();
     }
@@ -144,15 +142,15 @@ void TfrmMain::SpammersListUpdateClosed() {
 // ---- the scan's view ----
 
 void TfrmMain::SetConnectionStatus(const std::string& text) {
-    lblPOPStatus_->setText(Utf8(text));
+    lblPOPStatus_->setText(platform::WidgetText(text));
 }
 
 void TfrmMain::SetActivity(const std::string& text) {
-    lblMessageStatus_->setText(Utf8(text));
+    lblMessageStatus_->setText(platform::WidgetText(text));
 }
 
 void TfrmMain::SetStatusBar(const std::string& text) {
-    statusPanel_->setText(Utf8(text));
+    statusPanel_->setText(platform::WidgetText(text));
 }
 
 void TfrmMain::SetScanCommandsEnabled(bool enabled) {

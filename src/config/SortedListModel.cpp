@@ -1,5 +1,7 @@
 #include "SortedListModel.h"
 
+#include "platform/WidgetText.h"
+
 #include <algorithm>
 #include <numeric>
 
@@ -7,7 +9,7 @@ namespace {
 
 // Entries are UTF-8 on screen; case folding makes "Ä" and "ä" one key, as for ASCII letters.
 QString SortKey(const std::string& entry) {
-    return QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size())).toCaseFolded();
+    return platform::WidgetText(entry).toCaseFolded();
 }
 
 } // namespace
@@ -19,7 +21,7 @@ int TSortedListModel::rowCount(const QModelIndex& parent) const {
 QVariant TSortedListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= Count() || role != Qt::DisplayRole) return {};
     const std::string& entry = Entry(index.row());
-    return QString::fromUtf8(entry.data(), static_cast<qsizetype>(entry.size()));
+    return platform::WidgetText(entry);
 }
 
 void TSortedListModel::Fill(const std::vector<std::string>& entries) {

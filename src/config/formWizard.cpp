@@ -4,6 +4,7 @@
 #include "dataConfig.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
+#include "platform/WidgetText.h"
 
 #include <QApplication>
 #include <QCheckBox>
@@ -34,10 +35,6 @@ class WaitCursor {
 
 std::string Utf8(const QString& text) {
     return text.toUtf8().toStdString();
-}
-
-QString FromUtf8(const std::string& bytes) {
-    return QString::fromUtf8(bytes.data(), static_cast<qsizetype>(bytes.size()));
 }
 
 void ShowDuplicate(const std::string& text) {
@@ -96,7 +93,7 @@ void TfrmWizard::FormShow() {
 }
 
 void TfrmWizard::Fill(QLineEdit* edit, const std::string& bytes, FilledText& filled) {
-    edit->setText(FromUtf8(bytes));
+    edit->setText(platform::WidgetText(bytes));
     filled = {bytes, edit->text()};
 }
 
@@ -135,7 +132,7 @@ void TfrmWizard::editEmailAddressChange() {
 void TfrmWizard::lbAddressesClick() {
     if (listUpdating_) return;
     const int row = SelectedRow(lbAddresses);
-    editEmailAddress->setText(row < 0 ? QString() : FromUtf8(addresses_->Entry(row)));
+    editEmailAddress->setText(row < 0 ? QString() : platform::WidgetText(addresses_->Entry(row)));
     btnDeleteAddress->setEnabled(row >= 0);
     btnChange->setEnabled(row >= 0);
 }
@@ -196,7 +193,7 @@ void TfrmWizard::EnableAddressChecking() {
 void TfrmWizard::lbKnownSpammersClick() {
     if (listUpdating_) return;
     const int row = SelectedRow(lbKnownSpammers);
-    editSpammerAddress->setText(row < 0 ? QString() : FromUtf8(spammers_->Entry(row)));
+    editSpammerAddress->setText(row < 0 ? QString() : platform::WidgetText(spammers_->Entry(row)));
 }
 
 void TfrmWizard::btnSpammerAddClick() {

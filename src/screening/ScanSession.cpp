@@ -361,11 +361,7 @@ void TScanSession::FinishWithReport() {
                   " deletions did not take effect");
         eatenCount_ = 0;
     }
-    // The server closes after QUIT in its own time; closing our side now lets the next
-    // check start at once instead of finding the client still connected.
-    platform::Guarded([this] {
-        if (client_.Socket()) client_.Socket()->Close();
-    });
+    CloseConnection();
     view_.SetConnectionStatus("Connection inactive");
     if (!eatMode_)
         view_.SetActivity("Scanning Completed - Checked only");
@@ -397,11 +393,18 @@ void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText
     scanning_ = false;
     view_.SetStatusBar("Last Results - unable to locate server");
     if (errorText) ShowError(*errorText);
+    CloseConnection();
+    headerLines_.clear();
+    if (OnScanEnd) OnScanEnd();
+}
+
+// A server closes after QUIT in its own time, and after a failed connect the socket may be
+// half open: closing our side now lets the next check start at once instead of finding the
+// client still connected.
+void TScanSession::CloseConnection() {
     platform::Guarded([this] {
         if (client_.Socket()) client_.Socket()->Close();
     });
-    headerLines_.clear();
-    if (OnScanEnd) OnScanEnd();
 }
 
 void TScanSession::EnableCommands() {

@@ -80,6 +80,7 @@ class TScanSession {
     void MessageDone();
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
+    void CloseConnection();
     void EnableCommands();
     void Log(const std::string& text);
     ScreeningInput Input() const;

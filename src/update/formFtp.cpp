@@ -10,6 +10,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/FileInfo.h"
 #include "platform/Paths.h"
+#include "platform/WidgetText.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -33,10 +34,6 @@ using platform::TMsgDlgType;
 
 namespace {
 constexpr int kHelpContext = 100;
-
-QString Text(const std::string& s) {
-    return QString::fromUtf8(s.data(), static_cast<int>(s.size()));
-}
 } // namespace
 
 TfrmFtp::TfrmFtp(QWidget* owner, TkelLog& log)
@@ -59,8 +56,8 @@ void TfrmFtp::BuildWindow() {
     radioGroup_ = new QGroupBox(QStringLiteral("Update From"), this);
     radioGroup_->setObjectName(QStringLiteral("RadioGroup1"));
     sources_ = new QButtonGroup(this);
-    auto* fromServer =
-        new QRadioButton(QStringLiteral("Internet ftp download from ") + Text(host_), radioGroup_);
+    auto* fromServer = new QRadioButton(
+        QStringLiteral("Internet ftp download from ") + platform::WidgetText(host_), radioGroup_);
     auto* fromFile = new QRadioButton(QStringLiteral("Local text file"), radioGroup_);
     sources_->addButton(fromServer, update::usUpdateServer);
     sources_->addButton(fromFile, update::usLocalFile);
@@ -84,7 +81,8 @@ void TfrmFtp::BuildWindow() {
 
     const std::string last =
         ConfigData && !ConfigData->Update.empty() ? ConfigData->Update : "Never";
-    groupBox2_ = new QGroupBox(QStringLiteral("Update Progress (Last: ") + Text(last) + ")", this);
+    groupBox2_ = new QGroupBox(
+        QStringLiteral("Update Progress (Last: ") + platform::WidgetText(last) + ")", this);
     groupBox2_->setObjectName(QStringLiteral("GroupBox2"));
     auto* label2 = new QLabel(QStringLiteral("Current Activity:"), groupBox2_);
     label2->setObjectName(QStringLiteral("Label2"));
@@ -322,7 +320,7 @@ void TfrmFtp::Log(const std::string& text) {
 }
 
 void TfrmFtp::SetActivity(const std::string& text) {
-    lblActivity_->setText(Text(text));
+    lblActivity_->setText(platform::WidgetText(text));
 }
 
 void TfrmFtp::StartProgress(int max) {
