@@ -111,7 +111,7 @@ std::vector<std::string> FtpSplitDisplayLines(std::string_view Block) {
 
 TCustomFtpCli::TCustomFtpCli(QObject* Owner)
     : QObject(Owner), FControl(std::make_unique<TWSocket>()), FData(std::make_unique<TWSocket>()),
-      FRecvBlock(2048), FSendBlock(1024), FReadAhead(64 * 1024) {
+      FRecvBlock(64 * 1024), FSendBlock(32 * 1024), FReadAhead(64 * 1024) {
     FControl->OnDnsLookupDone = [this](TCustomWSocket*, uint16_t E) {
         Entry([&] { ControlLookupDone(E); });
     };

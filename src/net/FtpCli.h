@@ -320,9 +320,12 @@ class TCustomFtpCli : public QObject {
     void DownloadData();
     void StartSending();
     void SendBlock(uint16_t Error);
-    ssize_t ReadUploadBlock();
+    ssize_t ReadUploadBlock(char* To);
     void DataClosed(uint16_t Error);
+    // Fires OnProgress; on an abort request the transfer is given up.
     bool AskProgress();
+    bool ProgressAllows();
+    void AbortTransfer();
     void TransferComplete();
     void CloseDataSocket();
     void CloseLocalFile();

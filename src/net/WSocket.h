@@ -105,6 +105,10 @@ class TCustomWSocket : public QObject {
     const std::vector<std::string>& DnsResultList() const { return FDnsResultList; }
     TSocketState State() const { return FState; }
     TSocketHandle HSocket() const { return FHSocket; }
+    // Size of the chunks new outgoing data is copied into, and sent from in one platform
+    // call each; 1514 by default, 0 or less gives that too. Chunks already queued keep theirs.
+    int BufSize() const { return FBufSize; }
+    void SetBufSize(int Size) { FBufSize = Size > 0 ? Size : 1514; }
     int32_t ReadCount() const { return FReadCount; }
     // Bytes waiting in the platform's receive queue, asked now; -1 when that fails.
     int32_t RcvdCount();
@@ -280,7 +284,7 @@ class TCustomWSocket : public QObject {
     int32_t FLingerTimeout = 0;
 
     std::deque<std::unique_ptr<TBuffer>> FBufList;
-    static constexpr int FBufSize = 1514;
+    int FBufSize = 1514;
     bool FAllSent = true;
     // A send could not finish: wait for the platform to report writable.
     bool FWritePending = false;
