@@ -64,13 +64,21 @@ QListView* ListBox(const char* name, TSortedListModel* model) {
 }
 
 // Add, Change and Delete beside a list box.
-QVBoxLayout* ButtonColumn(QPushButton* add, QPushButton* change, QPushButton* del) {
+// Both list pages: an edit over its list, the three buttons beside them.
+QGridLayout* ListEditor(const char* editLabel, QLineEdit* edit, const char* listLabel,
+                        QListView* list, QPushButton* add, QPushButton* change, QPushButton* del) {
     auto* column = new QVBoxLayout;
     column->addWidget(add);
     column->addWidget(change);
     column->addWidget(del);
     column->addStretch();
-    return column;
+    auto* grid = new QGridLayout;
+    grid->addWidget(LabelFor(editLabel, edit), 0, 0);
+    grid->addWidget(edit, 1, 0);
+    grid->addWidget(LabelFor(listLabel, list), 2, 0);
+    grid->addWidget(list, 3, 0);
+    grid->addLayout(column, 1, 1, 3, 1);
+    return grid;
 }
 
 } // namespace
@@ -142,13 +150,9 @@ void TfrmWizard::BuildAddressPage() {
     for (QPushButton* button : {btnAddAddress, btnChange, btnDeleteAddress})
         button->setEnabled(false);
 
-    auto* grid = new QGridLayout;
-    grid->addWidget(LabelFor("&Email Address:", editEmailAddress), 0, 0);
-    grid->addWidget(editEmailAddress, 1, 0);
-    grid->addWidget(LabelFor("&Acceptable Email Addresses:", lbAddresses), 2, 0);
-    grid->addWidget(lbAddresses, 3, 0);
-    grid->addLayout(ButtonColumn(btnAddAddress, btnChange, btnDeleteAddress), 1, 1, 3, 1);
-    page->addLayout(grid, 1);
+    page->addLayout(ListEditor("&Email Address:", editEmailAddress, "&Acceptable Email Addresses:",
+                               lbAddresses, btnAddAddress, btnChange, btnDeleteAddress),
+                    1);
 
     rgAddrCheckType =
         Named(new QGroupBox(QStringLiteral("Address Checking Type")), "rgAddrCheckType");
@@ -199,13 +203,10 @@ void TfrmWizard::BuildSpammerPage() {
     btnSpammersChange = Button("&Change", "btnSpammersChange");
     btnSpammerDelete = Button("&Delete", "btnSpammerDelete");
 
-    auto* grid = new QGridLayout;
-    grid->addWidget(LabelFor("&Search  String:", editSpammerAddress), 0, 0);
-    grid->addWidget(editSpammerAddress, 1, 0);
-    grid->addWidget(LabelFor("&Defined/Active Search Strings:", lbKnownSpammers), 2, 0);
-    grid->addWidget(lbKnownSpammers, 3, 0);
-    grid->addLayout(ButtonColumn(btnSpammerAdd, btnSpammersChange, btnSpammerDelete), 1, 1, 3, 1);
-    page->addLayout(grid, 1);
+    page->addLayout(ListEditor("&Search  String:", editSpammerAddress,
+                               "&Defined/Active Search Strings:", lbKnownSpammers, btnSpammerAdd,
+                               btnSpammersChange, btnSpammerDelete),
+                    1);
 
     cbxCaseInsensitive = Named(
         new QCheckBox(QStringLiteral("&Use case-insensitive matching (ignore case when looking "
