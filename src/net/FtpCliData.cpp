@@ -2,6 +2,7 @@
 // (STOR, APPE), with progress, user abort and the transfer statistics.
 
 #include "net/FtpCliInternal.h"
+#include "net/WinsockErrors.h"
 
 #include "net/WSocket.h"
 #include "platform/ErrorReport.h"
@@ -22,7 +23,6 @@ namespace {
 constexpr int kRecvBlock = 2048;
 constexpr int kSendBlock = 1024;
 constexpr int kBlocksPerEvent = 32;
-constexpr uint16_t kWouldBlock = 10035;
 constexpr uint16_t kLocalFailure = 426;
 
 bool WriteAll(int Fd, const char* Data, std::size_t Len) {
@@ -227,7 +227,7 @@ void TCustomFtpCli::DownloadData() {
     for (int burst = 0; burst < kBlocksPerEvent; ++burst) {
         if (!AskProgress()) return;
         const int n = FData->Receive(FRecvBlock.data(), kRecvBlock);
-        if (n < 0 && FData->LastError() != kWouldBlock && FData->State() == wsConnected) {
+        if (n < 0 && FData->LastError() != wsaWouldBlock && FData->State() == wsConnected) {
             Display("! Data: Receive error " + std::to_string(FData->LastError()));
             FLocalFailure = "426 Data: Receive error " + std::to_string(FData->LastError());
             FData->Shutdown(2);
