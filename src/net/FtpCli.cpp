@@ -276,7 +276,7 @@ void TCustomFtpCli::CheckConnected() const {
 // take the rest as a second command.
 void TCustomFtpCli::CheckStepFields(Step S) const {
     const auto refuse = [](const std::string& Value, const char* Name) {
-        if (TFtpLineChannel::HasLineBreak(Value))
+        if (TLineFramer::HasLineBreak(Value))
             throw FtpException(std::string(Name) + " contains a line break");
     };
     switch (S) {
@@ -323,8 +323,8 @@ void TCustomFtpCli::ExecCommand(TFtpRequest Rq, Step S, const std::string& Cmd,
 void TCustomFtpCli::SendCommand(const std::string& Cmd) {
     std::string command = Cmd;
     Fire(OnCommand, this, command);
-    Display(TFtpLineChannel::TraceCommand(command));
-    if (FControl->State() == wsConnected) FControl->SendStr(TFtpLineChannel::Frame(command));
+    Display(TLineFramer::TraceCommand(command));
+    if (FControl->State() == wsConnected) FControl->SendStr(TLineFramer::Frame(command));
 }
 
 void TCustomFtpCli::Display(const std::string& Msg) {
@@ -340,7 +340,7 @@ void TCustomFtpCli::TakeErrorMessage(const std::string& Msg) {
 void TCustomFtpCli::ReplyLine(const std::string& Line) {
     FLastResponse = Line;
     Fire(OnResponse, this);
-    Display(TFtpLineChannel::TraceReply(Line));
+    Display(TLineFramer::TraceReply(Line));
     if (FState != ftpStAwaitingBanner && FState != ftpStAwaitingReply) return;
     const TFtpStatus status = FtpReadStatus(Line);
     FStatusCode = status.Code;

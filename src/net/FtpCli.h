@@ -7,7 +7,8 @@
 // multi-step request (connect and log in, download a file, ...). TFtpClient adds blocking
 // forms of the operations the spammers-list update needs.
 
-#include "net/FtpCliChannel.h"
+#include "net/FtpCliDeadline.h"
+#include "net/LineFramer.h"
 #include "platform/Exception.h"
 
 #include <QObject>
@@ -302,6 +303,7 @@ class TCustomFtpCli : public QObject {
     void ControlConnected(uint16_t Error);
     void ControlDataAvailable();
     bool ReadControl();
+    void ReplyLineTooLong();
     void ControlClosed(uint16_t Error);
     void CloseControl();
     void BannerLine();
@@ -330,7 +332,9 @@ class TCustomFtpCli : public QObject {
     std::shared_ptr<Life> FLife = std::make_shared<Life>();
     std::unique_ptr<TWSocket> FControl;
     std::unique_ptr<TWSocket> FData;
-    TFtpLineChannel FChannel;
+    // Reply lines end with CR LF; one with its end fits the 4 KB a reply line may take.
+    TLineFramer FLines{4094, false};
+    std::vector<char> FControlBuf = std::vector<char>(4096);
 
     std::string FHostName;
     std::string FPort = "ftp";
@@ -353,7 +357,7 @@ class TCustomFtpCli : public QObject {
     // We closed the control connection on purpose (QUIT answered, banner refused).
     bool FClosingControl = false;
     bool FDispatching = false; // reply lines are being handled
-    bool FReadPending = false; // data came while the reply buffer was full
+    bool FReadPending = false; // data came while the reply buffer was full of lines
 
     std::vector<int> FAccepted; // empty: any code below 500 succeeds
     ReplyHandler FNext = nullptr;

@@ -11,7 +11,7 @@ void TCustomFtpCli::Open() {
         if (FConnected) throw FtpException("FTP component already connected");
         if (!FMulti) FRequestType = ftpRqOpen;
         FRequestDone = false;
-        FChannel.Clear();
+        FLines.Clear();
         FRequestResult = 0;
         FClosingControl = false;
         SetState(ftpStResolving);
@@ -46,7 +46,7 @@ void TCustomFtpCli::ControlLookupDone(uint16_t Error) {
     } catch (const ESocketException&) {
         // A port that does not convert, a connect the platform turned down at once: the
         // request ends as a failed connection; the exception still goes to the caller.
-        const int code = FControl->LastError() != 0 ? FControl->LastError() : 10022;
+        const int code = FControl->LastError() != 0 ? FControl->LastError() : wsaInvalidArgument;
         ControlConnected(static_cast<uint16_t>(code));
         throw;
     }
@@ -87,8 +87,9 @@ void TCustomFtpCli::ControlDataAvailable() {
     bool more = ReadControl();
     while (more) {
         std::string line;
-        while (FControl->State() != wsClosed && FChannel.NextLine(line))
+        while (FControl->State() != wsClosed && FLines.NextLine(line))
             ReplyLine(line);
+        if (FControl->State() != wsClosed && FLines.Overflowing()) return ReplyLineTooLong();
         // A nested read found the buffer full: now that it has room, read what waits.
         more = FReadPending && FControl->State() != wsClosed;
         if (more) {
@@ -100,23 +101,26 @@ void TCustomFtpCli::ControlDataAvailable() {
 
 // One read into the reply buffer; false when nothing came or the connection ends.
 bool TCustomFtpCli::ReadControl() {
-    const TFtpLineChannel::ReadResult r = FChannel.Read(*FControl);
-    if (r == TFtpLineChannel::rdClosed) {
-        FControl->Close(); // the server went away
-        return false;
+    const std::size_t room = FLines.Room(FControlBuf.size());
+    if (room == 0) return false; // full of lines still to be taken out
+    const int n = FControl->Receive(FControlBuf.data(), static_cast<int>(room));
+    if (n > 0) {
+        FLines.Append(FControlBuf.data(), static_cast<std::size_t>(n));
+        return true;
     }
-    if (r == TFtpLineChannel::rdOverflow) {
-        if (FDispatching && FChannel.HasLine()) return false; // still lines to take out
-        // No line end in the whole buffer: the reply can never complete.
-        FChannel.Clear();
-        if (!FRequestDone) {
-            FRequestResult = 500;
-            TakeErrorMessage("500 Reply line too long");
-        }
-        FControl->Close();
-        return false;
+    if (n < 0 && FControl->LastError() == wsaWouldBlock) return false;
+    FControl->Close(); // the server went away
+    return false;
+}
+
+// No line end within the longest line: the reply can never complete.
+void TCustomFtpCli::ReplyLineTooLong() {
+    FLines.Clear();
+    if (!FRequestDone) {
+        FRequestResult = 500;
+        TakeErrorMessage("500 Reply line too long");
     }
-    return r == TFtpLineChannel::rdData;
+    FControl->Close();
 }
 
 void TCustomFtpCli::ControlClosed(uint16_t Error) {
