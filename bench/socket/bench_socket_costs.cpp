@@ -8,6 +8,7 @@
 // A busy loop would spend the whole wait; the event-driven socket should spend almost none.
 
 #include "net/WSocket.h"
+#include "net/WSocketTestSupport.h" // tests/net: the loopback pair and the byte pattern
 #include "net/Wait.h"
 
 #include <QCoreApplication>
@@ -18,50 +19,12 @@
 #include <algorithm>
 #include <cstdio>
 #include <cstdlib>
-#include <ctime>
-#include <functional>
-#include <memory>
 #include <string>
 
 namespace {
 
-double CpuSeconds() {
-    timespec t{};
-    clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &t);
-    return static_cast<double>(t.tv_sec) + static_cast<double>(t.tv_nsec) / 1e9;
-}
-
-// Repeats only every 251 * 256 bytes, so a lost, doubled or swapped block shows.
-char PatternByte(std::uint64_t i) {
-    return static_cast<char>((i % 251) ^ ((i / 251) & 0xFF));
-}
-
-bool RunUntil(const std::function<bool()>& done, int ms) {
-    QElapsedTimer t;
-    t.start();
-    while (!done() && t.elapsed() < ms)
-        QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents, 50);
-    return done();
-}
-
-struct Pair {
-    TWSocket listener, client, server;
-    Pair() {
-        listener.SetAddr("127.0.0.1");
-        listener.SetPort("0");
-        listener.SetProto("tcp");
-        listener.Listen();
-        listener.OnSessionAvailable = [this](TCustomWSocket*, uint16_t) {
-            server.Dup(listener.Accept());
-        };
-        client.SetAddr("127.0.0.1");
-        client.SetPort(listener.GetLocalPort());
-        client.SetProto("tcp");
-        client.Connect();
-        RunUntil([&] { return client.State() == wsConnected && server.State() == wsConnected; },
-                 5000);
-    }
-};
+using namespace wsockettest;
+using testsupport::WaitUntil;
 
 // One end of the duplex run: sends the pattern as its queue empties, checks what comes in.
 struct Streamer {
@@ -90,7 +53,7 @@ struct Streamer {
 
 void Duplex(std::uint64_t megabytes) {
     const std::uint64_t total = megabytes << 20;
-    Pair pair;
+    ConnectedPair pair;
     Streamer a{total}, b{total};
     a.Attach(pair.client);
     b.Attach(pair.server);
@@ -98,7 +61,7 @@ void Duplex(std::uint64_t megabytes) {
     t.start();
     a.SendMore(pair.client);
     b.SendMore(pair.server);
-    const bool done = RunUntil([&] { return a.received == total && b.received == total; }, 120000);
+    const bool done = WaitUntil([&] { return a.received == total && b.received == total; }, 120000);
     const double s = static_cast<double>(t.elapsed()) / 1000;
     std::printf("%llu MB each way at once: %.3f s (%.1f MB/s each way), %s\n",
                 static_cast<unsigned long long>(megabytes), s, static_cast<double>(megabytes) / s,
@@ -106,18 +69,19 @@ void Duplex(std::uint64_t megabytes) {
 }
 
 void IdleConnection() {
-    Pair pair;
+    ConnectedPair pair;
     pair.client.SendStr("hello"); // every notifier used once
-    RunUntil([&] { return pair.server.RcvdCount() > 0; }, 5000);
+    WaitUntil([&] { return pair.server.RcvdCount() > 0; });
     QEventLoop idle;
     QTimer::singleShot(2000, &idle, &QEventLoop::quit);
-    const double before = CpuSeconds();
+    const double before = ProcessCpuSeconds();
     idle.exec();
-    std::printf("CPU time over 2 s idle with an open connection: %.4f s\n", CpuSeconds() - before);
+    std::printf("CPU time over 2 s idle with an open connection: %.4f s\n",
+                ProcessCpuSeconds() - before);
 }
 
 void ReadLineWait(bool multiThreaded) {
-    Pair pair; // the server end stays silent
+    ConnectedPair pair; // the server end stays silent
     TWait wait;
     if (multiThreaded)
         pair.client.SetMultiThreaded(true);
@@ -126,11 +90,11 @@ void ReadLineWait(bool multiThreaded) {
     std::string line;
     QElapsedTimer t;
     t.start();
-    const double before = CpuSeconds();
+    const double before = ProcessCpuSeconds();
     pair.client.ReadLine(2, line);
     std::printf("CPU time over a %.1f s ReadLine wait (%s): %.4f s\n",
                 static_cast<double>(t.elapsed()) / 1000,
-                multiThreaded ? "MultiThreaded" : "countdown", CpuSeconds() - before);
+                multiThreaded ? "MultiThreaded" : "countdown", ProcessCpuSeconds() - before);
 }
 
 } // namespace

@@ -60,6 +60,9 @@ class TSocketTransport final : public TTransport {
     int LastError() const override;
     std::string TlsError() const override;
 
+    // The socket underneath, for harnesses that look at the connection itself.
+    const TTlsWSocket& Socket() const { return *socket_; }
+
   private:
     std::unique_ptr<TTlsWSocket> socket_;
     std::string port_;
