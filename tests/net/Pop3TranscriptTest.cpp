@@ -23,6 +23,7 @@ class Pop3Transcript : public ::testing::Test {
     void TearDown() override {
         for (const auto& f : server->Failures())
             ADD_FAILURE() << f;
+        EXPECT_EQ(server->Unplayed(), "") << "the conversation stopped short";
     }
 
     // The server's side of greeting, USER and PASS.
