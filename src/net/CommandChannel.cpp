@@ -1,5 +1,6 @@
 #include "net/CommandChannel.h"
 
+#include "net/WinsockErrors.h"
 #include "platform/ErrorReport.h"
 
 #include <QMetaObject>
@@ -17,9 +18,9 @@ constexpr std::int32_t kMaxTimeoutSeconds = 2000000;
 } // namespace
 
 TCommandChannel::TCommandChannel(QObject& owner, std::unique_ptr<TTransport> transport,
-                                 std::size_t maxLine, bool loneLfEnds)
+                                 std::size_t maxLine, bool loneLfEnds, TLineOrder order)
     : owner_(owner), transport_(std::move(transport)), framer_(maxLine, loneLfEnds),
-      readBuf_(kReadChunk) {
+      readBuf_(kReadChunk), order_(order) {
     transport_->OnDataAvailable = [this] { DataAvailable(); };
     timer_.setSingleShot(true);
     QObject::connect(&timer_, &QTimer::timeout, &owner_, [this] {
@@ -30,6 +31,7 @@ TCommandChannel::TCommandChannel(QObject& owner, std::unique_ptr<TTransport> tra
 }
 
 TCommandChannel::~TCommandChannel() {
+    *alive_ = false;
     transport_->OnDataAvailable = nullptr;
 }
 
@@ -80,20 +82,71 @@ void TCommandChannel::DropReceived() {
     framer_.Clear();
 }
 
-// Handlers called from here may start the next command, which may process events and so
-// run this again before they return: all positions live in the framer, none in locals.
 void TCommandChannel::DataAvailable() {
+    if (order_ == loNested)
+        NestedDataAvailable();
+    else
+        InTurnDataAvailable();
+}
+
+// One read; false when nothing came.
+bool TCommandChannel::Read() {
     const std::size_t room = framer_.Room(readBuf_.size());
-    if (room == 0) return;
+    if (room == 0) return false; // full of lines still to be handled
     const int n = transport_->Receive(readBuf_.data(), static_cast<int>(room));
-    if (n <= 0) return;
+    if (n <= 0) {
+        if (order_ == loInTurn && !(n < 0 && transport_->LastError() == wsaWouldBlock))
+            transport_->Close(); // the server went away
+        return false;
+    }
     if (timer_.isActive()) ArmTimer(); // a reply that trickles in is no time-out
     framer_.Append(readBuf_.data(), static_cast<std::size_t>(n));
+    return true;
+}
+
+// Handlers called from here may start the next command, which may process events and so
+// run this again before they return: all positions live in the framer, none in locals.
+void TCommandChannel::NestedDataAvailable() {
+    if (!Read()) return;
     stop_ = false;
     std::string line;
     while (!stop_ && framer_.NextLine(line))
         Dispatch(line);
     if (!stop_ && framer_.Overflowing() && OnLineTooLong) OnLineTooLong();
+}
+
+// A handler may destroy the channel's owner and unwind from here by an exception: nothing
+// of the channel is touched then.
+void TCommandChannel::InTurnDataAvailable() {
+    if (dispatching_) {
+        readPending_ = !Read();
+        return;
+    }
+    const std::shared_ptr<bool> alive = alive_;
+    struct Dispatching {
+        const std::shared_ptr<bool>& alive;
+        bool& flag;
+        ~Dispatching() {
+            if (*alive) flag = false;
+        }
+    } dispatching{alive, dispatching_ = true};
+    bool more = Read();
+    std::string line;
+    while (more) {
+        while (!transport_->Closed() && framer_.NextLine(line))
+            Dispatch(line);
+        if (!transport_->Closed() && framer_.Overflowing()) {
+            framer_.Clear();
+            if (OnLineTooLong) OnLineTooLong();
+            return;
+        }
+        // A read during a handler found no room: now that there is, read what waits.
+        more = readPending_ && !transport_->Closed();
+        if (more) {
+            readPending_ = false;
+            more = Read();
+        }
+    }
 }
 
 void TCommandChannel::Dispatch(const std::string& line) {

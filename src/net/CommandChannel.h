@@ -30,8 +30,17 @@ struct TPendingReply {
 
 class TCommandChannel {
   public:
+    // How lines are handled when a handler lets the event loop run.
+    enum TLineOrder {
+        // A read during a handler handles its lines at once, nested in the handler.
+        loNested,
+        // A read during a handler only stores its bytes: their lines wait their turn. Lines
+        // stop once the connection is closed, and a read that finds it gone closes it.
+        loInTurn,
+    };
+
     TCommandChannel(QObject& owner, std::unique_ptr<TTransport> transport, std::size_t maxLine,
-                    bool loneLfEnds);
+                    bool loneLfEnds, TLineOrder order = loNested);
     ~TCommandChannel();
     TCommandChannel(const TCommandChannel&) = delete;
     TCommandChannel& operator=(const TCommandChannel&) = delete;
@@ -72,11 +81,16 @@ class TCommandChannel {
     // ---- sending and receiving ----
     void TraceCommand(const std::string& command);
     void SendCommand(const std::string& command);
+    // Reads what the transport has and handles its lines (wired to the transport, unless the
+    // owner wraps it).
+    void DataAvailable();
     // Drops what was received and not handled yet; lines of it still to come are not handled.
     void DropReceived();
 
   private:
-    void DataAvailable();
+    void NestedDataAvailable();
+    void InTurnDataAvailable();
+    bool Read();
     void ArmTimer();
     void Dispatch(const std::string& line);
 
@@ -84,8 +98,13 @@ class TCommandChannel {
     std::unique_ptr<TTransport> transport_;
     TLineFramer framer_;
     std::vector<char> readBuf_;
+    TLineOrder order_;
     bool stop_ = false;
     bool held_ = false;
+    bool dispatching_ = false; // in turn: lines are being handled
+    bool readPending_ = false; // in turn: a read during a handler left bytes unread
+    // Whether the channel still exists, for code that a handler's destroying it unwinds.
+    std::shared_ptr<bool> alive_ = std::make_shared<bool>(true);
     std::deque<std::shared_ptr<TPendingReply>> pending_;
     bool running_ = false;
     std::int32_t timeout_ = 0;

@@ -7,8 +7,8 @@
 // multi-step request (connect and log in, download a file, ...). TFtpClient adds blocking
 // forms of the operations the spammers-list update needs.
 
+#include "net/CommandChannel.h"
 #include "net/FtpCliDeadline.h"
-#include "net/LineFramer.h"
 #include "platform/Exception.h"
 
 #include <QObject>
@@ -22,6 +22,7 @@
 #include <vector>
 
 class TWSocket;
+class TTlsWSocket;
 class TCustomWSocket;
 
 enum TFtpShareMode {
@@ -301,8 +302,6 @@ class TCustomFtpCli : public QObject {
     void NetworkFailure(uint16_t Error);
     void ControlLookupDone(uint16_t Error);
     void ControlConnected(uint16_t Error);
-    void ControlDataAvailable();
-    bool ReadControl();
     void ReplyLineTooLong();
     void ControlClosed(uint16_t Error);
     void CloseControl();
@@ -330,11 +329,11 @@ class TCustomFtpCli : public QObject {
     void CloseLocalFile();
 
     std::shared_ptr<Life> FLife = std::make_shared<Life>();
-    std::unique_ptr<TWSocket> FControl;
+    // The control connection: reply lines end with CR LF, and one with its end fits the
+    // 4 KB a reply line may take. FControl is its socket.
+    TCommandChannel FChannel;
+    TTlsWSocket* FControl;
     std::unique_ptr<TWSocket> FData;
-    // Reply lines end with CR LF; one with its end fits the 4 KB a reply line may take.
-    TLineFramer FLines{4094, false};
-    std::vector<char> FControlBuf = std::vector<char>(4096);
 
     std::string FHostName;
     std::string FPort = "ftp";
@@ -356,8 +355,6 @@ class TCustomFtpCli : public QObject {
     bool FRequestDone = true;
     // We closed the control connection on purpose (QUIT answered, banner refused).
     bool FClosingControl = false;
-    bool FDispatching = false; // reply lines are being handled
-    bool FReadPending = false; // data came while the reply buffer was full of lines
 
     std::vector<int> FAccepted; // empty: any code below 500 succeeds
     ReplyHandler FNext = nullptr;

@@ -11,7 +11,7 @@ void TCustomFtpCli::Open() {
         if (FConnected) throw FtpException("FTP component already connected");
         if (!FMulti) FRequestType = ftpRqOpen;
         FRequestDone = false;
-        FLines.Clear();
+        FChannel.DropReceived();
         FRequestResult = 0;
         FClosingControl = false;
         SetState(ftpStResolving);
@@ -69,53 +69,8 @@ void TCustomFtpCli::CloseControl() {
     FControl->Close();
 }
 
-void TCustomFtpCli::ControlDataAvailable() {
-    // A handler that runs the event loop while a line is being handled may bring more data:
-    // it is read here, but its lines wait their turn in the loop below.
-    if (FDispatching) {
-        FReadPending = !ReadControl();
-        return;
-    }
-    const std::shared_ptr<Life> life = FLife;
-    struct Dispatching {
-        const std::shared_ptr<Life>& L;
-        bool& Flag;
-        ~Dispatching() {
-            if (L->Alive) Flag = false;
-        }
-    } dispatching{life, FDispatching = true};
-    bool more = ReadControl();
-    while (more) {
-        std::string line;
-        while (FControl->State() != wsClosed && FLines.NextLine(line))
-            ReplyLine(line);
-        if (FControl->State() != wsClosed && FLines.Overflowing()) return ReplyLineTooLong();
-        // A nested read found the buffer full: now that it has room, read what waits.
-        more = FReadPending && FControl->State() != wsClosed;
-        if (more) {
-            FReadPending = false;
-            more = ReadControl();
-        }
-    }
-}
-
-// One read into the reply buffer; false when nothing came or the connection ends.
-bool TCustomFtpCli::ReadControl() {
-    const std::size_t room = FLines.Room(FControlBuf.size());
-    if (room == 0) return false; // full of lines still to be taken out
-    const int n = FControl->Receive(FControlBuf.data(), static_cast<int>(room));
-    if (n > 0) {
-        FLines.Append(FControlBuf.data(), static_cast<std::size_t>(n));
-        return true;
-    }
-    if (n < 0 && FControl->LastError() == wsaWouldBlock) return false;
-    FControl->Close(); // the server went away
-    return false;
-}
-
 // No line end within the longest line: the reply can never complete.
 void TCustomFtpCli::ReplyLineTooLong() {
-    FLines.Clear();
     if (!FRequestDone) {
         FRequestResult = 500;
         TakeErrorMessage("500 Reply line too long");

@@ -60,7 +60,9 @@ class TSocketTransport final : public TTransport {
     int LastError() const override;
     std::string TlsError() const override;
 
-    // The socket underneath, for harnesses that look at the connection itself.
+    // The socket underneath, for owners and harnesses that need more of the connection
+    // (its addresses, its state).
+    TTlsWSocket& Socket() { return *socket_; }
     const TTlsWSocket& Socket() const { return *socket_; }
 
   private:
