@@ -21,6 +21,7 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <memory>
 #include <netinet/in.h>
 #include <string>
 #include <sys/ioctl.h>
@@ -137,9 +138,9 @@ struct Request {
 };
 
 // Bytes the client has not read yet (its socket's own count throws once it is closed).
-int Unread(const TPop3Cli& client) {
+int Unread(const TSocketTransport& transport) {
     int unread = 0;
-    const int fd = client.Socket()->HSocket();
+    const int fd = transport.Socket().HSocket();
     return fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0 ? unread : 0;
 }
 
@@ -203,7 +204,9 @@ void Converse(const uint8_t* data, size_t size) {
         ::close(fd);
 
     Peer peer(std::move(pieces));
-    TPop3Cli client;
+    auto owned = std::make_unique<TSocketTransport>();
+    const TSocketTransport& transport = *owned;
+    TPop3Cli client(std::move(owned));
     client.SetHost("127.0.0.1");
     client.SetPort(listenPort);
     client.SetUserName("bob");
@@ -259,7 +262,7 @@ void Converse(const uint8_t* data, size_t size) {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
         const bool moved = peer.Pump();
-        const bool busy = moved || events != before || peer.InFlight() || Unread(client) > 0;
+        const bool busy = moved || events != before || peer.InFlight() || Unread(transport) > 0;
         // Quiet twice in a row: anything posted in the first round has run by the second.
         quietRounds = busy ? 0 : quietRounds + 1;
         if (quietRounds < 2) continue;

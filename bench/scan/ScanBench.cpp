@@ -105,7 +105,7 @@ struct InProcessScan {
         // loop runs between rounds, so it is let in here, untimed.
         QElapsedTimer closing;
         closing.start();
-        while (client.Socket()->State() != wsClosed && closing.elapsed() < 5000)
+        while (!client.ConnectionClosed() && closing.elapsed() < 5000)
             QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 50);
         return seconds;
     }

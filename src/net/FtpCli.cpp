@@ -110,27 +110,26 @@ std::vector<std::string> FtpSplitDisplayLines(std::string_view Block) {
 // ---- construction ----
 
 TCustomFtpCli::TCustomFtpCli(QObject* Owner)
-    : QObject(Owner), FControl(std::make_unique<TWSocket>()), FData(std::make_unique<TWSocket>()),
-      FRecvBlock(64 * 1024), FSendBlock(32 * 1024), FReadAhead(64 * 1024) {
-    FControl->OnDnsLookupDone = [this](TCustomWSocket*, uint16_t E) {
-        Entry([&] { ControlLookupDone(E); });
-    };
-    FControl->OnSessionConnected = [this](TCustomWSocket*, uint16_t E) {
-        Entry([&] { ControlConnected(E); });
-    };
-    FControl->OnDataAvailable = [this](TCustomWSocket*, uint16_t) {
-        Entry([&] { ControlDataAvailable(); });
-    };
-    FControl->OnSessionClosed = [this](TCustomWSocket*, uint16_t E) {
-        Entry([&] { ControlClosed(E); });
-    };
+    : QObject(Owner),
+      FChannel(*this, std::make_unique<TSocketTransport>(), 4094, false, TCommandChannel::loInTurn),
+      FControl(&static_cast<TSocketTransport&>(FChannel.Transport()).Socket()),
+      FData(std::make_unique<TWSocket>()), FRecvBlock(64 * 1024), FSendBlock(32 * 1024),
+      FReadAhead(64 * 1024) {
+    TTransport& control = FChannel.Transport();
+    control.OnLookupDone = [this](uint16_t E) { Entry([&] { ControlLookupDone(E); }); };
+    control.OnConnected = [this](uint16_t E) { Entry([&] { ControlConnected(E); }); };
+    control.OnDataAvailable = [this] { Entry([&] { FChannel.DataAvailable(); }); };
+    control.OnClosed = [this](uint16_t E) { Entry([&] { ControlClosed(E); }); };
+    FChannel.OnLine = [this](const std::string& Line) { ReplyLine(Line); };
+    FChannel.OnTrace = [this](const std::string& Text) { Display(Text); };
+    FChannel.OnLineTooLong = [this] { ReplyLineTooLong(); };
 }
 
 TCustomFtpCli::~TCustomFtpCli() {
     FLife->Alive = false;
     // The sockets close themselves as they go; nothing of that may reach a half-destroyed
     // client.
-    for (TWSocket* s : {FControl.get(), FData.get()}) {
+    for (TWSocket* s : {static_cast<TWSocket*>(FControl), FData.get()}) {
         s->OnDnsLookupDone = nullptr;
         s->OnSessionConnected = nullptr;
         s->OnDataAvailable = nullptr;
@@ -276,7 +275,7 @@ void TCustomFtpCli::CheckConnected() const {
 // take the rest as a second command.
 void TCustomFtpCli::CheckStepFields(Step S) const {
     const auto refuse = [](const std::string& Value, const char* Name) {
-        if (TFtpLineChannel::HasLineBreak(Value))
+        if (TLineFramer::HasLineBreak(Value))
             throw FtpException(std::string(Name) + " contains a line break");
     };
     switch (S) {
@@ -323,8 +322,8 @@ void TCustomFtpCli::ExecCommand(TFtpRequest Rq, Step S, const std::string& Cmd,
 void TCustomFtpCli::SendCommand(const std::string& Cmd) {
     std::string command = Cmd;
     Fire(OnCommand, this, command);
-    Display(TFtpLineChannel::TraceCommand(command));
-    if (FControl->State() == wsConnected) FControl->SendStr(TFtpLineChannel::Frame(command));
+    FChannel.TraceCommand(command);
+    if (FControl->State() == wsConnected) FChannel.SendCommand(command);
 }
 
 void TCustomFtpCli::Display(const std::string& Msg) {
@@ -340,7 +339,7 @@ void TCustomFtpCli::TakeErrorMessage(const std::string& Msg) {
 void TCustomFtpCli::ReplyLine(const std::string& Line) {
     FLastResponse = Line;
     Fire(OnResponse, this);
-    Display(TFtpLineChannel::TraceReply(Line));
+    Display(TLineFramer::TraceReply(Line));
     if (FState != ftpStAwaitingBanner && FState != ftpStAwaitingReply) return;
     const TFtpStatus status = FtpReadStatus(Line);
     FStatusCode = status.Code;

@@ -7,7 +7,8 @@
 // multi-step request (connect and log in, download a file, ...). TFtpClient adds blocking
 // forms of the operations the spammers-list update needs.
 
-#include "net/FtpCliChannel.h"
+#include "net/CommandChannel.h"
+#include "net/FtpCliDeadline.h"
 #include "platform/Exception.h"
 
 #include <QObject>
@@ -21,6 +22,7 @@
 #include <vector>
 
 class TWSocket;
+class TTlsWSocket;
 class TCustomWSocket;
 
 enum TFtpShareMode {
@@ -300,8 +302,7 @@ class TCustomFtpCli : public QObject {
     void NetworkFailure(uint16_t Error);
     void ControlLookupDone(uint16_t Error);
     void ControlConnected(uint16_t Error);
-    void ControlDataAvailable();
-    bool ReadControl();
+    void ReplyLineTooLong();
     void ControlClosed(uint16_t Error);
     void CloseControl();
     void BannerLine();
@@ -331,9 +332,11 @@ class TCustomFtpCli : public QObject {
     void CloseLocalFile();
 
     std::shared_ptr<Life> FLife = std::make_shared<Life>();
-    std::unique_ptr<TWSocket> FControl;
+    // The control connection: reply lines end with CR LF, and one with its end fits the
+    // 4 KB a reply line may take. FControl is its socket.
+    TCommandChannel FChannel;
+    TTlsWSocket* FControl;
     std::unique_ptr<TWSocket> FData;
-    TFtpLineChannel FChannel;
 
     std::string FHostName;
     std::string FPort = "ftp";
@@ -355,8 +358,6 @@ class TCustomFtpCli : public QObject {
     bool FRequestDone = true;
     // We closed the control connection on purpose (QUIT answered, banner refused).
     bool FClosingControl = false;
-    bool FDispatching = false; // reply lines are being handled
-    bool FReadPending = false; // data came while the reply buffer was full
 
     std::vector<int> FAccepted; // empty: any code below 500 succeeds
     ReplyHandler FNext = nullptr;

@@ -11,7 +11,7 @@ void TCustomFtpCli::Open() {
         if (FConnected) throw FtpException("FTP component already connected");
         if (!FMulti) FRequestType = ftpRqOpen;
         FRequestDone = false;
-        FChannel.Clear();
+        FChannel.DropReceived();
         FRequestResult = 0;
         FClosingControl = false;
         SetState(ftpStResolving);
@@ -46,7 +46,7 @@ void TCustomFtpCli::ControlLookupDone(uint16_t Error) {
     } catch (const ESocketException&) {
         // A port that does not convert, a connect the platform turned down at once: the
         // request ends as a failed connection; the exception still goes to the caller.
-        const int code = FControl->LastError() != 0 ? FControl->LastError() : 10022;
+        const int code = FControl->LastError() != 0 ? FControl->LastError() : wsaInvalidArgument;
         ControlConnected(static_cast<uint16_t>(code));
         throw;
     }
@@ -69,54 +69,13 @@ void TCustomFtpCli::CloseControl() {
     FControl->Close();
 }
 
-void TCustomFtpCli::ControlDataAvailable() {
-    // A handler that runs the event loop while a line is being handled may bring more data:
-    // it is read here, but its lines wait their turn in the loop below.
-    if (FDispatching) {
-        FReadPending = !ReadControl();
-        return;
+// No line end within the longest line: the reply can never complete.
+void TCustomFtpCli::ReplyLineTooLong() {
+    if (!FRequestDone) {
+        FRequestResult = 500;
+        TakeErrorMessage("500 Reply line too long");
     }
-    const std::shared_ptr<Life> life = FLife;
-    struct Dispatching {
-        const std::shared_ptr<Life>& L;
-        bool& Flag;
-        ~Dispatching() {
-            if (L->Alive) Flag = false;
-        }
-    } dispatching{life, FDispatching = true};
-    bool more = ReadControl();
-    while (more) {
-        std::string line;
-        while (FControl->State() != wsClosed && FChannel.NextLine(line))
-            ReplyLine(line);
-        // A nested read found the buffer full: now that it has room, read what waits.
-        more = FReadPending && FControl->State() != wsClosed;
-        if (more) {
-            FReadPending = false;
-            more = ReadControl();
-        }
-    }
-}
-
-// One read into the reply buffer; false when nothing came or the connection ends.
-bool TCustomFtpCli::ReadControl() {
-    const TFtpLineChannel::ReadResult r = FChannel.Read(*FControl);
-    if (r == TFtpLineChannel::rdClosed) {
-        FControl->Close(); // the server went away
-        return false;
-    }
-    if (r == TFtpLineChannel::rdOverflow) {
-        if (FDispatching && FChannel.HasLine()) return false; // still lines to take out
-        // No line end in the whole buffer: the reply can never complete.
-        FChannel.Clear();
-        if (!FRequestDone) {
-            FRequestResult = 500;
-            TakeErrorMessage("500 Reply line too long");
-        }
-        FControl->Close();
-        return false;
-    }
-    return r == TFtpLineChannel::rdData;
+    FControl->Close();
 }
 
 void TCustomFtpCli::ControlClosed(uint16_t Error) {

@@ -2,6 +2,7 @@
 // (STOR, APPE), with progress, user abort and the transfer statistics.
 
 #include "net/FtpCliInternal.h"
+#include "net/WinsockErrors.h"
 
 #include "net/WSocket.h"
 #include "platform/ErrorReport.h"
@@ -23,7 +24,6 @@ constexpr std::size_t kRecvBlock = 2048;
 constexpr std::size_t kSendBlock = 1024;
 // Platform reads per data event; a busy transfer then still lets other events run.
 constexpr int kReadsPerEvent = 4;
-constexpr uint16_t kWouldBlock = 10035;
 constexpr uint16_t kLocalFailure = 426;
 
 bool WriteAll(int Fd, const char* Data, std::size_t Len) {
@@ -231,7 +231,7 @@ void TCustomFtpCli::DownloadData() {
     for (int read = 0; read < kReadsPerEvent; ++read) {
         if (!AskProgress()) return;
         const int n = FData->Receive(FRecvBlock.data(), static_cast<int>(FRecvBlock.size()));
-        if (n < 0 && FData->LastError() != kWouldBlock && FData->State() == wsConnected) {
+        if (n < 0 && FData->LastError() != wsaWouldBlock && FData->State() == wsConnected) {
             Display("! Data: Receive error " + std::to_string(FData->LastError()));
             FLocalFailure = "426 Data: Receive error " + std::to_string(FData->LastError());
             FData->Shutdown(2);

@@ -4,9 +4,6 @@
 #include "net/FtpCliInternal.h"
 
 #include "net/WSocket.h"
-#include "platform/ErrorReport.h"
-
-#include <QMetaObject>
 
 using ftpcli::Bit;
 
@@ -271,12 +268,7 @@ void TCustomFtpCli::PostDone(uint16_t Error, bool EndedMulti) {
     // Posted, so the handler runs after the call that ended the request has returned, and
     // may start the next request at once; dropped if the client is gone by then.
     const TFtpRequest rq = FRequestType;
-    QMetaObject::invokeMethod(
-        this,
-        [this, rq, Error] {
-            platform::Guarded([&] { Entry([&] { Fire(OnRequestDone, this, rq, Error); }); });
-        },
-        Qt::QueuedConnection);
+    FChannel.PostDone([this, rq, Error] { Entry([&] { Fire(OnRequestDone, this, rq, Error); }); });
 }
 
 void TCustomFtpCli::Abort() {

@@ -1,14 +1,16 @@
 #pragma once
 
-// Event-driven POP3 client (RFC 1939) on top of TWSocket. Every operation sends one
-// command (Connect: lookup, connect, greeting) and returns at once; the outcome arrives
-// later as one OnRequestDone, always posted to the event loop.
+// Event-driven POP3 client (RFC 1939) on the command/response engine (TCommandChannel).
+// Every operation sends one command (Connect: lookup, connect, greeting) and returns at once;
+// the outcome arrives later as one OnRequestDone, always posted to the event loop. The
+// commands are rows of one table (Pop3Prot.cpp); each reply is handled by the kind of reply
+// its row names.
 
+#include "net/CommandChannel.h"
 #include "net/TlsWSocket.h"
 #include "platform/Exception.h"
 
 #include <QObject>
-#include <QTimer>
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -92,9 +94,35 @@ TPop3NumberAndId Pop3ParseNumberAndId(std::string_view line);
 // APOP digest: MD5 of timestamp + password as 32 upper-case hexadecimal digits.
 std::string Pop3ApopDigest(const std::string& timestamp, const std::string& password);
 
+namespace pop3detail {
+
+// What a positive reply carries besides its status line.
+enum class Shape {
+    Status,  // the status line only
+    Stat,    // message count and mailbox size
+    Listed,  // one "number size" (LIST n, LAST)
+    Uidl,    // one "number id" (UIDL n)
+    Listing, // a multi-line "number size" list
+    Uidls,   // a multi-line "number id" list
+    Message, // a multi-line message (RETR, TOP)
+};
+
+// A row of the command table: the request, its word, the session state a positive reply
+// leads to, and what the reply holds.
+struct Command {
+    TPop3Request Rq;
+    const char* Word;
+    TPop3ProtocolState OnSuccess;
+    Shape Reply;
+};
+
+} // namespace pop3detail
+
 class TCustomPop3Cli : public QObject {
   public:
     explicit TCustomPop3Cli(QObject* owner = nullptr);
+    // Talks through the given transport instead of a socket of its own.
+    explicit TCustomPop3Cli(std::unique_ptr<TTransport> transport, QObject* owner = nullptr);
     ~TCustomPop3Cli() override;
     TCustomPop3Cli(const TCustomPop3Cli&) = delete;
     TCustomPop3Cli& operator=(const TCustomPop3Cli&) = delete;
@@ -150,8 +178,8 @@ class TCustomPop3Cli : public QObject {
     const std::string& Timestamp() const { return timestamp_; }
     // Seconds a request may wait without receiving a byte before it fails with 10060 and the
     // connection is dropped; 0 waits for ever.
-    std::int32_t Timeout() const { return timeout_; }
-    void SetTimeout(std::int32_t seconds);
+    std::int32_t Timeout() const { return channel_.Timeout(); }
+    void SetTimeout(std::int32_t seconds) { channel_.SetTimeout(seconds); }
     std::size_t MaxReplySize() const { return maxReplySize_; }
     void SetMaxReplySize(std::size_t bytes) { maxReplySize_ = bytes; }
     // How Connect secures the connection: plain, TLS from the start, or STLS after the
@@ -161,9 +189,13 @@ class TCustomPop3Cli : public QObject {
     void SetSecurity(TSecurity v) { security_ = v; }
     const std::string& CAFile() const { return caFile_; }
     void SetCAFile(const std::string& v) { caFile_ = v; }
-    // The owned socket (the scan closes it after a failed Connect, and asks it why a
-    // secure connection failed).
-    TTlsWSocket* Socket() const { return socket_.get(); }
+    // Why the last Connect failed, in plain words: the reason the connection could not be
+    // secured, or the refusal of the port. Empty when there is no such reason.
+    const std::string& ConnectFailure() const { return connectFailure_; }
+    // Ends the connection in order now, instead of waiting for the server to end it.
+    void CloseConnection();
+    // The connection is completely closed (a secure one only after the closing handshake).
+    bool ConnectionClosed() const { return channel_.Transport().Closed(); }
 
     // Events; each fires only when set.
     TPop3Display OnDisplay;  // "> " + command sent, "< " + status line received
@@ -176,79 +208,46 @@ class TCustomPop3Cli : public QObject {
     TPop3SessionEvent OnSessionConnected, OnSessionClosed;
 
   private:
-    using LineHandler = void (TCustomPop3Cli::*)();
-    using Routine = void (TCustomPop3Cli::*)();
+    using Command = pop3detail::Command;
+    using Shape = pop3detail::Shape;
+    // The stages of a reply handler.
+    enum ReplyStage : int { rsStatus, rsBody };
 
-    // Steps of Login, in the fixed order they run.
-    enum Step : int {
-        stConnect,
-        stUser,
-        stPass,
-        stRPop,
-        stDele,
-        stNoop,
-        stList,
-        stRSet,
-        stAPop,
-        stRetr,
-        stTop,
-        stStat,
-        stUidl,
-        stLast,
-        stQuit,
-        stCount
-    };
-
+    // The one place the state changes; fires OnStateChange.
     void SetState(TPop3State s);
     void CheckReady() const;
     void CheckConnected() const;
     void RefuseInvalidNow(const std::string& text);
-    void AuthCommand(TPop3ProtocolState latest, TPop3Request rq, const std::string& word,
-                     const std::string& argument, TPop3ProtocolState onSuccess);
-    void TransactionCommand(TPop3Request rq, const std::string& word, const std::string& arguments,
-                            Routine after);
-    void OneOrAll(TPop3Request rq, const std::string& word, Routine one, Routine all);
-    void ExecCommand(TPop3Request rq, const std::string& command, TPop3ProtocolState onSuccess,
-                     Routine after);
-    void SendCommand(const std::string& command);
-    // (Re)starts the time-out of the waiting request; stops it when nothing waits.
-    void ArmIdleTimer();
+    void AuthCommand(TPop3ProtocolState latest, const Command& c, const std::string& argument);
+    void TransactionCommand(const Command& c, const std::string& arguments);
+    void ExecCommand(const Command& c, const std::string& line);
+    void SendCommand(const std::string& line, const Command& c);
     void TriggerRequestDone(std::uint16_t error);
     void FinishAndPost(std::uint16_t error);
     void NextLoginStep(std::uint16_t error);
-    void RunStep(Step step);
     void TakeErrorMessage(const std::string& text);
     void Display(const std::string& msg);
 
-    // Socket handlers.
-    void DnsLookupDone(std::uint16_t error);
+    // Connection events (Pop3Session.cpp).
+    void WireTransport();
+    void LookupDone(std::uint16_t error);
     void SessionConnected(std::uint16_t error);
-    void DataAvailable(std::uint16_t error);
     void SessionClosed(std::uint16_t error);
-    void SplitLines();
-    void DropReceived();
-    void LineTooLong();
+    void ReceivedLine(const std::string& line);
     // Ends the request with an error, aborts the connection and ignores what was received.
     void FailAndDrop(const std::string& text, std::uint16_t error);
     void TimedOut();
 
-    // Reply handlers.
-    void GreetingLine();
-    void StatusLine();
-    void DataLine();
-    void StartMultiLine(const TPop3Notify* begin, const TPop3Notify* line, const TPop3Notify* end,
-                        Routine parser);
-    void AfterStat();
-    void AfterListOne();
-    void AfterUidlOne();
-    void AfterList();
-    void AfterUidl();
-    void AfterMessage();
-    void ParseListLine();
-    void ParseUidlLine();
-    void Fire(const TPop3Notify* event);
+    // Replies (Pop3Session.cpp).
+    bool GreetingLine();
+    bool ReplyLine(TPendingReply& reply, const Command& c);
+    bool StatusLine(TPendingReply& reply, const Command& c);
+    bool BodyLine(const Command& c);
+    void ParseBodyLine(Shape shape);
+    enum BodyEvent { beBegin, beLine, beEnd };
+    void FireBody(Shape shape, BodyEvent event);
 
-    std::unique_ptr<TTlsWSocket> socket_;
+    TCommandChannel channel_;
 
     std::string host_;
     std::string port_ = "pop3";
@@ -260,8 +259,8 @@ class TCustomPop3Cli : public QObject {
     std::string lastResponse_;
     std::string timestamp_;
     std::string msgUidl_;
+    std::string connectFailure_;
     TPop3ProtocolState protocolState_ = pop3Disconnected;
-    TPop3ProtocolState nextProtocolState_ = pop3Disconnected;
     TPop3State state_ = pop3Ready;
     TPop3Request requestType_ = pop3Connect;
     std::int32_t msgCount_ = 0;
@@ -269,36 +268,15 @@ class TCustomPop3Cli : public QObject {
     std::int32_t msgNum_ = 0;
     std::int32_t msgLines_ = 0;
     std::int32_t tag_ = 0;
-    std::int32_t timeout_ = 0;
     std::size_t maxReplySize_ = DefaultMaxReplySize;
     std::size_t replyBytes_ = 0; // of the multi-line reply being received
 
-    // Runs while a request waits; every byte received starts it again.
-    QTimer idleTimer_;
-
-    bool requestDone_ = true;
     bool connected_ = false;
     bool reportingClose_ = false; // OnSessionClosed runs; the request ends right after it
-    // The command of the request is not written yet: lines arriving now answer nothing of ours.
-    bool commandUnsent_ = false;
 
-    // Received bytes; rcvStart_ is where the unsplit part begins, scanFrom_ where the search
-    // for the next CR LF resumes (so a long line is not searched again on every read).
-    std::string rcv_;
-    std::size_t rcvStart_ = 0;
-    std::size_t scanFrom_ = 0;
-    std::vector<char> readBuf_;
-    bool stopSplitting_ = false;
-
-    LineHandler next_ = nullptr;
-    Routine after_ = nullptr;
-    const TPop3Notify* multiLine_ = nullptr;
-    const TPop3Notify* multiEnd_ = nullptr;
-    Routine multiParser_ = nullptr;
-
-    // Login.
+    // Login: Connect, User and Pass in turn, one report at the end.
     bool combined_ = false;
-    unsigned pendingSteps_ = 0;
+    int loginStep_ = 0;
     std::uint16_t combinedResult_ = 0;
 };
 

@@ -1,4 +1,5 @@
 #include "net/TlsWSocket.h"
+#include "net/WinsockErrors.h"
 
 #include <QPointer>
 
@@ -132,7 +133,7 @@ int TTlsWSocket::Send(const void* Data, int Len) {
     if (FPhase == phPlain) return TWSocket::Send(Data, Len);
     if (FPhase != phSecure) {
         // Nothing of the owner's goes out before the connection is secure.
-        SetLastError(10057);
+        SetLastError(wsaNotConnected);
         return -1;
     }
     if (Len <= 0) return 0;
@@ -152,7 +153,7 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize) {
     const size_t ready = FPhase == phPlain || FPhase == phSecure ? PlainWaiting() : 0;
     const size_t n = std::min(ready, static_cast<size_t>(std::max(BufferSize, 0)));
     if (n == 0) {
-        SetLastError(10035);
+        SetLastError(wsaWouldBlock);
         return -1;
     }
     std::memcpy(Buffer, FPlain.data() + FPlainStart, n);

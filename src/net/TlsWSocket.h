@@ -7,6 +7,7 @@
 // secure (or with an error when it cannot be), then the server's lines in plain text.
 
 #include "net/WSocket.h"
+#include "net/WinsockErrors.h"
 
 #include <cstdint>
 #include <memory>
@@ -21,7 +22,7 @@ enum TSecurity : int {
 
 // The code OnSessionConnected carries when the connection could not be secured; TlsError
 // names the reason.
-inline constexpr uint16_t kTlsFailure = 10053;
+inline constexpr uint16_t kTlsFailure = wsaConnectionAborted;
 
 struct ssl_st;
 struct ssl_ctx_st;

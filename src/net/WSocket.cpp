@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "net/WinsockErrors.h"
 
 #include "platform/ErrorReport.h"
 #include "platform/Trim.h"
@@ -128,7 +129,7 @@ void TCustomWSocket::SetAddr(const std::string& Value) {
         return;
     }
     if (FState != wsClosed) {
-        RaiseException("Cannot change Addr if not closed");
+        RaiseOrReport("Cannot change Addr if not closed");
         return;
     }
     FAddrAssigned = true;
@@ -146,7 +147,7 @@ bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Store
     if (Assigned && Value == Stored) return false;
     Stored = Value;
     if (FState != wsClosed) {
-        RaiseException("Cannot change " + Name + " if not closed");
+        RaiseOrReport("Cannot change " + Name + " if not closed");
         return false;
     }
     const std::string text = platform::Trimmed(Value);
@@ -156,7 +157,7 @@ bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Store
     const bool found =
         StartsWithDigit(text) ? LeadingNumber(text, Limit, Number) : Lookup(text, Number);
     if (!found) {
-        SocketError(Failure + text + "'", 11004);
+        SocketError(Failure + text + "'", wsaNoData);
         return false;
     }
     Assigned = true;
@@ -192,7 +193,7 @@ void TCustomWSocket::SetProto(const std::string& Value) {
 
 void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
     if (Value != wsSendNormal && Value != wsSendUrgent) {
-        RaiseException("Invalid SendFlags");
+        RaiseOrReport("Invalid SendFlags");
         return;
     }
     FSendFlags = Value;
@@ -201,7 +202,7 @@ void TCustomWSocket::SetSendFlags(TSocketSendFlags Value) {
 int32_t TCustomWSocket::RcvdCount() {
     int count = 0;
     if (FHSocket == INVALID_SOCKET) {
-        SocketError("ioctlSocket", 10038);
+        SocketError("ioctlSocket", wsaNotSocket);
         return -1;
     }
     if (ioctl(FHSocket, FIONREAD, &count) < 0) {
@@ -282,7 +283,7 @@ void TCustomWSocket::ChangeState(TSocketState NewState) {
 void TCustomWSocket::SocketError(const std::string& Fn, int ErrCode) {
     const std::string msg = "Error " + std::to_string(ErrCode) + " in function " + Fn + "\r\n" +
                             WinsockErrorDesc(ErrCode);
-    if (ErrCode == 10054 || ErrCode == 10057) {
+    if (ErrCode == wsaConnectionReset || ErrCode == wsaNotConnected) {
         // The connection is gone: drop the handle now, without the close event.
         QPointer<TCustomWSocket> self(this);
         const bool hadHandle = FHSocket != INVALID_SOCKET;
@@ -291,10 +292,10 @@ void TCustomWSocket::SocketError(const std::string& Fn, int ErrCode) {
         if (!self) return;
     }
     FLastError = ErrCode;
-    RaiseException(msg);
+    RaiseOrReport(msg);
 }
 
-void TCustomWSocket::RaiseException(const std::string& Msg) {
+void TCustomWSocket::RaiseOrReport(const std::string& Msg) {
     if (OnError)
         TriggerError();
     else
@@ -308,8 +309,8 @@ void TCustomWSocket::RaiseException(const std::string& Msg) {
 // without an event. False when there is nothing to look up.
 bool TCustomWSocket::BeginLookup(const std::string& Name) {
     if (Name.empty()) {
-        RaiseException("DNS lookup: invalid host name.");
-        TriggerDnsLookupDone(10022);
+        RaiseOrReport("DNS lookup: invalid host name.");
+        TriggerDnsLookupDone(wsaInvalidArgument);
         return false;
     }
     FDnsPending = false;
@@ -361,21 +362,21 @@ void TCustomWSocket::LookupAnswered(const QHostInfo& Info) {
         // Without a name the platform answers with the address itself.
         const std::string name = Info.hostName().toStdString();
         if (Info.error() != QHostInfo::NoError || name.empty() || name == FDnsQuery) {
-            error = 11001;
+            error = wsaHostNotFound;
         } else {
             FDnsResult = name;
             FDnsResultList.push_back(name);
         }
     } else if (Info.error() == QHostInfo::HostNotFound) {
-        error = 11001;
+        error = wsaHostNotFound;
     } else if (Info.error() != QHostInfo::NoError) {
-        error = 11002;
+        error = wsaTryAgain;
     } else {
         for (const QHostAddress& address : Info.addresses())
             if (address.protocol() == QAbstractSocket::IPv4Protocol)
                 FDnsResultList.push_back(address.toString().toStdString());
         if (FDnsResultList.empty())
-            error = 11004;
+            error = wsaNoData;
         else
             FDnsResult = FDnsResultList.front();
     }
@@ -385,5 +386,5 @@ void TCustomWSocket::LookupAnswered(const QHostInfo& Info) {
 void TCustomWSocket::CancelDnsLookup() {
     if (!FDnsPending) return;
     FDnsPending = false;
-    if (!FDestroying) TriggerDnsLookupDone(10004);
+    if (!FDestroying) TriggerDnsLookupDone(wsaInterrupted);
 }

@@ -197,7 +197,9 @@ class TCustomWSocket : public QObject {
     virtual void AssignDefaultValue();
     virtual void BindSocket();
     virtual int RealSend(const char* Data, int Len);
-    virtual void RaiseException(const std::string& Msg);
+    // Raises ESocketException with Msg; with OnError set, fires that instead and returns, so
+    // the caller must still leave.
+    virtual void RaiseOrReport(const std::string& Msg);
 
     virtual bool TriggerDataAvailable(uint16_t Error);
     virtual void TriggerSessionAvailable(uint16_t Error);

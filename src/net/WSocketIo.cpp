@@ -2,6 +2,7 @@
 // readiness onto the connect/read/write/accept/close events.
 
 #include "net/WSocket.h"
+#include "net/WinsockErrors.h"
 
 #include "platform/ErrorReport.h"
 
@@ -16,11 +17,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
-namespace {
-
-constexpr int kWouldBlock = 10035;
-
-} // namespace
+namespace {} // namespace
 
 // ---------------------------------------------------------------------------------------
 // Handle and notifiers
@@ -99,7 +96,7 @@ void TCustomWSocket::OnReadReady() {
     const int err = r < 0 ? LastNetError() : 0;
     if (r > 0)
         HandleNetworkEvent(serial, kEventRead, 0);
-    else if (err != kWouldBlock)
+    else if (err != wsaWouldBlock)
         HandleNetworkEvent(serial, kEventClose, err);
 }
 
@@ -210,7 +207,7 @@ void TCustomWSocket::ReceiveLoop(uint16_t Error) {
             if (lineStep) {
                 ReadLineStep();
             } else if (!TriggerDataAvailable(Error) && DrainUnread() < 0 &&
-                       FLastError == kWouldBlock) {
+                       FLastError == wsaWouldBlock) {
                 FLastError = 0;
                 break;
             }
@@ -252,7 +249,7 @@ bool TCustomWSocket::ReadStarts() {
         UpdateNotifiers();
     }
     if (FHSocket != INVALID_SOCKET) return true;
-    FLastError = 10038;
+    FLastError = wsaNotSocket;
     return false;
 }
 
@@ -287,7 +284,7 @@ int TCustomWSocket::ReceiveFrom(void* Buffer, int BufferSize, sockaddr_in& From,
 
 int TCustomWSocket::Send(const void* Data, int Len) {
     if (FState != wsConnected) {
-        SocketError("Send", 10057);
+        SocketError("Send", wsaNotConnected);
         return -1;
     }
     if (Len <= 0) return 0;
@@ -340,11 +337,12 @@ void TCustomWSocket::TryToSend() {
             }
             if (sent == 0) break;
             const int err = LastNetError();
-            if (err == kWouldBlock) {
+            if (err == wsaWouldBlock) {
                 FWritePending = true;
                 break;
             }
-            if (err == 10022 || err == 10038 || err == 10054 || err == 10057) {
+            if (err == wsaInvalidArgument || err == wsaNotSocket || err == wsaConnectionReset ||
+                err == wsaNotConnected) {
                 QPointer<TCustomWSocket> self(this);
                 FCloseReported = true;
                 Close();

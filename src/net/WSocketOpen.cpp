@@ -1,6 +1,7 @@
 // Opening and closing connections of TCustomWSocket, and the address queries.
 
 #include "net/WSocket.h"
+#include "net/WinsockErrors.h"
 
 #include "platform/ErrorReport.h"
 
@@ -17,19 +18,19 @@
 
 void TCustomWSocket::Connect() {
     if (FHSocket != INVALID_SOCKET && FState != wsClosed) {
-        RaiseException("Connect: Socket already in use");
+        RaiseOrReport("Connect: Socket already in use");
         return;
     }
     if (!FPortAssigned) {
-        RaiseException("Connect: No Port Specified");
+        RaiseOrReport("Connect: No Port Specified");
         return;
     }
     if (!FAddrAssigned) {
-        RaiseException("Connect: No IP Address Specified");
+        RaiseOrReport("Connect: No IP Address Specified");
         return;
     }
     if (!FProtoAssigned) {
-        RaiseException("Connect: No Protocol Specified");
+        RaiseOrReport("Connect: No Protocol Specified");
         return;
     }
     if (!FAddrResolved) ResolveAddr();
@@ -74,7 +75,8 @@ void TCustomWSocket::Connect() {
         const int err = LastNetError();
         // Here a refusal can come back at once; the outcome still arrives as the connect
         // event, from the event loop, as it always does.
-        if (err == 10061 || err == 10060 || err == 10054 || err == 10051 || err == 10065) {
+        if (err == wsaConnectionRefused || err == wsaTimedOut || err == wsaConnectionReset ||
+            err == wsaNetUnreachable || err == wsaHostUnreachable) {
             FConnectPosted = true; // the descriptor has nothing more to say about it
             ChangeState(wsConnecting);
             if (gone()) return;
@@ -86,7 +88,7 @@ void TCustomWSocket::Connect() {
                 Qt::QueuedConnection);
             return;
         }
-        if (err != 10035 && err != 10036) {
+        if (err != wsaWouldBlock && err != wsaInProgress) {
             SocketError("Connect", err);
             return;
         }
@@ -100,7 +102,7 @@ void TCustomWSocket::BindSocket() {
     local.sin_addr.s_addr = htonl(INADDR_ANY);
     if (bind(FHSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
         FLastError = LastNetError();
-        RaiseException("winsock.bind failed, error #" + std::to_string(FLastError));
+        RaiseOrReport("winsock.bind failed, error #" + std::to_string(FLastError));
     }
 }
 
@@ -109,15 +111,15 @@ void TCustomWSocket::BindSocket() {
 
 int TCustomWSocket::Listen() {
     if (!FPortAssigned) {
-        SocketError("listen: port not assigned", 10022);
+        SocketError("listen: port not assigned", wsaInvalidArgument);
         return -1;
     }
     if (!FProtoAssigned) {
-        SocketError("listen: protocol not assigned", 10022);
+        SocketError("listen: protocol not assigned", wsaInvalidArgument);
         return -1;
     }
     if (!FAddrAssigned) {
-        SocketError("listen: address not assigned", 10022);
+        SocketError("listen: address not assigned", wsaInvalidArgument);
         return -1;
     }
     if (!FAddrResolved) ResolveAddr();
@@ -158,7 +160,7 @@ int TCustomWSocket::Listen() {
 
 TSocketHandle TCustomWSocket::Accept() {
     if (FState != wsListening) {
-        SocketError("not a listening socket", 10022);
+        SocketError("not a listening socket", wsaInvalidArgument);
         return -1;
     }
     if (FReadHeld) {
@@ -179,7 +181,7 @@ TSocketHandle TCustomWSocket::Accept() {
 
 void TCustomWSocket::Dup(TSocketHandle NewHSocket) {
     if (NewHSocket == 0 || NewHSocket == INVALID_SOCKET) {
-        SocketError("Dup", 10022);
+        SocketError("Dup", wsaInvalidArgument);
         return;
     }
     QPointer<TCustomWSocket> self(this);
@@ -213,7 +215,7 @@ void TCustomWSocket::ApplyLinger(bool On, int Seconds) {
 void TCustomWSocket::SetLingerOption() {
     if (FLingerOnOff == wsLingerNoSet) return;
     if (FHSocket == INVALID_SOCKET) {
-        RaiseException("Cannot set linger option at this time");
+        RaiseOrReport("Cannot set linger option at this time");
         return;
     }
     // Lingering for zero seconds resets the connection on close here, throwing away what
@@ -259,7 +261,7 @@ void TCustomWSocket::InternalClose(bool Shut) {
     const int err = LastNetError();
     FHSocket = INVALID_SOCKET;
     ++FSerial;
-    if (result < 0 && err != 10004) {
+    if (result < 0 && err != wsaInterrupted) {
         SocketError("Disconnect (closesocket)", err);
         return;
     }
@@ -327,7 +329,7 @@ std::string TCustomWSocket::GetLocalPort() {
 int TCustomWSocket::GetSockName(sockaddr_in& saddr, int& saddrlen) {
     socklen_t len = static_cast<socklen_t>(std::max(saddrlen, 0));
     if (getsockname(FHSocket, reinterpret_cast<sockaddr*>(&saddr), &len) < 0) {
-        FLastError = FHSocket == INVALID_SOCKET ? 10038 : LastNetError();
+        FLastError = FHSocket == INVALID_SOCKET ? wsaNotSocket : LastNetError();
         return -1;
     }
     saddrlen = static_cast<int>(len);

@@ -3,6 +3,7 @@
 // CPU; any handler inside may close or destroy the socket, which ends the wait.
 
 #include "net/WSocket.h"
+#include "net/WinsockErrors.h"
 
 #include "platform/MessagePump.h"
 #include "platform/ModalWait.h"
@@ -16,7 +17,6 @@
 
 namespace {
 
-constexpr int kWouldBlock = 10035;
 // The longest line ReadLine stores; the byte that fills it ends the line.
 constexpr size_t kMaxLine = 254;
 // How long one pass of a wait loop may block when nothing happens.
@@ -114,8 +114,8 @@ void TCustomWSocket::ReadLineStep() {
             continue;
         }
         const int err = got == 0 ? 0 : FLastError;
-        if (err == kWouldBlock) return;
-        if (err == 0 || err == 10054) {
+        if (err == wsaWouldBlock) return;
+        if (err == 0 || err == wsaConnectionReset) {
             EndLineRead();
             if (self) Close();
             return;
@@ -142,7 +142,7 @@ void TCustomWSocket::CountDown(int Timeout) {
 bool TCustomWSocket::Wait(int Timeout, TSocketState State) {
     if (FState == State) return true;
     if (!FMultiThreaded && !FWaitCtrl) {
-        SocketError("TWSocket.Wait", 11004);
+        SocketError("TWSocket.Wait", wsaNoData);
         return false;
     }
     QPointer<TCustomWSocket> self(this);
@@ -160,7 +160,7 @@ bool TCustomWSocket::Wait(int Timeout, TSocketState State) {
 
 void TCustomWSocket::ReadLine(int Timeout, std::string& Buffer) {
     if (!FMultiThreaded && !FWaitCtrl) {
-        RaiseException("No wait object assigned");
+        RaiseOrReport("No wait object assigned");
         return;
     }
     if (!FLineRead->InProgress) {
@@ -198,7 +198,7 @@ void TCustomWSocket::Flush() {
         return;
     }
     if (!FWaitCtrl) {
-        RaiseException("No wait object assigned");
+        RaiseOrReport("No wait object assigned");
         return;
     }
     QPointer<TWait> wait = FWaitCtrl;
@@ -237,7 +237,7 @@ void TCustomWSocket::WaitForClose() {
         // Nothing waiting (would block) or the peer's orderly close (whose close event the
         // loop delivers) keep waiting; a failed connection ends it.
         char probe;
-        if (recv(FHSocket, &probe, 1, MSG_PEEK) < 0 && LastNetError() != kWouldBlock) return;
+        if (recv(FHSocket, &probe, 1, MSG_PEEK) < 0 && LastNetError() != wsaWouldBlock) return;
         platform::ProcessMessages();
     }
 }

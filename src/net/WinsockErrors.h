@@ -5,6 +5,25 @@
 // Network failures travel as the WinSock numbers users and callers know (10000 and up,
 // 11001 to 11004 for name service); native errors are mapped onto them here, in one place.
 
+// The numbers the code itself uses, by name.
+enum TWinsockError : int {
+    wsaInterrupted = 10004, // also: the connection closed while a request waited
+    wsaInvalidArgument = 10022,
+    wsaWouldBlock = 10035,
+    wsaInProgress = 10036,
+    wsaNotSocket = 10038,
+    wsaNetUnreachable = 10051,
+    wsaConnectionAborted = 10053,
+    wsaConnectionReset = 10054,
+    wsaNotConnected = 10057,
+    wsaTimedOut = 10060,
+    wsaConnectionRefused = 10061,
+    wsaHostUnreachable = 10065,
+    wsaHostNotFound = 11001,
+    wsaTryAgain = 11002,
+    wsaNoData = 11004,
+};
+
 // The text shown for a network error code; "Not a WinSock error" for unknown codes.
 std::string WinsockErrorDesc(int ErrCode);
 

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedHandler.h"
+
 #include <functional>
 #include <string>
 
@@ -63,18 +65,6 @@ void ShowHelpContext(int context);
 void ShowHelpContents();
 HelpHandler SetHelpHandler(HelpHandler handler);
 
-// Installs a handler for the lifetime of the guard and puts the previous one back, also
-// when a test fails half way.
-template <class Handler, Handler (*Set)(Handler)> class ScopedHandler {
-  public:
-    explicit ScopedHandler(Handler handler) : previous_(Set(std::move(handler))) {}
-    ~ScopedHandler() { Set(std::move(previous_)); }
-    ScopedHandler(const ScopedHandler&) = delete;
-    ScopedHandler& operator=(const ScopedHandler&) = delete;
-
-  private:
-    Handler previous_;
-};
 using ScopedMessageBoxHandler = ScopedHandler<MessageBoxHandler, SetMessageBoxHandler>;
 using ScopedHelpHandler = ScopedHandler<HelpHandler, SetHelpHandler>;
 

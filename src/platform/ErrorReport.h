@@ -1,5 +1,7 @@
 #pragma once
 
+#include "platform/ScopedHandler.h"
+
 #include <exception>
 #include <functional>
 #include <string>
@@ -12,6 +14,9 @@ using ErrorReporter = std::function<void(const std::string& message)>;
 
 // Replaces the reporter; returns the previous one so tests can restore it.
 ErrorReporter SetErrorReporter(ErrorReporter reporter);
+
+// Puts a reporter in place for the life of the guard (tests catching what is reported).
+using ScopedErrorReporter = ScopedHandler<ErrorReporter, SetErrorReporter>;
 
 void ReportError(const std::string& message);
 

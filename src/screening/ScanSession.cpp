@@ -90,11 +90,10 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         const std::string n = Num(error);
         switch (rqType) {
         case pop3Connect: {
-            // A connection that could not be secured says why in plain words.
-            const TTlsWSocket* socket = client_.Socket();
-            FinishWithoutQuit(socket && !socket->TlsError().empty()
-                                  ? socket->TlsError()
-                                  : "Error " + n + " attempting connection");
+            // A connection that could not be secured, or a port that cannot be used, says
+            // why in plain words.
+            const std::string& why = client_.ConnectFailure();
+            FinishWithoutQuit(!why.empty() ? why : "Error " + n + " attempting connection");
             return;
         }
         case pop3User:
@@ -204,11 +203,6 @@ void TScanSession::Start(TPop3Request rq) {
     try {
         switch (rq) {
         case pop3Connect:
-            // The client hands the port to its socket only once the name is looked up,
-            // from inside the socket's event, where a port the socket refuses would leave
-            // the scan waiting for good. Handing it over first raises that refusal here.
-            if (TWSocket* socket = client_.Socket(); socket && socket->State() == wsClosed)
-                socket->SetPort(client_.Port());
             client_.Connect();
             break;
         case pop3User:
@@ -402,9 +396,7 @@ void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText
 // half open: closing our side now lets the next check start at once instead of finding the
 // client still connected.
 void TScanSession::CloseConnection() {
-    platform::Guarded([this] {
-        if (client_.Socket()) client_.Socket()->Close();
-    });
+    platform::Guarded([this] { client_.CloseConnection(); });
 }
 
 void TScanSession::EnableCommands() {

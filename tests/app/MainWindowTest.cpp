@@ -62,7 +62,7 @@ TEST_F(MainWindow, VerboseLoggingWritesLogLevelAloneAndAFailedWriteIsShown) {
     WriteFile(dir.File("blocker"), "a file, not a folder");
     platform::SetSettingsFileOverride(dir.File("blocker/Morvandle.ini"));
     std::vector<std::string> errors;
-    platform::ScopedHandler<platform::ErrorReporter, platform::SetErrorReporter> reporter(
+    platform::ScopedErrorReporter reporter(
         [&errors](const std::string& message) { errors.push_back(message); });
     Trigger("VerboseLogging1");
     EXPECT_EQ(errors, std::vector<std::string>{"Unable to write to Morvandle.ini"});

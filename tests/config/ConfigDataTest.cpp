@@ -159,10 +159,11 @@ TEST_F(ConfigDataTest, ErrorAtCreationIsReportedAndEndsTheApplication) {
     // Exists, opens, and fails on the first read.
     std::filesystem::create_symlink("/proc/self/mem", ProgramFile("spammers.txt"));
     std::vector<std::string> reported;
-    auto previous =
-        platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
-    CreateConfigData();
-    platform::SetErrorReporter(previous);
+    {
+        platform::ScopedErrorReporter reporter(
+            [&](const std::string& m) { reported.push_back(m); });
+        CreateConfigData();
+    }
 
     ASSERT_EQ(reported.size(), 1u);
     EXPECT_EQ(reported[0].rfind("I/O error 5", 0), 0u) << reported[0];

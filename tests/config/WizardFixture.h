@@ -87,8 +87,5 @@ class WizardFixture : public ConfigFixture {
     }};
     platform::ScopedHelpHandler helpHandler_{
         [this](const platform::HelpRequest& r) { helpContexts.push_back(r.context); }};
-    struct ReporterGuard {
-        platform::ErrorReporter previous;
-        ~ReporterGuard() { platform::SetErrorReporter(previous); }
-    } reporter_{platform::SetErrorReporter([this](const std::string& m) { errors.push_back(m); })};
+    platform::ScopedErrorReporter reporter_{[this](const std::string& m) { errors.push_back(m); }};
 };

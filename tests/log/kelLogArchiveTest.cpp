@@ -170,7 +170,7 @@ TEST_F(ArchiveTest, DestructionRollsFirstAndReportsWhatItCannotThrow) {
     EXPECT_FALSE(Exists(logName));
 
     std::vector<std::string> shown;
-    auto previous = platform::SetErrorReporter([&](const std::string& m) { shown.push_back(m); });
+    platform::ScopedErrorReporter reporter([&](const std::string& m) { shown.push_back(m); });
     WriteFile(dir.File("plain"), "");
     WriteFile(logName, std::string(1024, 'y'));
     {
@@ -179,7 +179,6 @@ TEST_F(ArchiveTest, DestructionRollsFirstAndReportsWhatItCannotThrow) {
         failing.SetMaxSize(1024);
         failing.SetArchiveDir(dir.File("plain/old"));
     }
-    platform::SetErrorReporter(previous);
     EXPECT_EQ(shown, std::vector<std::string>{"Error saving log backup"});
     EXPECT_EQ(ReadFile(logName), std::string(1024, 'y'));
 }

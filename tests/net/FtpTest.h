@@ -3,6 +3,7 @@
 // Shared by the FTP client tests: a client wired to a recorder of everything it reports.
 
 #include "net/FtpCli.h"
+#include "support/NetNames.h"
 #include "support/Wait.h"
 
 #include <QCoreApplication>

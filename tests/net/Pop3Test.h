@@ -3,6 +3,7 @@
 // Shared by the POP3 client tests: a client wired to a recorder of everything it reports.
 
 #include "net/Pop3Prot.h"
+#include "support/NetNames.h"
 #include "support/Wait.h"
 
 #include <string>
@@ -17,7 +18,7 @@ struct Done {
 };
 
 // Attaches to every event of the client and keeps one chronological log of them, so tests
-// can check order ("closed:0" before "done:8:10004") as well as content.
+// can check order ("closed:0" before "done:pop3Top:10004") as well as content.
 class Recorder {
   public:
     explicit Recorder(TPop3Cli& cli) {
@@ -41,7 +42,7 @@ class Recorder {
         };
         cli.OnRequestDone = [this](TCustomPop3Cli* c, TPop3Request rq, std::uint16_t e) {
             done.push_back({rq, e, c->State()});
-            events.push_back("done:" + std::to_string(rq) + ":" + std::to_string(e));
+            events.push_back("done:" + testsupport::Name(rq) + ":" + std::to_string(e));
         };
     }
 

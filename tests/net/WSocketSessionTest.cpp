@@ -409,8 +409,7 @@ TEST(WSocketSession, AListenerMayTakeOverTheConnectionItAccepts) {
 
 TEST(WSocketSession, ExceptionsFromHandlersNeverLeaveTheEventLoop) {
     std::vector<std::string> reported;
-    auto previous =
-        platform::SetErrorReporter([&](const std::string& m) { reported.push_back(m); });
+    platform::ScopedErrorReporter reporter([&](const std::string& m) { reported.push_back(m); });
     ConnectedPair pair;
     int calls = 0;
     pair.server.OnDataAvailable = [&](TCustomWSocket* s, uint16_t) {
@@ -430,5 +429,4 @@ TEST(WSocketSession, ExceptionsFromHandlersNeverLeaveTheEventLoop) {
     pair.server.Close();
     ASSERT_TRUE(WaitUntil([&] { return reported.size() == 2; }));
     EXPECT_EQ(reported.back(), "closed handler failed");
-    platform::SetErrorReporter(previous);
 }

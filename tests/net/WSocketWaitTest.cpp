@@ -1,5 +1,6 @@
 // The blocking operations of the socket against loopback peers, each with a countdown and
-// MultiThreaded: what they return, when they end, and that waiting costs no CPU.
+// MultiThreaded: what they return and when they end. What a wait costs is measured by
+// bench_socket_costs.
 
 #include "WSocketTestSupport.h"
 
@@ -112,7 +113,6 @@ TEST(WSocketWait, ReadLineTakesOneLineAtATime) {
             b.s->Connect();
             ASSERT_TRUE(b.s->Wait(5, wsConnected));
 
-            const double cpu = ProcessCpuSeconds();
             std::vector<std::string> lines(c.lines.size());
             double firstRead = 0;
             for (std::string& line : lines) {
@@ -126,12 +126,6 @@ TEST(WSocketWait, ReadLineTakesOneLineAtATime) {
             EXPECT_EQ(tooLong, c.tooLong);
             EXPECT_EQ(b.s->State() == wsClosed, c.closed);
             EXPECT_GE(firstRead, c.firstReadAtLeast);
-            // Waiting for data blocks in the event loop; a polling wait would use it all.
-            const double used = ProcessCpuSeconds() - cpu;
-            if (c.firstReadAtLeast > 0)
-                std::printf("[ measured ] CPU time over a %.1f s ReadLine wait (%s): %.4f s\n",
-                            firstRead, Name(mode).c_str(), used);
-            EXPECT_LT(used, 0.2);
             EXPECT_TRUE(server.Failures().empty());
         }
 }

@@ -71,7 +71,7 @@ struct TlsScan : ScanFixture {
     // A scan ends when QUIT is answered; the client counts as connected until the server's
     // close (after its close alert) has come in, and only then takes the next Connect.
     bool ClosedAfterQuit() {
-        return testsupport::WaitUntil([&] { return client.Socket()->State() == wsClosed; });
+        return testsupport::WaitUntil([&] { return client.ConnectionClosed(); });
     }
 };
 

@@ -106,14 +106,15 @@ TEST_F(UpdateWindow, ALocalFileIsMergedAndTheWindowCloses) {
     // A list that cannot be written: the error is shown, the file stays whole, the window
     // closes all the same.
     std::vector<std::string> errors;
-    auto previous = platform::SetErrorReporter([&](const std::string& m) { errors.push_back(m); });
-    chmod(ProgramFile("spammers.txt").c_str(), 0444);
-    WriteFile(dir.File("mine.txt"), "another\r\n");
-    Open(update::usLocalFile);
-    form->findChild<QLineEdit*>("febLocalFile")
-        ->setText(QString::fromStdString(dir.File("mine.txt")));
-    Start();
-    platform::SetErrorReporter(previous);
+    {
+        platform::ScopedErrorReporter reporter([&](const std::string& m) { errors.push_back(m); });
+        chmod(ProgramFile("spammers.txt").c_str(), 0444);
+        WriteFile(dir.File("mine.txt"), "another\r\n");
+        Open(update::usLocalFile);
+        form->findChild<QLineEdit*>("febLocalFile")
+            ->setText(QString::fromStdString(dir.File("mine.txt")));
+        Start();
+    }
     EXPECT_EQ(errors.size(), 1u);
     EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "spam\r\nnew\r\n");
     EXPECT_EQ(closed, 2);

@@ -1,17 +1,12 @@
-#include "net/FtpCliChannel.h"
-
-#include "net/WSocket.h"
+#include "net/FtpCliDeadline.h"
 
 #include <QCoreApplication>
 #include <QEventLoop>
 #include <QTimer>
 
 #include <algorithm>
-#include <cstring>
 
 namespace {
-
-constexpr int kWouldBlock = 10035;
 
 // Set once the application has been asked to quit: blocking waits stop then.
 bool quitting = false;
@@ -25,39 +20,6 @@ void WatchQuit() {
 }
 
 } // namespace
-
-TFtpLineChannel::ReadResult TFtpLineChannel::Read(TCustomWSocket& Socket) {
-    if (FCount >= BufferSize) return rdOverflow;
-    const int n = Socket.Receive(FBuf + FCount, static_cast<int>(BufferSize - FCount));
-    if (n > 0) {
-        FCount += static_cast<std::size_t>(n);
-        return rdData;
-    }
-    if (n < 0 && Socket.LastError() == kWouldBlock) return rdNothing;
-    return rdClosed;
-}
-
-bool TFtpLineChannel::NextLine(std::string& Line) {
-    for (std::size_t i = 0; i + 1 < FCount; ++i) {
-        if (FBuf[i] == '\r' && FBuf[i + 1] == '\n') {
-            Line.assign(FBuf, i);
-            std::memmove(FBuf, FBuf + i + 2, FCount - i - 2);
-            FCount -= i + 2;
-            return true;
-        }
-    }
-    return false;
-}
-
-bool TFtpLineChannel::HasLine() const {
-    for (std::size_t i = 0; i + 1 < FCount; ++i)
-        if (FBuf[i] == '\r' && FBuf[i + 1] == '\n') return true;
-    return false;
-}
-
-bool TFtpLineChannel::HasLineBreak(const std::string& Text) {
-    return Text.find_first_of("\r\n") != std::string::npos;
-}
 
 void TFtpDeadline::Arm(int Seconds) {
     FSeconds = Seconds;
