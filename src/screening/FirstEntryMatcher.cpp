@@ -203,12 +203,10 @@ void FirstEntryMatcher::BuildEdges(const std::vector<std::int32_t>& parent,
 void FirstEntryMatcher::BuildLinks() {
     auto link = [this](std::int32_t id) {
         Node& node = nodes_[id];
-        const Node& fail = nodes_[node.fail];
-        node.outLink = fail.report;
-        node.checkLink = fail.check;
-        const bool ends = node.entry >= 0 && Entry(node.entry).size() == node.depth;
-        node.report = ends ? id : node.outLink;
-        node.check = node.entry >= 0 && !ends ? id : node.checkLink;
+        node.outLink = Report(node.fail);
+        node.checkLink = Check(node.fail);
+        if (node.entry >= 0)
+            node.kind = Entry(node.entry).size() == node.depth ? Node::kEnds : Node::kTail;
     };
     std::fill(std::begin(rootNext_), std::end(rootNext_), 0);
     std::vector<std::int32_t> queue;
@@ -293,7 +291,7 @@ long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos) 
                 continue; // most bytes of a header start no entry at all
             // Whole entries are reported once, at the end of their first occurrence; a
             // state met before had its whole chain reported then.
-            for (std::int32_t out = nodes_[state].report; out >= 0 && seen_[out] != generation_;
+            for (std::int32_t out = Report(state); out >= 0 && seen_[out] != generation_;
                  out = nodes_[out].outLink) {
                 seen_[out] = generation_;
                 const Node& hit = nodes_[out];
@@ -303,8 +301,7 @@ long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos) 
             // A tail leaf's entry occurs only if its tail follows here; until it has, every
             // occurrence of the leaf is a candidate. Entries after the best so far need no
             // look: they cannot win.
-            for (std::int32_t leaf = nodes_[state].check; leaf >= 0;
-                 leaf = nodes_[leaf].checkLink) {
+            for (std::int32_t leaf = Check(state); leaf >= 0; leaf = nodes_[leaf].checkLink) {
                 const Node& hit = nodes_[leaf];
                 if (seen_[leaf] == generation_ || (best != kNoMatch && hit.entry >= best) ||
                     !TailFollows(hit, bytes, size, p + 1))

@@ -53,19 +53,25 @@ class FirstEntryMatcher {
     // A state of the automaton: a prefix of one or more entries.
     struct Node {
         std::uint32_t firstEdge = 0; // children: edge*_[firstEdge, firstEdge + edgeCount)
-        std::uint32_t edgeCount = 0;
         std::int32_t fail = 0;
         std::int32_t entry = -1; // lowest list index of the entry ending here, or the one
                                  // entry that continues below this leaf (a "tail" leaf)
         std::uint32_t depth = 0;
-        // The nearest state on the fail chain, this one included, that ends a whole entry
-        // (report) or is a tail leaf (check); -1 for none.
-        std::int32_t report = -1;
-        std::int32_t check = -1;
-        // The same, this state excluded.
+        // The nearest state on the fail chain, this one excluded, that ends a whole entry
+        // (outLink) or is a tail leaf (checkLink); -1 for none.
         std::int32_t outLink = -1;
         std::int32_t checkLink = -1;
+        std::uint16_t edgeCount = 0;
+        enum : std::uint8_t { kInner, kEnds, kTail } kind = kInner;
     };
+    // The first state of the chain from `id`, this one included, that ends a whole entry or
+    // that is a tail leaf.
+    std::int32_t Report(std::int32_t id) const {
+        return nodes_[id].kind == Node::kEnds ? id : nodes_[id].outLink;
+    }
+    std::int32_t Check(std::int32_t id) const {
+        return nodes_[id].kind == Node::kTail ? id : nodes_[id].checkLink;
+    }
 
     bool Holds(const std::vector<std::string>& entries) const;
     // The indices of the non-empty entries in the order of their folded bytes; equal
