@@ -1,9 +1,9 @@
 // morvandle-check (Check Only, standard address check, case-insensitive spammer search) over
 // 1,000 messages of about 2 KB on a local Dovecot, with a 10,000-entry spammers list that
-// matches nothing and a 100-entry address list, side by side with python3's poplib running
-// the bare USER/PASS/STAT/TOP/QUIT loop on the same server in the same run. Also times the
-// screening rules alone on the same headers. Then the same over POP3S, on a second Dovecot
-// that requires TLS, against poplib.POP3_SSL.
+// matches nothing and a 100-entry address list, and again with no lists, side by side with
+// python3's poplib running the bare USER/PASS/STAT/TOP/QUIT loop on the same server in the same
+// run. Also times the screening rules alone on the same headers. Then the same over POP3S, on a
+// second Dovecot that requires TLS, against poplib.POP3_SSL.
 //
 //   bench_scan [messages] [rounds]
 
@@ -149,20 +149,27 @@ ScreeningTimes TimeScreening(int messages) {
     return times;
 }
 
-// The timed rounds on one server, plain or over POP3S.
-int RunRounds(const testservers::DovecotServer& server, int messages, int rounds, bool tls) {
-    const std::string port = tls ? server.TlsPortText() : server.PortText();
+// A copy of morvandle-check in a folder of its own with its settings: with the two lists and
+// the address check on, or with no lists and no address check.
+struct CheckSetup {
     testsupport::TempDir programDir, configDir;
-    std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
-    WriteLines(programDir.File("spammers.txt"), SpammerEntries());
-    WriteLines(programDir.File("GoodAddr.txt"), AddressEntries());
-    WriteLines(configDir.File("Morvandle.ini"),
-               {"[Config]", "Server=" + server.Host() + ":" + port, std::string("Login=") + kUser,
-                "Password=" + ScramblePassword(kPassword), "Unknown=1", "Strict=0", "NoCase=1",
-                "LogLevel=0", tls ? "Security=1" : "Security=0",
-                "CAFile=" + (tls ? server.CaFile() : "")});
 
-    auto runCheck = [&](double* seconds) -> std::string {
+    CheckSetup(const testservers::DovecotServer& server, bool tls, bool lists) {
+        const std::string port = tls ? server.TlsPortText() : server.PortText();
+        std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
+        if (lists) {
+            WriteLines(programDir.File("spammers.txt"), SpammerEntries());
+            WriteLines(programDir.File("GoodAddr.txt"), AddressEntries());
+        }
+        WriteLines(configDir.File("Morvandle.ini"),
+                   {"[Config]", "Server=" + server.Host() + ":" + port,
+                    std::string("Login=") + kUser, "Password=" + ScramblePassword(kPassword),
+                    lists ? "Unknown=1" : "Unknown=0", "Strict=0", "NoCase=1", "LogLevel=0",
+                    tls ? "Security=1" : "Security=0", "CAFile=" + (tls ? server.CaFile() : "")});
+    }
+
+    // The whole process; the last line it printed, "" when it failed.
+    std::string Run(double* seconds) const {
         QProcess check;
         auto env = QProcessEnvironment::systemEnvironment();
         env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
@@ -175,21 +182,28 @@ int RunRounds(const testservers::DovecotServer& server, int messages, int rounds
         if (check.exitCode() != 0) return "";
         QStringList out = QString::fromUtf8(check.readAllStandardOutput()).trimmed().split('\n');
         return out.back().toStdString();
-    };
+    }
+};
 
-    InProcessScan inProcess(server, tls, programDir.File("in-process.log"));
+// The timed rounds on one server, plain or over POP3S.
+int RunRounds(const testservers::DovecotServer& server, int messages, int rounds, bool tls) {
+    const CheckSetup withLists(server, tls, true), noLists(server, tls, false);
+    InProcessScan inProcess(server, tls, withLists.programDir.File("in-process.log"));
     inProcess.Run(); // builds the search automatons once, as a running window would have
     const std::string expected = "Last Results - " + std::to_string(messages) + " Checked, " +
                                  std::to_string(messages) + " OK'd, 0 Eaten";
-    std::vector<double> ours, theirs, session;
+    std::vector<double> ours, bare, theirs, session;
     for (int round = 1; round <= rounds; ++round) {
-        double checkSeconds = 0;
-        std::string last = runCheck(&checkSeconds);
+        double checkSeconds = 0, bareSeconds = 0;
+        std::string last = withLists.Run(&checkSeconds);
+        std::string bareLast = noLists.Run(&bareSeconds);
         QJsonObject p = PoplibScan(server, tls);
-        if (last != expected || p.isEmpty() || p["messages"].toInt() != messages) {
+        if (last != expected || bareLast != expected || p.isEmpty() ||
+            p["messages"].toInt() != messages) {
             std::fprintf(stderr,
-                         "round %d failed: morvandle-check said \"%s\"; poplib %d messages\n",
-                         round, last.c_str(), p["messages"].toInt());
+                         "round %d failed: morvandle-check said \"%s\" and, without lists, "
+                         "\"%s\"; poplib %d messages\n",
+                         round, last.c_str(), bareLast.c_str(), p["messages"].toInt());
             return 1;
         }
         const double sessionSeconds = inProcess.Run();
@@ -199,22 +213,26 @@ int RunRounds(const testservers::DovecotServer& server, int messages, int rounds
             return 1;
         }
         ours.push_back(checkSeconds);
+        bare.push_back(bareSeconds);
         theirs.push_back(p["seconds"].toDouble());
         session.push_back(sessionSeconds);
-        std::printf("round %d: morvandle-check %.3f s, scan session in process %.3f s, "
-                    "poplib loop %.3f s\n",
-                    round, checkSeconds, sessionSeconds, p["seconds"].toDouble());
+        std::printf("round %d: morvandle-check %.3f s (no lists %.3f s), scan session in process "
+                    "%.3f s, poplib loop %.3f s\n",
+                    round, checkSeconds, bareSeconds, sessionSeconds, p["seconds"].toDouble());
     }
-    const double a = Median(ours), b = Median(theirs), c = Median(session);
+    const double a = Median(ours), b = Median(theirs), c = Median(session), d = Median(bare);
     std::printf("%s: median of %d rounds (%d messages, 10000 spammer entries, 100 addresses):\n"
                 "  morvandle-check, whole process (start, settings, lists, automatons, scan): "
+                "%.3f s\n"
+                "  the same with no lists and no address check:                              "
                 "%.3f s\n"
                 "  scan session in process, Connect to report:                               "
                 "%.3f s\n"
                 "  poplib USER/PASS/STAT/TOP/QUIT loop, connect to QUIT:                     "
                 "%.3f s\n"
-                "  ratio morvandle-check / poplib %.2f, scan session / poplib %.2f\n",
-                tls ? "POP3S" : "plain POP3", rounds, messages, a, c, b, a / b, c / b);
+                "  ratio morvandle-check / poplib %.2f (no lists %.2f), scan session / poplib "
+                "%.2f\n",
+                tls ? "POP3S" : "plain POP3", rounds, messages, a, d, c, b, a / b, d / b, c / b);
     return 0;
 }
 

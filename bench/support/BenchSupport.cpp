@@ -68,24 +68,35 @@ void FillMailbox(testservers::DovecotServer& server, int messages, bool tls) {
     PoplibScan(server, tls);
 }
 
-QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls) {
+namespace {
+QJsonObject RunPoplibScan(const std::string& host, int port, const std::string& caFile) {
     QProcess py;
     QStringList args{MORVANDLE_POPLIB_SCAN,
                      "--host",
-                     QString::fromStdString(server.Host()),
+                     QString::fromStdString(host),
                      "--port",
-                     QString::number(tls ? server.TlsPort() : server.Port()),
+                     QString::number(port),
                      "--user",
                      kUser,
                      "--password",
                      kPassword};
-    if (tls) args << "--tls" << QString::fromStdString(server.CaFile());
+    if (!caFile.empty()) args << "--tls" << QString::fromStdString(caFile);
     py.start("python3", args);
     if (!py.waitForFinished(300000) || py.exitCode() != 0) {
         std::fprintf(stderr, "poplib scan failed: %s\n", py.readAllStandardError().constData());
         return {};
     }
     return QJsonDocument::fromJson(py.readAllStandardOutput()).object();
+}
+} // namespace
+
+QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls) {
+    return RunPoplibScan(server.Host(), tls ? server.TlsPort() : server.Port(),
+                         tls ? server.CaFile() : "");
+}
+
+QJsonObject PoplibScan(const std::string& host, int port) {
+    return RunPoplibScan(host, port, "");
 }
 
 double Median(std::vector<double> values) {

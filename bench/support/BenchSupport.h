@@ -68,6 +68,8 @@ void FillMailbox(testservers::DovecotServer& server, int messages, bool tls = fa
 // the script's complaint on stderr. With tls: poplib.POP3_SSL on the server's POP3S port,
 // trusting its test CA.
 QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls = false);
+// The same, plain POP3 to any host and port (a proxy in front of the server, say).
+QJsonObject PoplibScan(const std::string& host, int port);
 
 double Median(std::vector<double> values);
 

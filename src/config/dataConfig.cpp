@@ -39,7 +39,7 @@ void LoadListFile(const std::string& path, std::vector<std::string>& list, bool 
     {
         platform::TextLineReader reader(path);
         for (; !reader.Eof(); ++count)
-            reader.ReadLine();
+            reader.SkipLine();
     }
     if (yieldPerLine) platform::ProcessMessages();
     // Also when a read error ends the load with the list half replaced.

@@ -97,12 +97,23 @@ void TkelLog::WriteLine(const std::string& Source, const std::string& Category,
                         const std::string& Text) {
     std::string line;
     if (options_.Contains(logSource)) line += Source + ": ";
-    if (options_.Contains(logTimestamp))
-        line += platform::FormatDateTime(timestampFormat_, platform::Now());
+    if (options_.Contains(logTimestamp)) line += Timestamp();
     if (options_.Contains(logCategory)) line += "[" + Category + "] ";
     line += Text;
     line += "\r\n";
     Write(line);
+}
+
+const std::string& TkelLog::Timestamp() {
+    const qint64 ms = platform::NowMSecsSinceEpoch();
+    const std::int64_t second = ms >= 0 ? ms / 1000 : (ms - 999) / 1000;
+    if (!stampValid_ || second != stampSecond_ || timestampFormat_ != stampFormat_) {
+        stampText_ = platform::FormatDateTime(timestampFormat_, platform::Now());
+        stampSecond_ = second;
+        stampFormat_ = timestampFormat_;
+        stampValid_ = true;
+    }
+    return stampText_;
 }
 
 bool TkelLog::RollOverDue() const {

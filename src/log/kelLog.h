@@ -91,6 +91,7 @@ class TkelLog {
     bool RollOverDue() const;
     std::string BackupName() const;
     void Write(const std::string& bytes);
+    const std::string& Timestamp();
 
     // Holds the log file open for the length of one write, closed on every path.
     class OpenedFile {
@@ -111,4 +112,10 @@ class TkelLog {
     TLogArchiveMode archiveMode_ = bkSize;
     std::string timestampFormat_ = "dd/mmm/yyyy hh:nn:ss ";
     int file_ = -1; // open only while one line is written
+    // The timestamp text of the last line and the second and format it was made for: the
+    // local-time conversion and formatting cost more than the line's open, write and close.
+    std::string stampText_;
+    std::int64_t stampSecond_ = 0;
+    std::string stampFormat_;
+    bool stampValid_ = false;
 };

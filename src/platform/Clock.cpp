@@ -10,6 +10,11 @@ QDateTime Now() {
     return nowOverride.isValid() ? nowOverride : QDateTime::currentDateTime();
 }
 
+qint64 NowMSecsSinceEpoch() {
+    return nowOverride.isValid() ? nowOverride.toMSecsSinceEpoch()
+                                 : QDateTime::currentMSecsSinceEpoch();
+}
+
 void SetNowOverride(const QDateTime& moment) {
     nowOverride = moment;
 }

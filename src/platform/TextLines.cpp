@@ -2,6 +2,7 @@
 
 #include "Exception.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
 #include <unistd.h>
@@ -48,23 +49,30 @@ bool TextLineReader::Eof() {
 
 std::string TextLineReader::ReadLine() {
     std::string line;
+    Take(&line);
+    return line;
+}
+
+void TextLineReader::SkipLine() {
+    Take(nullptr);
+}
+
+void TextLineReader::Take(std::string* line) {
     while (Fill()) {
-        size_t end = view_.find_first_of(std::string_view("\r\n\x1a", 3));
-        if (end == std::string_view::npos) {
-            line.append(view_);
-            view_ = {};
-            continue;
-        }
-        line.append(view_.substr(0, end));
+        // A plain loop: find_first_of would call memchr on the three breaks for every byte.
+        const auto stop = std::find_if(view_.begin(), view_.end(), [](char c) {
+            return c == kCR || c == kLF || c == kEndOfText;
+        });
+        const auto end = static_cast<std::size_t>(stop - view_.begin());
+        if (line) line->append(view_.substr(0, end));
         view_.remove_prefix(end);
-        if (view_.front() == kEndOfText)
-            return line; // Ctrl+Z stays unread so that Eof() reports it
+        if (view_.empty()) continue;
+        if (view_.front() == kEndOfText) return; // Ctrl+Z stays unread so that Eof() reports it
         const bool cr = view_.front() == kCR;
         view_.remove_prefix(1);
         if (cr && Fill() && view_.front() == kLF) view_.remove_prefix(1);
-        return line;
+        return;
     }
-    return line;
 }
 
 } // namespace platform

@@ -24,10 +24,14 @@ class TextLineReader {
     bool Eof();
     // Reads one line and skips its line end. Throws EInOutError when reading fails.
     std::string ReadLine();
+    // The same without keeping the line.
+    void SkipLine();
 
   private:
     // Makes at least one unread byte available; false at the end of the data.
     bool Fill();
+    // Consumes one line and its line end, appending the line's bytes to *line if given.
+    void Take(std::string* line);
 
     int fd_ = -1;
     std::string chunk_;     // file data read so far but not consumed

@@ -5,6 +5,7 @@
 #include <functional>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <vector>
 
 namespace screening {
@@ -15,7 +16,11 @@ namespace screening {
 // the rule that only an entry's FIRST occurrence counts. Empty entries never match.
 //
 // The automaton is built for one list content and letter-case mode and kept until either
-// changes, so a 10,000-entry list costs one build, not one per message.
+// changes, so a 10,000-entry list costs one build, not one per message. It holds each entry
+// only as far as the entry differs from all others (a list of mail addresses needs one or
+// two states per entry, not one per byte); the rest of an entry is compared with the text
+// where that distinguishing prefix occurs. That keeps the build to a few milliseconds and
+// the automaton small enough to stay in the processor's caches.
 class FirstEntryMatcher {
   public:
     static constexpr long kNoMatch = -1;
@@ -37,38 +42,64 @@ class FirstEntryMatcher {
     // or later, or kNoMatch.
     long FirstMatch(const std::string& text, std::size_t minPos);
 
-    std::size_t Count() const { return entries_.size(); }
+    std::size_t Count() const { return ends_.size(); }
     // The entry as it was given (its own letter case).
-    const std::string& Entry(std::size_t index) const { return entries_[index]; }
+    std::string_view Entry(std::size_t index) const {
+        const std::size_t start = index == 0 ? 0 : ends_[index - 1];
+        return std::string_view(pool_).substr(start, ends_[index] - start);
+    }
 
   private:
+    // A state of the automaton: a prefix of one or more entries.
     struct Node {
-        std::uint32_t firstEdge = 0; // children are edges_[firstEdge, firstEdge + edgeCount)
-        std::uint32_t edgeCount = 0;
+        std::uint32_t firstEdge = 0; // children: edge*_[firstEdge, firstEdge + edgeCount)
         std::int32_t fail = 0;
-        std::int32_t outLink = -1; // nearest node on the fail chain that ends an entry
-        std::int32_t entry = -1;   // lowest list index of the entry ending here
-        std::int32_t report = -1;  // this node if it ends an entry, else outLink
+        std::int32_t entry = -1; // lowest list index of the entry ending here, or the one
+                                 // entry that continues below this leaf (a "tail" leaf)
         std::uint32_t depth = 0;
+        // The nearest state on the fail chain, this one excluded, that ends a whole entry
+        // (outLink) or is a tail leaf (checkLink); -1 for none.
+        std::int32_t outLink = -1;
+        std::int32_t checkLink = -1;
+        std::uint16_t edgeCount = 0;
+        enum : std::uint8_t { kInner, kEnds, kTail } kind = kInner;
     };
-    struct Edge {
-        unsigned char byte;
-        std::int32_t target;
-    };
+    // The first state of the chain from `id`, this one included, that ends a whole entry or
+    // that is a tail leaf.
+    std::int32_t Report(std::int32_t id) const {
+        return nodes_[id].kind == Node::kEnds ? id : nodes_[id].outLink;
+    }
+    std::int32_t Check(std::int32_t id) const {
+        return nodes_[id].kind == Node::kTail ? id : nodes_[id].checkLink;
+    }
 
+    bool Holds(const std::vector<std::string>& entries) const;
+    // The indices of the non-empty entries in the order of their folded bytes; equal
+    // entries in list order.
+    std::vector<std::uint32_t> SortedEntries() const;
     void Build();
+    void BuildTrie(std::vector<std::int32_t>& parent, std::vector<unsigned char>& byteOf);
+    void BuildEdges(const std::vector<std::int32_t>& parent,
+                    const std::vector<unsigned char>& byteOf);
+    void BuildLinks();
     std::int32_t Child(std::int32_t node, unsigned char byte) const;
     // The state after `byte` from a state other than the root.
     std::int32_t Next(std::int32_t state, unsigned char byte) const;
+    // Does the rest of the tail leaf's entry follow in the text at `at` (0-based)?
+    bool TailFollows(const Node& leaf, const unsigned char* text, std::size_t size,
+                     std::size_t at) const;
     void Idle();
 
-    std::vector<std::string> entries_;
+    // The matcher's copy of the list: the entries end to end, entry i ending at ends_[i].
+    std::string pool_;
+    std::vector<std::size_t> ends_;
     bool ignoreCase_ = false;
     std::optional<std::uint64_t> stamp_;
     bool built_ = false;
     unsigned char fold_[256];
     std::vector<Node> nodes_;
-    std::vector<Edge> edges_;
+    std::vector<unsigned char> edgeBytes_;
+    std::vector<std::int32_t> edgeTargets_;
     std::int32_t rootNext_[256];
     std::vector<std::uint32_t> seen_; // per node: the search generation that last met it
     std::uint32_t generation_ = 0;

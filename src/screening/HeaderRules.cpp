@@ -39,15 +39,16 @@ std::string THeaderRules::ValidAddressCheck(std::vector<std::string>& headerLine
             long match = addresses_.FirstMatch(line, 1);
             progress_.StepProgress(StepsTaken(match, addresses_));
             if (match != FirstEntryMatcher::kNoMatch)
-                return addresses_.Entry(static_cast<std::size_t>(match));
+                return std::string(addresses_.Entry(static_cast<std::size_t>(match)));
         }
         return "";
     }
 
     long match = addresses_.FirstMatch(HeaderText(headerLines), 1);
     progress_.StepProgress(StepsTaken(match, addresses_));
-    return match == FirstEntryMatcher::kNoMatch ? ""
-                                                : addresses_.Entry(static_cast<std::size_t>(match));
+    return match == FirstEntryMatcher::kNoMatch
+               ? ""
+               : std::string(addresses_.Entry(static_cast<std::size_t>(match)));
 }
 
 std::string THeaderRules::SpammerCheck(const std::vector<std::string>& headerLines,
@@ -65,7 +66,7 @@ std::string THeaderRules::SpammerCheck(const std::vector<std::string>& headerLin
         platform::ProcessMessagesSliced();
         return "";
     }
-    std::string entry = spammers_.Entry(static_cast<std::size_t>(match));
+    std::string entry(spammers_.Entry(static_cast<std::size_t>(match)));
     log_("Spammer Match: " + entry);
     progress_.SetProgressPosition(count);
     return entry;

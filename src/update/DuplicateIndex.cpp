@@ -29,7 +29,7 @@ void DuplicateIndex::Add(const std::string& entry) {
     while (!blocks_.empty() && blocks_.back()->Count() <= merged.size()) {
         const Block& older = *blocks_.back();
         for (std::size_t i = 0; i < older.Count(); ++i)
-            merged.push_back(older.Entry(i));
+            merged.emplace_back(older.Entry(i));
         blocks_.pop_back();
     }
     blocks_.push_back(MakeBlock(merged));

@@ -55,6 +55,36 @@ TEST_F(LogTest, LinesAreAppendedBytesUnchangedAndARunEndsWithAnEmptyLine) {
     EXPECT_EQ(ReadFile(logName), "earlier run\r\n\r\none\r\ntwo\nlines \xe9\xc3\xa4\r\n\r\n");
 }
 
+// One log writing line after line: each line carries the moment it is written at, in the
+// format set at that moment.
+TEST_F(LogTest, EachLineCarriesTheTimeAndFormatOfItsOwnWrite) {
+    struct Case {
+        QTime time;
+        int daysLater;
+        const char* format;
+        std::string expected;
+    };
+    const std::vector<Case> cases = {
+        {QTime(14, 5, 9), 0, plainFormat, "06-12-2026 14.05.09 x\r\n"},
+        {QTime(14, 5, 9, 999), 0, plainFormat, "06-12-2026 14.05.09 x\r\n"},
+        {QTime(14, 5, 10), 0, plainFormat, "06-12-2026 14.05.10 x\r\n"},
+        {QTime(14, 5, 10), 0, "hh.nn.ss dd-mm ", "14.05.10 06-12 x\r\n"},
+        {QTime(14, 5, 10), 1, "hh.nn.ss dd-mm ", "14.05.10 07-12 x\r\n"},
+        {QTime(14, 5, 9), 1, "hh.nn.ss dd-mm ", "14.05.09 07-12 x\r\n"}, // the clock went back
+    };
+    TkelLog log;
+    log.SetLogFileName(logName);
+    std::string expected;
+    for (const Case& c : cases) {
+        platform::SetNowOverride(QDateTime(QDate(2026, 12, 6).addDays(c.daysLater), c.time));
+        log.SetTimestampFormat(c.format);
+        log.AddLine("", "", "x");
+        expected += c.expected;
+        EXPECT_EQ(ReadFile(logName), expected);
+    }
+    QFile::remove(QString::fromStdString(logName)); // so destruction adds nothing
+}
+
 // The program's own log: a new component's options with the program's format, in the
 // system's locale.
 TEST_F(LogTest, TheProgramsLogWritesTimestampBlankText) {

@@ -22,6 +22,14 @@ Lines ReadBytes(const std::string& bytes) {
     return ReadAll(reader);
 }
 
+// The count of the list load's first pass, which skips lines without keeping them.
+size_t CountLines(platform::TextLineReader& reader) {
+    size_t count = 0;
+    for (; !reader.Eof(); ++count)
+        reader.SkipLine();
+    return count;
+}
+
 using testsupport::WriteFile;
 
 // The everyday shapes (empty file, lone CR LF, no final CR LF, LF-only lines, blank lines,
@@ -44,8 +52,12 @@ TEST(TextLineReader, LineEndsAreCrLfLoneCrOrLoneLf) {
          {"a"}},
         {"a\x1a\r\n", {"a"}},
     };
-    for (const Case& c : cases)
+    for (const Case& c : cases) {
         EXPECT_EQ(ReadBytes(c.bytes), c.lines) << "input: " << testing::PrintToString(c.bytes);
+        platform::TextLineReader counter{std::string_view(c.bytes)};
+        EXPECT_EQ(CountLines(counter), c.lines.size())
+            << "input: " << testing::PrintToString(c.bytes);
+    }
 }
 
 // The file reader works in chunks: line ends and long lines must survive chunk borders.
@@ -59,6 +71,8 @@ TEST(TextLineReader, FileGivesTheSameLinesAcrossChunkBorders) {
 
     platform::TextLineReader reader(dir.File("list.txt"));
     EXPECT_EQ(ReadAll(reader), (Lines{first, longLine, "", "last"}));
+    platform::TextLineReader counter(dir.File("list.txt"));
+    EXPECT_EQ(CountLines(counter), 4u);
 
     std::string beforeZ(chunk, 'b'); // Ctrl+Z as the first byte of the second chunk
     WriteFile(dir.File("z.txt"), beforeZ + "\x1a" + "tail\r\n");

@@ -29,10 +29,12 @@ long NaiveFirstMatch(const std::vector<std::string>& entries, const std::string&
     return FirstEntryMatcher::kNoMatch;
 }
 
-std::string RandomText(std::mt19937& rng, std::size_t maxLen) {
-    // Few letters in both cases, CR LF and one byte above 127, so that overlaps, case
-    // folding and non-ASCII bytes all come up often.
-    static const std::string alphabet = "abAB\r\n:\xc4\xe4";
+// Few letters in both cases, CR LF and one byte above 127, so that overlaps, case folding
+// and non-ASCII bytes all come up often.
+const std::string kAlphabet = "abAB\r\n:\xc4\xe4";
+
+std::string RandomText(std::mt19937& rng, std::size_t maxLen,
+                       const std::string& alphabet = kAlphabet) {
     std::uniform_int_distribution<std::size_t> len(0, maxLen);
     std::uniform_int_distribution<std::size_t> pick(0, alphabet.size() - 1);
     std::string s(len(rng), ' ');
@@ -116,7 +118,8 @@ TEST(FirstEntryMatcher, LongTextsLetTheEventLoopRunWithoutLosingAMatchAcrossTheB
     FirstEntryMatcher matcher;
     int idles = 0;
     matcher.OnIdle = [&] { ++idles; };
-    matcher.Prepare({"needle", "pin"}, false);
+    // "needles" keeps all of "needle" in the automaton, so the search walks its bytes.
+    matcher.Prepare({"needle", "pin", "needles"}, false);
     idles = 0;
     // "needle" straddles byte 4096 and "pin" lies past byte 8192.
     std::string text(10000, '.');
@@ -128,22 +131,27 @@ TEST(FirstEntryMatcher, LongTextsLetTheEventLoopRunWithoutLosingAMatchAcrossTheB
     EXPECT_GE(idles, 4);
 }
 
-// Entries longer than eight bytes that share long prefixes, in texts made of pieces of them.
+// Entries longer than eight bytes that share long prefixes, in texts made of pieces of them:
+// the entries are sorted eight bytes at a time and held only as far as they differ, the
+// rest compared in the text. Zero bytes stand beside the end of a shorter entry.
 TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongEntriesWithSharedPrefixes) {
     std::mt19937 rng(7122026);
     FirstEntryMatcher matcher;
-    for (int round = 0; round < 1000; ++round) {
-        const std::string stem = RandomText(rng, 10);
+    const std::string withZero = kAlphabet + std::string(1, '\0');
+    for (int round = 0; round < 2000; ++round) {
+        const std::size_t longest = round < 1000 ? 10 : 30;
+        const std::string& alphabet = round < 1000 ? kAlphabet : withZero;
+        const std::string stem = RandomText(rng, longest, alphabet);
         std::vector<std::string> entries(std::uniform_int_distribution<int>(1, 10)(rng));
         for (auto& e : entries)
             e = stem.substr(0, std::uniform_int_distribution<std::size_t>(0, stem.size())(rng)) +
-                RandomText(rng, 4);
+                RandomText(rng, 4, alphabet);
         bool ignoreCase = round % 2 == 1;
         matcher.Prepare(entries, ignoreCase);
         for (int t = 0; t < 5; ++t) {
             std::string text;
             while (text.size() < 40)
-                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3);
+                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3, alphabet);
             ASSERT_NO_FATAL_FAILURE(ExpectAgreement(matcher, entries, text, ignoreCase, round));
         }
     }
