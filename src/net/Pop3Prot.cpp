@@ -8,6 +8,8 @@
 #include "platform/MessagePump.h"
 #include "platform/Trim.h"
 
+#include <algorithm>
+#include <cctype>
 #include <iterator>
 #include <utility>
 
@@ -35,6 +37,7 @@ constexpr Command kDele{pop3Dele, "DELE", pop3Transaction, Shape::Status};
 constexpr Command kNoop{pop3Noop, "NOOP", pop3Transaction, Shape::Status};
 constexpr Command kLast{pop3Last, "LAST", pop3Transaction, Shape::Listed};
 constexpr Command kRSet{pop3RSet, "RSET", pop3Transaction, Shape::Status};
+constexpr Command kCapa{pop3Capa, "CAPA", pop3Transaction, Shape::Capabilities};
 
 // The steps of Login, in order.
 constexpr TPop3Request kLoginSteps[] = {pop3Connect, pop3User, pop3Pass};
@@ -52,7 +55,8 @@ TCustomPop3Cli::TCustomPop3Cli(std::unique_ptr<TTransport> transport, QObject* o
 // ---- preconditions ----
 
 void TCustomPop3Cli::CheckReady() const {
-    if (state_ != pop3Ready && state_ != pop3InternalReady)
+    const bool pipelined = pipelining_ && !inFlight_.empty() && protocolState_ == pop3Transaction;
+    if (state_ != pop3Ready && state_ != pop3InternalReady && !pipelined)
         throw Pop3Exception("POP3 component not ready");
 }
 
@@ -202,6 +206,24 @@ void TCustomPop3Cli::RSet() {
     TransactionCommand(kRSet, "");
 }
 
+void TCustomPop3Cli::Capa() {
+    TransactionCommand(kCapa, "");
+}
+
+bool TCustomPop3Cli::HasCapability(const std::string& name) const {
+    for (const std::string& line : capabilities_) {
+        // A capability is its first word, in any case; arguments may follow.
+        const std::string word = line.substr(0, line.find(' '));
+        if (word.size() == name.size() &&
+            std::equal(word.begin(), word.end(), name.begin(), [](char a, char b) {
+                return std::toupper(static_cast<unsigned char>(a)) ==
+                       std::toupper(static_cast<unsigned char>(b));
+            }))
+            return true;
+    }
+    return false;
+}
+
 void TCustomPop3Cli::Abort() {
     SetState(pop3Abort);
     channel_.Transport().Abort(); // cancels a pending lookup first
@@ -210,6 +232,7 @@ void TCustomPop3Cli::Abort() {
     // reported now is through; a request that nothing can finish any more (a Connect whose
     // lookup never started) is dropped so the next one starts clean.
     if (reportingClose_) return;
+    inFlight_.clear();
     channel_.EndRequest();
     channel_.ForgetReplies();
     combined_ = false;
@@ -238,6 +261,18 @@ void TCustomPop3Cli::TakeErrorMessage(const std::string& text) {
 
 void TCustomPop3Cli::ExecCommand(const Command& c, const std::string& line) {
     if (!combined_) requestType_ = c.Rq;
+    if (pipelining_ && protocolState_ == pop3Transaction) {
+        // No wait before sending: replies to the commands in flight may arrive any time and
+        // must reach them.
+        if (inFlight_.empty()) channel_.BeginRequest();
+        SetState(pop3WaitingResponse);
+        channel_.TraceCommand(line);
+        inFlight_.push_back({c.Rq, msgNum_});
+        channel_.ExpectReply(
+            [this, &c](TPendingReply& reply, const std::string&) { return ReplyLine(reply, c); });
+        channel_.SendCommand(line);
+        return;
+    }
     channel_.BeginRequest();
     SetState(pop3WaitingResponse);
     SendCommand(line, c);
@@ -259,6 +294,7 @@ void TCustomPop3Cli::SendCommand(const std::string& line, const Command& c) {
 }
 
 void TCustomPop3Cli::TriggerRequestDone(std::uint16_t error) {
+    if (!inFlight_.empty()) return EndInFlight(error);
     if (!channel_.EndRequest()) return;
     if (combined_) {
         if (state_ != pop3Abort) SetState(pop3InternalReady);
@@ -273,7 +309,23 @@ void TCustomPop3Cli::FinishAndPost(std::uint16_t error) {
     combined_ = false;
     // Posted, so the handler runs after the operation that finished the request has returned
     // and may start the next request at once.
-    channel_.PostDone([this, error] { Pop3Call(OnRequestDone, this, requestType_, error); });
+    const TPop3Request rq = requestType_;
+    channel_.PostDone([this, rq, error] { Pop3Call(OnRequestDone, this, rq, error); });
+}
+
+void TCustomPop3Cli::EndInFlight(std::uint16_t error) {
+    const TPop3Request rq = inFlight_.front().Rq;
+    inFlight_.pop_front();
+    if (inFlight_.empty()) {
+        channel_.EndRequest();
+        SetState(pop3Ready);
+    }
+    channel_.PostDone([this, rq, error] { Pop3Call(OnRequestDone, this, rq, error); });
+}
+
+void TCustomPop3Cli::FailInFlight(std::uint16_t error) {
+    while (!inFlight_.empty())
+        EndInFlight(error);
 }
 
 void TCustomPop3Cli::NextLoginStep(std::uint16_t error) {

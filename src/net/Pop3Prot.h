@@ -12,6 +12,7 @@
 
 #include <QObject>
 #include <cstdint>
+#include <deque>
 #include <functional>
 #include <memory>
 #include <optional>
@@ -57,6 +58,7 @@ enum TPop3Request : int {
     pop3Uidl = 13,
     pop3APop = 14,
     pop3Login = 15,
+    pop3Capa = 16,
 };
 
 class Pop3Exception : public platform::Exception {
@@ -98,13 +100,14 @@ namespace pop3detail {
 
 // What a positive reply carries besides its status line.
 enum class Shape {
-    Status,  // the status line only
-    Stat,    // message count and mailbox size
-    Listed,  // one "number size" (LIST n, LAST)
-    Uidl,    // one "number id" (UIDL n)
-    Listing, // a multi-line "number size" list
-    Uidls,   // a multi-line "number id" list
-    Message, // a multi-line message (RETR, TOP)
+    Status,       // the status line only
+    Stat,         // message count and mailbox size
+    Listed,       // one "number size" (LIST n, LAST)
+    Uidl,         // one "number id" (UIDL n)
+    Listing,      // a multi-line "number size" list
+    Uidls,        // a multi-line "number id" list
+    Message,      // a multi-line message (RETR, TOP)
+    Capabilities, // a multi-line list of capabilities (CAPA)
 };
 
 // A row of the command table: the request, its word, the session state a positive reply
@@ -150,6 +153,8 @@ class TCustomPop3Cli : public QObject {
     void Last();
     void RSet();
     void Uidl();
+    // Asks the server what it can do (RFC 2449); the answer lands in Capabilities().
+    void Capa();
     void Abort();
 
     // Properties.
@@ -189,6 +194,18 @@ class TCustomPop3Cli : public QObject {
     void SetSecurity(TSecurity v) { security_ = v; }
     const std::string& CAFile() const { return caFile_; }
     void SetCAFile(const std::string& v) { caFile_ = v; }
+    // The capability lines of the last positive CAPA reply ("PIPELINING", "TOP", ...).
+    const std::vector<std::string>& Capabilities() const { return capabilities_; }
+    bool HasCapability(const std::string& name) const;
+    // With pipelining on, the commands of the transaction state may be sent while others
+    // still wait for their replies: each still ends in one OnRequestDone, in the order sent.
+    // Only for servers that list PIPELINING among their capabilities.
+    bool Pipelining() const { return pipelining_; }
+    void SetPipelining(bool on) { pipelining_ = on; }
+    // The command whose reply is being received, and the MsgNum it was sent with: with
+    // pipelining, replies arrive for commands sent long before.
+    TPop3Request ReplyRequest() const { return replyRequest_; }
+    std::int32_t ReplyMsgNum() const { return replyMsgNum_; }
     // Why the last Connect failed, in plain words: the reason the connection could not be
     // secured, or the refusal of the port. Empty when there is no such reason.
     const std::string& ConnectFailure() const { return connectFailure_; }
@@ -224,6 +241,9 @@ class TCustomPop3Cli : public QObject {
     void SendCommand(const std::string& line, const Command& c);
     void TriggerRequestDone(std::uint16_t error);
     void FinishAndPost(std::uint16_t error);
+    // Pipelined commands: the oldest one ends; FailInFlight ends them all.
+    void EndInFlight(std::uint16_t error);
+    void FailInFlight(std::uint16_t error);
     void NextLoginStep(std::uint16_t error);
     void TakeErrorMessage(const std::string& text);
     void Display(const std::string& msg);
@@ -270,6 +290,17 @@ class TCustomPop3Cli : public QObject {
     std::int32_t tag_ = 0;
     std::size_t maxReplySize_ = DefaultMaxReplySize;
     std::size_t replyBytes_ = 0; // of the multi-line reply being received
+
+    std::vector<std::string> capabilities_;
+    bool pipelining_ = false;
+    // Pipelined commands sent and not yet answered, oldest first.
+    struct InFlight {
+        TPop3Request Rq;
+        std::int32_t MsgNum;
+    };
+    std::deque<InFlight> inFlight_;
+    TPop3Request replyRequest_ = pop3Connect;
+    std::int32_t replyMsgNum_ = 0;
 
     bool connected_ = false;
     bool reportingClose_ = false; // OnSessionClosed runs; the request ends right after it

@@ -91,7 +91,10 @@ void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
         Pop3Call(OnSessionClosed, this, error);
     }
     channel_.ForgetReplies();
-    TriggerRequestDone(wsaInterrupted);
+    if (!inFlight_.empty())
+        FailInFlight(wsaInterrupted);
+    else
+        TriggerRequestDone(wsaInterrupted);
     protocolState_ = pop3Disconnected;
 }
 
@@ -108,7 +111,10 @@ void TCustomPop3Cli::TimedOut() {
 void TCustomPop3Cli::FailAndDrop(const std::string& text, std::uint16_t error) {
     channel_.DropReceived();
     channel_.ForgetReplies();
-    if (channel_.RequestRunning()) {
+    if (!inFlight_.empty()) {
+        TakeErrorMessage(text);
+        FailInFlight(error);
+    } else if (channel_.RequestRunning()) {
         TakeErrorMessage(text);
         TriggerRequestDone(error);
     }
@@ -139,7 +145,12 @@ bool TCustomPop3Cli::GreetingLine() {
 }
 
 bool TCustomPop3Cli::ReplyLine(TPendingReply& reply, const Command& c) {
-    return reply.Stage == rsStatus ? StatusLine(reply, c) : BodyLine(c);
+    if (reply.Stage == rsStatus) {
+        replyRequest_ = c.Rq;
+        replyMsgNum_ = inFlight_.empty() ? msgNum_ : inFlight_.front().MsgNum;
+        return StatusLine(reply, c);
+    }
+    return BodyLine(c);
 }
 
 bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
@@ -168,6 +179,9 @@ bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
     case Shape::Uidl:
         ParseBodyLine(c.Reply);
         break;
+    case Shape::Capabilities:
+        capabilities_.clear();
+        [[fallthrough]];
     case Shape::Listing:
     case Shape::Uidls:
     case Shape::Message:
@@ -214,10 +228,13 @@ void TCustomPop3Cli::ParseBodyLine(Shape shape) {
         TPop3NumberAndId n = Pop3ParseNumberAndId(lastResponse_);
         msgNum_ = n.Number;
         msgUidl_ = n.Id;
+    } else if (shape == Shape::Capabilities) {
+        capabilities_.push_back(lastResponse_);
     }
 }
 
 void TCustomPop3Cli::FireBody(Shape shape, BodyEvent event) {
+    if (shape == Shape::Capabilities) return; // no events of its own
     const TPop3Notify* events[3] = {&OnMessageBegin, &OnMessageLine, &OnMessageEnd};
     if (shape == Shape::Listing)
         events[0] = &OnListBegin, events[1] = &OnListLine, events[2] = &OnListEnd;

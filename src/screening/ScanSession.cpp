@@ -6,6 +6,8 @@
 #include "platform/Clock.h"
 #include "platform/ErrorReport.h"
 
+#include <QMetaObject>
+
 #include <algorithm>
 #include <exception>
 #include <optional>
@@ -58,6 +60,7 @@ void TScanSession::StartScan(bool EatSpam) {
     okCount_ = 0;
     checkedCount_ = 0;
     quitAnswered_ = false;
+    StopPipelining();
     view_.SetActivity("");
     if ((config_.Unknown || config_.Strict) && config_.GoodAddrList.empty()) {
         // Checking against no addresses would call every message spam and, in eat mode,
@@ -86,6 +89,12 @@ void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
 }
 
 void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
+    if (pipelined_ && PipelinedDone(rqType, error)) return;
+    if (rqType == pop3Capa) {
+        // A server that cannot say what it can is asked one command at a time.
+        StartPipelining(error == 0 && client_.HasCapability("PIPELINING"));
+        return;
+    }
     if (error != 0) {
         const std::string n = Num(error);
         switch (rqType) {
@@ -144,6 +153,8 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         if (client_.MsgCount() < 1) {
             view_.SetActivity("No messages waiting on server.");
             Start(pop3Quit);
+        } else if (client_.MsgCount() > 1) {
+            Start(pop3Capa); // with more than one message, pipelining may pay
         } else {
             currentMsg_ = 1;
             FetchMessage();
@@ -218,17 +229,25 @@ void TScanSession::Start(TPop3Request rq) {
             client_.Top();
             break;
         case pop3Retr:
+            client_.SetMsgNum(currentMsg_);
             client_.Retr();
             break;
         case pop3Dele:
+            // Set here: pipelined TOPs of later messages may have gone out since the screening.
+            client_.SetMsgNum(currentMsg_);
             client_.Dele();
             break;
+        case pop3Capa:
+            client_.Capa();
+            break;
         default:
+            stopSending_ = true;
             // Without a connection the client ends QUIT at once, and nothing was deleted.
             quitSent_ = client_.ProtocolState() != pop3Disconnected;
             client_.Quit();
             break;
         }
+        if (pipelined_) sent_.push_back(rq);
     } catch (const std::exception& e) {
         if (rq == pop3Retr) EndRetr();
         ShowError(e.what());
@@ -245,6 +264,16 @@ void TScanSession::ShowError(const std::string& text) {
 void TScanSession::FetchMessage() {
     view_.SetConnectionStatus("Retrieving message " + Num(currentMsg_) + " of " +
                               Num(client_.MsgCount()));
+    if (pipelined_) {
+        TopUp();
+        if (fetched_.count(currentMsg_) && fetched_[currentMsg_].Done)
+            // Posted: a mailbox whose replies are all in must not nest one message in the next.
+            QMetaObject::invokeMethod(
+                &context_, [this] { DeliverTop(); }, Qt::QueuedConnection);
+        else
+            waitingTop_ = currentMsg_;
+        return;
+    }
     client_.SetMsgNum(currentMsg_);
     client_.SetMsgLines(0);
     Start(pop3Top);
@@ -349,6 +378,7 @@ void TScanSession::FinishWithReport() {
     // Deletions take effect only when the server answers QUIT; a session that ended any
     // other way deleted nothing.
     if (quarantine_) EndRetr();
+    StopPipelining();
     const bool deletionsLost = eatenCount_ > 0 && !quitAnswered_;
     if (deletionsLost) {
         ShowError("QUIT not confirmed by the server - " + Num(eatenCount_) +
@@ -382,6 +412,7 @@ void TScanSession::FinishWithReport() {
 // been shown already.
 void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText) {
     if (quarantine_) EndRetr();
+    StopPipelining();
     EnableCommands();
     busy_ = false;
     scanning_ = false;
@@ -406,6 +437,7 @@ void TScanSession::EnableCommands() {
 }
 
 void TScanSession::Pop3ClientMessageLine(TCustomPop3Cli* Sender) {
+    if (KeepHeaderLine(Sender->LastResponse())) return;
     if (quarantine_)
         quarantine_->AddLine(Sender->LastResponse());
     else
@@ -413,7 +445,7 @@ void TScanSession::Pop3ClientMessageLine(TCustomPop3Cli* Sender) {
 }
 
 void TScanSession::Pop3ClientDisplay(TCustomPop3Cli*, const std::string& Msg) {
-    if (!config_.LogLevel) return;
+    if (!config_.LogLevel || KeepTrace(Msg)) return;
     Log(Msg.find("> PASS") != std::string::npos ? "> PASS secret" : Msg);
 }
 

@@ -5,8 +5,12 @@
 #include "screening/Quarantine.h"
 #include "screening/ScanView.h"
 
+#include <QObject>
+
 #include <cstdint>
+#include <deque>
 #include <functional>
+#include <map>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +25,9 @@ namespace screening {
 // DELE of spam in eat mode (with the setting Quarantine, a RETR into the quarantine file
 // first), QUIT and the report. An event-driven chain: each request's end
 // (Pop3ClientRequestDone) starts the next one; between requests the event loop runs freely.
+// A server that lists PIPELINING gets the TOPs of the coming messages ahead of time, a window
+// of them in flight; their replies wait until the screening reaches them, so the user sees
+// (and the log holds) what a scan one request at a time shows.
 // The session installs its handlers on the client and removes them when it goes; the client,
 // the log, the settings and the view are the owner's and must outlive it.
 class TScanSession {
@@ -57,6 +64,10 @@ class TScanSession {
     // accept (their limits, encoding included, stay below about 150 MB), and a server that
     // never ends its reply is cut off here. A larger message is not deleted.
     static constexpr std::size_t MaxQuarantinedMessage = 256 * 1024 * 1024;
+    // The pipelined window: commands in flight, and header bytes received ahead of the
+    // screening. Either bound stops further TOPs until the screening catches up.
+    static constexpr std::size_t PipelineCommands = 32;
+    static constexpr std::size_t PipelineBytes = 4 * 1024 * 1024;
 
     // Handlers installed on the client.
     void Pop3ClientRequestDone(TCustomPop3Cli* Sender, TPop3Request RqType, std::uint16_t Error);
@@ -81,6 +92,26 @@ class TScanSession {
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
     void CloseConnection();
+
+    // Pipelining (ScanPipeline.cpp).
+    struct Fetched {
+        bool Done = false;
+        std::uint16_t Error = 0;
+        std::optional<std::string> Refused; // the client refused to send the TOP
+        std::vector<std::string> Lines;
+        std::vector<std::string> Trace; // the log lines of its command and status line
+    };
+    void StartPipelining(bool serverCan);
+    void StopPipelining();
+    // Sends TOPs while the window has room.
+    void TopUp();
+    // A done of the pipelined conversation: true when it was a TOP, taken care of here.
+    bool PipelinedDone(TPop3Request rqType, std::uint16_t error);
+    void DeliverTop();
+    // Where a line of the conversation goes while TOP replies arrive ahead of the screening:
+    // true when it was kept for later.
+    bool KeepHeaderLine(const std::string& line);
+    bool KeepTrace(const std::string& text);
     void EnableCommands();
     void Log(const std::string& text);
     ScreeningInput Input() const;
@@ -107,6 +138,18 @@ class TScanSession {
     // While a RETR runs: the copy its lines go to, and the client's reply bound to restore.
     std::unique_ptr<TQuarantineCopy> quarantine_;
     std::size_t headerReplyBound_ = 0;
+
+    bool pipelined_ = false;
+    std::deque<TPop3Request> sent_;     // pipelined commands in flight, oldest first
+    std::deque<std::int32_t> sentTops_; // the messages of the TOPs among them, in order
+    std::int32_t nextTop_ = 0;          // the next message whose TOP goes out
+    std::int32_t tracingTop_ = 0;       // a TOP being sent: its trace is kept with it
+    std::int32_t waitingTop_ = 0;       // the screening waits for this message's TOP
+    std::map<std::int32_t, Fetched> fetched_;
+    std::size_t fetchedBytes_ = 0;
+    bool stopSending_ = false;
+    // Continuations posted by the session go when it goes.
+    QObject context_;
 };
 
 } // namespace screening

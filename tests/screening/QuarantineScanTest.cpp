@@ -105,7 +105,7 @@ struct QuarantineScan : ScanFixture {
     static void Open(ScriptedServer& s, int count) {
         testsupport::Pop3Greeting(s);
         testsupport::Pop3Login(s, "bob", "pw");
-        s.Expect("STAT").SendLine("+OK " + std::to_string(count) + " 1000");
+        testsupport::Pop3Stat(s, count);
     }
 };
 

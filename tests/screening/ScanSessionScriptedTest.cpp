@@ -25,11 +25,11 @@ struct ScriptedScan : ScanFixture {
         config.GoodAddrList = {"nobody@elsewhere.example"};
         config.ListsChanged();
     }
-    // Greeting, login and a STAT announcing `count` messages.
+    // Greeting, login and a STAT announcing `count` messages, on a server without pipelining.
     void Open(int count) {
         testsupport::Pop3Greeting(server);
         testsupport::Pop3Login(server, "bob", "pw");
-        server.Expect("STAT").SendLine("+OK " + std::to_string(count) + " 1000");
+        testsupport::Pop3Stat(server, count);
     }
     void Headers(int msg, const std::string& from) {
         server.Expect("TOP " + std::to_string(msg) + " 0")
@@ -243,7 +243,7 @@ TEST_F(ScriptedScan, DeletionsCountOnlyWhenTheServerConfirmsQuit) {
         EveryoneUnknown();
         testsupport::Pop3Greeting(s);
         testsupport::Pop3Login(s, "bob", "pw");
-        s.Expect("STAT").SendLine("+OK " + std::to_string(c.messages) + " 100");
+        testsupport::Pop3Stat(s, c.messages);
         s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
         s.Expect("DELE 1").SendLine("+OK");
         c.end(s);

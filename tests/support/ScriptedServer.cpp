@@ -380,6 +380,19 @@ void Pop3Login(ScriptedServer& server, const std::string& user, const std::strin
     server.Expect("PASS " + password).SendLine("+OK logged in");
 }
 
+void Pop3Stat(ScriptedServer& server, int count, const std::vector<std::string>& capabilities) {
+    server.Expect("STAT").SendLine("+OK " + std::to_string(count) + " 1000");
+    if (count < 2) return;
+    if (capabilities.empty()) {
+        server.Expect("CAPA").SendLine("-ERR unknown command");
+        return;
+    }
+    server.Expect("CAPA").SendLine("+OK");
+    for (const std::string& line : capabilities)
+        server.SendLine(line);
+    server.SendLine(".");
+}
+
 void Pop3Quit(ScriptedServer& server) {
     server.Expect("QUIT").SendAndClose("+OK bye\r\n");
 }

@@ -122,6 +122,10 @@ class ScriptedServer {
 // Building blocks of POP3 conversations.
 void Pop3Greeting(ScriptedServer& server, const std::string& banner = "+OK POP3 ready");
 void Pop3Login(ScriptedServer& server, const std::string& user, const std::string& password);
+// A STAT announcing `count` messages; with more than one the scan asks CAPA, which a server
+// of the old kind refuses (the scan then goes one request at a time) and `capabilities`
+// otherwise answers, one per line.
+void Pop3Stat(ScriptedServer& server, int count, const std::vector<std::string>& capabilities = {});
 // Expects QUIT, answers it and closes, as servers do.
 void Pop3Quit(ScriptedServer& server);
 
