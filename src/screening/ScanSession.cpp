@@ -153,7 +153,7 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         if (client_.MsgCount() < 1) {
             view_.SetActivity("No messages waiting on server.");
             Start(pop3Quit);
-        } else if (client_.MsgCount() > 1) {
+        } else if (client_.MsgCount() > 1 && pipeliningAllowed_) {
             Start(pop3Capa); // with more than one message, pipelining may pay
         } else {
             currentMsg_ = 1;

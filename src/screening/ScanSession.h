@@ -56,6 +56,9 @@ class TScanSession {
     // and how many errors it showed on the way.
     bool ReachedReport() const { return reachedReport_; }
     int ErrorCount() const { return errorCount_; }
+    // Whether a server that lists PIPELINING gets its TOPs ahead of time (on by default).
+    bool PipeliningAllowed() const { return pipeliningAllowed_; }
+    void SetPipeliningAllowed(bool on) { pipeliningAllowed_ = on; }
     // Fired once at the end of every scan that started, after everything is shown.
     std::function<void()> OnScanEnd;
 
@@ -139,6 +142,7 @@ class TScanSession {
     std::unique_ptr<TQuarantineCopy> quarantine_;
     std::size_t headerReplyBound_ = 0;
 
+    bool pipeliningAllowed_ = true;
     bool pipelined_ = false;
     std::deque<TPop3Request> sent_;     // pipelined commands in flight, oldest first
     std::deque<std::int32_t> sentTops_; // the messages of the TOPs among them, in order

@@ -9,6 +9,7 @@
 #include <netinet/in.h>
 #include <openssl/err.h>
 #include <openssl/ssl.h>
+#include <poll.h>
 #include <stdexcept>
 #include <sys/socket.h>
 #include <sys/time.h>
@@ -83,6 +84,11 @@ ScriptedServer& ScriptedServer::SendBytewise(const std::string& bytes) {
 
 ScriptedServer& ScriptedServer::Expect(const std::string& line) {
     steps_.push_back({Op::Expect, line});
+    return *this;
+}
+
+ScriptedServer& ScriptedServer::ExpectAlone(const std::string& line) {
+    steps_.push_back({Op::ExpectAlone, line});
     return *this;
 }
 
@@ -193,12 +199,17 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
             if (!WriteAll(fd, &c, 1)) return false;
         return true;
     case Op::Expect:
+    case Op::ExpectAlone: {
         if (!NextLine(fd, &line)) {
             Fail("expected \"" + step.data + "\", but the client closed or sent nothing");
             return false;
         }
         if (line != step.data) Fail("expected \"" + step.data + "\", got \"" + line + "\"");
+        pollfd more{fd, POLLIN, 0};
+        if (step.op == Op::ExpectAlone && (!pending_.empty() || ::poll(&more, 1, 100) > 0))
+            Fail("\"" + step.data + "\" was not alone: more came before its reply");
         return true;
+    }
     case Op::ExpectPrefix:
         if (!NextLine(fd, &line)) {
             Fail("expected \"" + step.data + "...\", but the client closed or sent nothing");

@@ -36,6 +36,8 @@ class ScriptedServer {
     ScriptedServer& SendBytewise(const std::string& bytes); // one write per byte
     ScriptedServer& Expect(const std::string& line);        // the next client line must be this
     ScriptedServer& ExpectPrefix(const std::string& start); // ... or start with this
+    // Expect, and nothing more may arrive within 100 ms: the client waits for the reply.
+    ScriptedServer& ExpectAlone(const std::string& line);
     ScriptedServer& Close();
     ScriptedServer& SendAndClose(const std::string& bytes); // bytes, then close at once
     ScriptedServer& Pause(int milliseconds);                // a server that is slow, not silent
@@ -72,6 +74,7 @@ class ScriptedServer {
         Send,
         SendBytewise,
         Expect,
+        ExpectAlone,
         ExpectPrefix,
         Close,
         Pause,
