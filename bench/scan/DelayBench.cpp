@@ -28,27 +28,6 @@ namespace {
 
 using namespace benchsupport;
 
-// The whole morvandle-check process, from start to exit; the status bar line it printed
-// last, or "" when it failed.
-std::string RunCheck(const testsupport::TempDir& programDir, const testsupport::TempDir& configDir,
-                     double* seconds) {
-    QProcess check;
-    auto env = QProcessEnvironment::systemEnvironment();
-    env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
-    check.setProcessEnvironment(env);
-    QElapsedTimer timer;
-    timer.start();
-    check.start(QString::fromStdString(programDir.File("morvandle-check")), {});
-    check.waitForFinished(600000);
-    *seconds = timer.nsecsElapsed() / 1e9;
-    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) return "";
-    return QString::fromUtf8(check.readAllStandardOutput())
-        .trimmed()
-        .split('\n')
-        .back()
-        .toStdString();
-}
-
 int Rounds(const MailboxBench& bench, int delayMs) {
     testsupport::DelayProxy proxy(bench.server.Host(),
                                   static_cast<std::uint16_t>(bench.server.Port()),
@@ -66,7 +45,8 @@ int Rounds(const MailboxBench& bench, int delayMs) {
     std::vector<double> ours, theirs;
     for (int round = 1; round <= bench.rounds; ++round) {
         double checkSeconds = 0;
-        const std::string last = RunCheck(programDir, configDir, &checkSeconds);
+        const std::string last =
+            RunCheckProcess(programDir.File("morvandle-check"), configDir.Path(), &checkSeconds);
         const QJsonObject p = PoplibScan("127.0.0.1", proxy.Port());
         if (last != expected || p.isEmpty() || p["messages"].toInt() != bench.messages) {
             std::fprintf(stderr,

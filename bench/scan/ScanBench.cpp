@@ -170,18 +170,7 @@ struct CheckSetup {
 
     // The whole process; the last line it printed, "" when it failed.
     std::string Run(double* seconds) const {
-        QProcess check;
-        auto env = QProcessEnvironment::systemEnvironment();
-        env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
-        check.setProcessEnvironment(env);
-        QElapsedTimer timer;
-        timer.start();
-        check.start(QString::fromStdString(programDir.File("morvandle-check")), {});
-        check.waitForFinished(300000);
-        *seconds = timer.nsecsElapsed() / 1e9;
-        if (check.exitCode() != 0) return "";
-        QStringList out = QString::fromUtf8(check.readAllStandardOutput()).trimmed().split('\n');
-        return out.back().toStdString();
+        return RunCheckProcess(programDir.File("morvandle-check"), configDir.Path(), seconds);
     }
 };
 

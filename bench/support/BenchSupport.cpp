@@ -3,8 +3,10 @@
 #include "servers/DovecotServer.h"
 
 #include <QCoreApplication>
+#include <QElapsedTimer>
 #include <QJsonDocument>
 #include <QProcess>
+#include <QProcessEnvironment>
 
 #include <algorithm>
 #include <cstdio>
@@ -102,6 +104,25 @@ QJsonObject PoplibScan(const std::string& host, int port) {
 double Median(std::vector<double> values) {
     std::sort(values.begin(), values.end());
     return values[values.size() / 2];
+}
+
+std::string RunCheckProcess(const std::string& program, const std::string& configHome,
+                            double* seconds) {
+    QProcess check;
+    auto env = QProcessEnvironment::systemEnvironment();
+    env.insert("XDG_CONFIG_HOME", QString::fromStdString(configHome));
+    check.setProcessEnvironment(env);
+    QElapsedTimer timer;
+    timer.start();
+    check.start(QString::fromStdString(program), {});
+    check.waitForFinished(600000);
+    *seconds = timer.nsecsElapsed() / 1e9;
+    if (check.exitStatus() != QProcess::NormalExit || check.exitCode() != 0) return "";
+    return QString::fromUtf8(check.readAllStandardOutput())
+        .trimmed()
+        .split('\n')
+        .back()
+        .toStdString();
 }
 
 } // namespace benchsupport

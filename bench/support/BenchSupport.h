@@ -30,6 +30,11 @@ struct SilentScanView : screening::TScanView {
     std::string statusBar;
 };
 
+// Runs the program morvandle-check (as installed in a program folder) with its settings
+// under configHome, to its exit; the last line it printed, or "" when it failed.
+std::string RunCheckProcess(const std::string& program, const std::string& configHome,
+                            double* seconds);
+
 // The one mailbox user of the benchmarks.
 inline constexpr const char* kUser = "bench";
 inline constexpr const char* kPassword = "secret";
