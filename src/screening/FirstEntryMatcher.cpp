@@ -1,6 +1,8 @@
 #include "FirstEntryMatcher.h"
 
 #include <algorithm>
+#include <bit>
+#include <cstring>
 
 namespace screening {
 
@@ -66,61 +68,142 @@ void FirstEntryMatcher::Build() {
     built_ = true;
 }
 
-// The trie holds each entry up to one byte past its longest common prefix with any other
-// entry: beyond that byte no other entry shares the path, so the state there (a tail leaf)
-// stands for that one entry. Entries that are a prefix of another or equal to another end
-// inside the trie as whole entries. In sorted order the longest common prefix with any
-// other entry is the longer of those with the two neighbours, and each entry's path is
-// its predecessor's as far as they agree, so the trie grows without child lookups.
-std::vector<std::uint32_t> FirstEntryMatcher::SortedEntries() const {
-    // Sorted eight folded bytes at a time, as one number: entries that agree in their first
-    // eight bytes and go on past them are sorted again on the next eight, and so on.
-    struct Key {
-        std::uint64_t chunk; // big-endian, zero-padded
-        std::uint64_t rest;  // bytes left from the chunk on (9 for more than 8), index
-        bool operator<(const Key& other) const {
-            return chunk != other.chunk ? chunk < other.chunk : rest < other.rest;
+// A radix sort on folded bytes, one byte position at a time, over keys that carry eight of
+// their entry's bytes: the pool is read again only for groups that share all eight, so
+// neighbours rarely need it. Where a group splits, the position is the common prefix of
+// the neighbours at the split, so the common prefixes come out of the sort for free.
+void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
+                                    std::vector<std::uint32_t>& common) const {
+    auto load = [this](SortKey& key, std::size_t offset) {
+        const Bytes bytes = BytesOf(Entry(key.index)) + offset;
+        const std::size_t size = key.length - offset;
+        if (size < 8) {
+            key.high = 0;
+            for (std::size_t k = 0; k < size; ++k)
+                key.high |= std::uint64_t{fold_[bytes[k]]} << (56 - 8 * k);
+            return;
         }
-        std::uint32_t Index() const { return static_cast<std::uint32_t>(rest); }
-        bool GoesOn() const { return rest >> 32 == 9; }
+        std::uint64_t chunk;
+        std::memcpy(&chunk, bytes, 8);
+        if constexpr (std::endian::native == std::endian::little) chunk = __builtin_bswap64(chunk);
+        if (ignoreCase_) { // 0x20 added to the bytes 'A' to 'Z', eight at once
+            constexpr std::uint64_t kOnes = 0x0101010101010101, kHigh = kOnes * 0x80;
+            const std::uint64_t low7 = chunk & ~kHigh;
+            const std::uint64_t fromA = low7 + kOnes * (0x80 - 'A');
+            const std::uint64_t pastZ = low7 + kOnes * (0x80 - 'Z' - 1);
+            chunk |= (fromA & ~pastZ & ~chunk & kHigh) >> 2;
+        }
+        key.high = chunk;
     };
-    auto keyAt = [this](std::uint32_t index, std::size_t offset) {
-        const std::string_view entry = Entry(index).substr(offset);
-        std::uint64_t chunk = 0;
-        for (std::size_t k = 0; k < entry.size() && k < 8; ++k)
-            chunk |= std::uint64_t{fold_[BytesOf(entry)[k]]} << (56 - 8 * k);
-        // An entry that ends inside the chunk is a prefix of any longer one with the same
-        // chunk (the padding stands for the longer one's zero bytes), so it comes first;
-        // equal entries keep list order.
-        return Key{chunk, std::uint64_t{std::min<std::size_t>(entry.size(), 9)} << 32 | index};
-    };
-    std::vector<Key> keys;
+    std::vector<SortKey> keys;
     keys.reserve(ends_.size());
-    for (std::size_t i = 0; i < ends_.size(); ++i)
-        if (ends_[i] != (i == 0 ? 0 : ends_[i - 1]))
-            keys.push_back(keyAt(static_cast<std::uint32_t>(i), 0));
-    struct Run {
-        std::size_t begin, end, offset;
+    for (std::size_t i = 0; i < ends_.size(); ++i) {
+        const std::size_t length = Entry(i).size();
+        if (length == 0) continue;
+        keys.push_back({0, static_cast<std::uint32_t>(i), static_cast<std::uint32_t>(length)});
+        load(keys.back(), 0);
+    }
+    common.assign(keys.size() + 1, 0);
+
+    // Both keys carry their bytes from `offset` on and agree before it. Padding zeros stand
+    // for a longer entry's zero bytes, so the length decides only between equal chunks.
+    auto commonPrefix = [this](const SortKey& a, const SortKey& b, std::size_t offset) {
+        const std::size_t shorter = std::min(a.length, b.length);
+        std::size_t same;
+        if (a.high != b.high)
+            same = offset + std::countl_zero(a.high ^ b.high) / 8;
+        else {
+            same = offset + 8;
+            const Bytes x = BytesOf(Entry(a.index)), y = BytesOf(Entry(b.index));
+            while (same < shorter && fold_[x[same]] == fold_[y[same]])
+                ++same;
+        }
+        return std::min(same, shorter);
     };
-    std::vector<Run> runs{{0, keys.size(), 0}};
-    while (!runs.empty()) {
-        const Run run = runs.back();
-        runs.pop_back();
-        std::sort(keys.begin() + run.begin, keys.begin() + run.end);
-        for (std::size_t i = run.begin, j; i < run.end; i = j) {
-            for (j = i + 1; j < run.end && keys[j].chunk == keys[i].chunk && keys[j].GoesOn() &&
-                            keys[i].GoesOn();)
-                ++j;
-            if (j - i < 2) continue;
-            for (std::size_t k = i; k < j; ++k)
-                keys[k] = keyAt(keys[k].Index(), run.offset + 8);
-            runs.push_back({i, j, run.offset + 8});
+    // Lexicographic order; equal entries in list order.
+    auto less = [&](const SortKey& a, const SortKey& b, std::size_t offset) {
+        if (a.high != b.high) return a.high < b.high;
+        if (a.length > offset + 8 && b.length > offset + 8) {
+            const std::size_t same = commonPrefix(a, b, offset);
+            if (same < a.length && same < b.length)
+                return fold_[BytesOf(Entry(a.index))[same]] < fold_[BytesOf(Entry(b.index))[same]];
+        }
+        return a.length != b.length ? a.length < b.length : a.index < b.index;
+    };
+
+    struct Group {
+        std::size_t begin, end, depth, offset; // keys agree before depth, carry from offset
+    };
+    std::vector<Group> groups{{0, keys.size(), 0, 0}};
+    std::size_t count[257];
+    while (!groups.empty()) {
+        Group g = groups.back();
+        groups.pop_back();
+        if (g.depth == g.offset + 8) {
+            for (std::size_t i = g.begin; i < g.end; ++i)
+                load(keys[i], g.depth);
+            g.offset = g.depth;
+        }
+        if (g.end - g.begin <= 16) { // small groups: insertion sort
+            for (std::size_t i = g.begin + 1; i < g.end; ++i) {
+                const SortKey key = keys[i];
+                std::size_t j = i;
+                for (; j > g.begin && less(key, keys[j - 1], g.offset); --j)
+                    keys[j] = keys[j - 1];
+                keys[j] = key;
+            }
+            for (std::size_t i = g.begin + 1; i < g.end; ++i)
+                common[i] =
+                    static_cast<std::uint32_t>(commonPrefix(keys[i - 1], keys[i], g.offset));
+            continue;
+        }
+        // Bucket 0 holds the entries that end here (all equal by now); byte b goes to b + 1.
+        const auto shift = static_cast<unsigned>(56 - 8 * (g.depth - g.offset));
+        auto bucket = [&](const SortKey& key) -> std::size_t {
+            if (key.length == g.depth) return 0;
+            return (key.high >> shift & 0xff) + 1;
+        };
+        std::fill(std::begin(count), std::end(count), 0);
+        for (std::size_t i = g.begin; i < g.end; ++i)
+            ++count[bucket(keys[i])];
+        if (count[bucket(keys[g.begin])] == g.end - g.begin && keys[g.begin].length != g.depth) {
+            groups.push_back({g.begin, g.end, g.depth + 1, g.offset}); // no split here
+            continue;
+        }
+        std::size_t next = g.begin;
+        for (std::size_t& c : count) {
+            const std::size_t size = c;
+            c = next;
+            next += size;
+        }
+        // In place: each key is swapped straight into its bucket.
+        std::size_t place[257];
+        std::copy(std::begin(count), std::end(count), std::begin(place));
+        for (std::size_t b = 0; b < 257; ++b) {
+            const std::size_t last = b == 256 ? g.end : count[b + 1];
+            while (place[b] < last) {
+                SortKey key = keys[place[b]];
+                for (std::size_t c = bucket(key); c != b; c = bucket(key))
+                    std::swap(key, keys[place[c]++]);
+                keys[place[b]++] = key;
+            }
+        }
+        for (std::size_t b = 0; b < 257; ++b) {
+            const std::size_t first = count[b], last = place[b];
+            if (first == last) continue;
+            if (first != g.begin) common[first] = static_cast<std::uint32_t>(g.depth);
+            if (b == 0) { // equal entries, back in list order
+                std::sort(keys.begin() + first, keys.begin() + last,
+                          [](const SortKey& x, const SortKey& y) { return x.index < y.index; });
+                std::fill(common.begin() + first + 1, common.begin() + last, g.depth);
+            } else if (last - first > 1)
+                groups.push_back({first, last, g.depth + 1, g.offset});
         }
     }
-    std::vector<std::uint32_t> order(keys.size());
+    // Only the order is kept: the keys' memory is free again before the trie takes its own.
+    order.resize(keys.size());
     for (std::size_t k = 0; k < keys.size(); ++k)
-        order[k] = keys[k].Index();
-    return order;
+        order[k] = keys[k].index;
 }
 
 // The trie holds each entry up to one byte past its longest common prefix with any other
@@ -131,17 +214,9 @@ std::vector<std::uint32_t> FirstEntryMatcher::SortedEntries() const {
 // its predecessor's as far as they agree, so the trie grows without child lookups.
 void FirstEntryMatcher::BuildTrie(std::vector<std::int32_t>& parent,
                                   std::vector<unsigned char>& byteOf) {
-    const std::vector<std::uint32_t> order = SortedEntries();
-    // common[k]: the common prefix of sorted entries k - 1 and k (0 at both ends).
-    std::vector<std::uint32_t> common(order.size() + 1, 0);
-    for (std::size_t k = 1; k < order.size(); ++k) {
-        const Bytes a = BytesOf(Entry(order[k - 1])), b = BytesOf(Entry(order[k]));
-        const std::size_t n = std::min(Entry(order[k - 1]).size(), Entry(order[k]).size());
-        std::size_t same = 0;
-        while (same < n && fold_[a[same]] == fold_[b[same]])
-            ++same;
-        common[k] = static_cast<std::uint32_t>(same);
-    }
+    std::vector<std::uint32_t> order;
+    std::vector<std::uint32_t> common; // [k]: of sorted entries k - 1 and k (0 at both ends)
+    SortEntries(order, common);
     auto keyLength = [&](std::size_t k) {
         return std::min<std::size_t>(Entry(order[k]).size(),
                                      std::max(common[k], common[k + 1]) + 1);

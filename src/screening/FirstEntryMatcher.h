@@ -45,11 +45,11 @@ class FirstEntryMatcher {
     std::size_t Count() const { return ends_.size(); }
     // The entry as it was given (its own letter case).
     std::string_view Entry(std::size_t index) const {
-        const std::size_t start = index == 0 ? 0 : ends_[index - 1];
-        return std::string_view(pool_).substr(start, ends_[index] - start);
+        return std::string_view(pool_).substr(Start(index), ends_[index] - Start(index));
     }
 
   private:
+    std::size_t Start(std::size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
     // A state of the automaton: a prefix of one or more entries.
     struct Node {
         std::uint32_t firstEdge = 0; // children: edge*_[firstEdge, firstEdge + edgeCount)
@@ -74,9 +74,13 @@ class FirstEntryMatcher {
     }
 
     bool Holds(const std::vector<std::string>& entries) const;
-    // The indices of the non-empty entries in the order of their folded bytes; equal
-    // entries in list order.
-    std::vector<std::uint32_t> SortedEntries() const;
+    struct SortKey {
+        std::uint64_t high; // eight folded bytes from some offset, big-endian
+        std::uint32_t index, length;
+    };
+    // The indices of the non-empty entries in the order of their folded bytes, equal
+    // entries in list order, and the common prefix of each with the one before.
+    void SortEntries(std::vector<std::uint32_t>& order, std::vector<std::uint32_t>& common) const;
     void Build();
     void BuildTrie(std::vector<std::int32_t>& parent, std::vector<unsigned char>& byteOf);
     void BuildEdges(const std::vector<std::int32_t>& parent,

@@ -156,3 +156,26 @@ TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongEntriesWithSharedPrefixes) {
         }
     }
 }
+
+// Lists long enough that the sort splits them byte by byte rather than comparing them
+// whole, with groups that share more than eight bytes, zero bytes and duplicates.
+TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongListsOfSimilarEntries) {
+    std::mt19937 rng(8122026);
+    FirstEntryMatcher matcher;
+    const std::string alphabet = "aAb" + std::string(1, '\0');
+    for (int round = 0; round < 60; ++round) {
+        const std::string stem = RandomText(rng, 20, alphabet);
+        std::vector<std::string> entries(std::uniform_int_distribution<int>(20, 400)(rng));
+        for (auto& e : entries)
+            e = stem.substr(0, std::uniform_int_distribution<std::size_t>(0, stem.size())(rng)) +
+                RandomText(rng, 6, alphabet);
+        bool ignoreCase = round % 2 == 1;
+        matcher.Prepare(entries, ignoreCase);
+        for (int t = 0; t < 5; ++t) {
+            std::string text;
+            while (text.size() < 60)
+                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3, alphabet);
+            ASSERT_NO_FATAL_FAILURE(ExpectAgreement(matcher, entries, text, ignoreCase, round));
+        }
+    }
+}
