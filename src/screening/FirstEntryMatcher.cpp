@@ -72,8 +72,8 @@ void FirstEntryMatcher::Build() {
 // their entry's bytes: the pool is read again only for groups that share all eight, so
 // neighbours rarely need it. Where a group splits, the position is the common prefix of
 // the neighbours at the split, so the common prefixes come out of the sort for free.
-void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
-                                    std::vector<std::uint32_t>& common) const {
+void FirstEntryMatcher::SortEntries(std::vector<SortKey>& keys, std::vector<std::uint32_t>& common,
+                                    std::vector<std::uint32_t>& offsets) const {
     auto load = [this](SortKey& key, std::size_t offset) {
         const Bytes bytes = BytesOf(Entry(key.index)) + offset;
         const std::size_t size = key.length - offset;
@@ -95,7 +95,7 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
         }
         key.high = chunk;
     };
-    std::vector<SortKey> keys;
+    keys.clear();
     keys.reserve(ends_.size());
     for (std::size_t i = 0; i < ends_.size(); ++i) {
         const std::size_t length = Entry(i).size();
@@ -104,6 +104,7 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
         load(keys.back(), 0);
     }
     common.assign(keys.size() + 1, 0);
+    offsets.resize(keys.size());
 
     // Both keys carry their bytes from `offset` on and agree before it. Padding zeros stand
     // for a longer entry's zero bytes, so the length decides only between equal chunks.
@@ -145,6 +146,7 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
             g.offset = g.depth;
         }
         if (g.end - g.begin <= 16) { // small groups: insertion sort
+            std::fill(offsets.begin() + g.begin, offsets.begin() + g.end, g.offset);
             for (std::size_t i = g.begin + 1; i < g.end; ++i) {
                 const SortKey key = keys[i];
                 std::size_t j = i;
@@ -191,6 +193,8 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
         for (std::size_t b = 0; b < 257; ++b) {
             const std::size_t first = count[b], last = place[b];
             if (first == last) continue;
+            if (b == 0 || last - first == 1)
+                std::fill(offsets.begin() + first, offsets.begin() + last, g.offset);
             if (first != g.begin) common[first] = static_cast<std::uint32_t>(g.depth);
             if (b == 0) { // equal entries, back in list order
                 std::sort(keys.begin() + first, keys.begin() + last,
@@ -200,10 +204,6 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
                 groups.push_back({first, last, g.depth + 1, g.offset});
         }
     }
-    // Only the order is kept: the keys' memory is free again before the trie takes its own.
-    order.resize(keys.size());
-    for (std::size_t k = 0; k < keys.size(); ++k)
-        order[k] = keys[k].index;
 }
 
 // The trie holds each entry up to one byte past its longest common prefix with any other
@@ -214,15 +214,15 @@ void FirstEntryMatcher::SortEntries(std::vector<std::uint32_t>& order,
 // its predecessor's as far as they agree, so the trie grows without child lookups.
 void FirstEntryMatcher::BuildTrie(std::vector<std::int32_t>& parent,
                                   std::vector<unsigned char>& byteOf) {
-    std::vector<std::uint32_t> order;
+    std::vector<SortKey> keys;
     std::vector<std::uint32_t> common; // [k]: of sorted entries k - 1 and k (0 at both ends)
-    SortEntries(order, common);
+    std::vector<std::uint32_t> offsets;
+    SortEntries(keys, common, offsets);
     auto keyLength = [&](std::size_t k) {
-        return std::min<std::size_t>(Entry(order[k]).size(),
-                                     std::max(common[k], common[k + 1]) + 1);
+        return std::min<std::size_t>(keys[k].length, std::max(common[k], common[k + 1]) + 1);
     };
     std::size_t nodes = 1;
-    for (std::size_t k = 0; k < order.size(); ++k)
+    for (std::size_t k = 0; k < keys.size(); ++k)
         nodes += keyLength(k) - std::min<std::size_t>(common[k], keyLength(k));
 
     nodes_.assign(1, Node{});
@@ -232,8 +232,8 @@ void FirstEntryMatcher::BuildTrie(std::vector<std::int32_t>& parent,
     parent.assign(1, -1);
     byteOf.assign(1, 0);
     std::vector<std::int32_t> path(1, 0); // path[d]: the previous entry's node at depth d
-    for (std::size_t k = 0; k < order.size(); ++k) {
-        const std::string_view entry = Entry(order[k]);
+    for (std::size_t k = 0; k < keys.size(); ++k) {
+        const std::string_view entry = Entry(keys[k].index);
         const std::size_t length = keyLength(k);
         // The previous entry's path reaches at least as deep as the prefix they share.
         path.resize(std::min<std::size_t>(common[k], length) + 1);
@@ -242,12 +242,15 @@ void FirstEntryMatcher::BuildTrie(std::vector<std::int32_t>& parent,
             nodes_.emplace_back();
             nodes_.back().depth = static_cast<std::uint32_t>(d + 1);
             parent.push_back(path[d]);
-            byteOf.push_back(fold_[BytesOf(entry)[d]]);
+            // The key's own bytes spare a read at a random place in the pool.
+            const std::size_t at = d - offsets[k];
+            byteOf.push_back(d >= offsets[k] && at < 8 ? keys[k].high >> (56 - 8 * at) & 0xff
+                                                       : fold_[BytesOf(entry)[d]]);
             path.push_back(id);
         }
         Node& end = nodes_[path[length]];
         if (end.entry < 0) // duplicates: the earlier one in the list wins
-            end.entry = static_cast<std::int32_t>(order[k]);
+            end.entry = static_cast<std::int32_t>(keys[k].index);
         if ((k + 1) % kEntriesPerIdle == 0) Idle();
     }
 }

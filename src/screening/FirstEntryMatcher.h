@@ -78,9 +78,11 @@ class FirstEntryMatcher {
         std::uint64_t high; // eight folded bytes from some offset, big-endian
         std::uint32_t index, length;
     };
-    // The indices of the non-empty entries in the order of their folded bytes, equal
-    // entries in list order, and the common prefix of each with the one before.
-    void SortEntries(std::vector<std::uint32_t>& order, std::vector<std::uint32_t>& common) const;
+    // The non-empty entries in the order of their folded bytes, equal entries in list
+    // order, the common prefix of each with the one before, and where each key's bytes
+    // start in its entry.
+    void SortEntries(std::vector<SortKey>& keys, std::vector<std::uint32_t>& common,
+                     std::vector<std::uint32_t>& offsets) const;
     void Build();
     void BuildTrie(std::vector<std::int32_t>& parent, std::vector<unsigned char>& byteOf);
     void BuildEdges(const std::vector<std::int32_t>& parent,
