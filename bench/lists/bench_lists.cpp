@@ -2,38 +2,24 @@
 // SaveSpammerList, with the event loop live: a 1 ms timer counts how often it got to run.
 #include "config/dataConfig.h"
 #include "platform/Paths.h"
+#include "support/ListFolder.h"
 
 #include <QCoreApplication>
 #include <QTemporaryDir>
 #include <QTimer>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 
 namespace {
+
+using benchsupport::MillisecondsOf;
 
 constexpr int kLines = 100000;
 constexpr int kRounds = 5;
 
-double MillisecondsOf(const std::function<void()>& fn) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
-
 int Run() {
     QTemporaryDir dir;
     std::string folder = dir.path().toStdString();
-    platform::SetProgramDirOverride(folder);
-    platform::SetSettingsFileOverride(folder + "/Morvandle.ini");
-    {
-        std::ofstream out(folder + "/spammers.txt", std::ios::binary);
-        for (int i = 0; i < kLines; ++i)
-            out << "spammer" << i << "@bulk-mail-" << i % 997 << ".example\r\n";
-    }
-    CreateConfigData();
+    benchsupport::UseListFolder(folder, kLines);
 
     int ticks = 0;
     QTimer timer;

@@ -4,29 +4,22 @@
 #include "config/dataConfig.h"
 #include "config/formWizard.h"
 #include "platform/Paths.h"
+#include "support/ListFolder.h"
 
 #include <QAbstractButton>
 #include <QApplication>
 #include <QLineEdit>
 #include <QTabWidget>
 #include <QTemporaryDir>
-#include <chrono>
 #include <cstdio>
-#include <fstream>
-#include <functional>
 #include <memory>
 
 namespace {
 
+using benchsupport::MillisecondsOf;
+
 constexpr int kLines = 100000;
 constexpr int kRounds = 5;
-
-double MillisecondsOf(const std::function<void()>& fn) {
-    auto start = std::chrono::steady_clock::now();
-    fn();
-    return std::chrono::duration<double, std::milli>(std::chrono::steady_clock::now() - start)
-        .count();
-}
 
 template <class Widget> Widget* Find(QWidget* dialog, const char* name) {
     return dialog->findChild<Widget*>(QString::fromLatin1(name));
@@ -35,14 +28,7 @@ template <class Widget> Widget* Find(QWidget* dialog, const char* name) {
 int Run() {
     QTemporaryDir dir;
     std::string folder = dir.path().toStdString();
-    platform::SetProgramDirOverride(folder);
-    platform::SetSettingsFileOverride(folder + "/Morvandle.ini");
-    {
-        std::ofstream out(folder + "/spammers.txt", std::ios::binary);
-        for (int i = 0; i < kLines; ++i)
-            out << "spammer" << i << "@bulk-mail-" << i % 997 << ".example\r\n";
-    }
-    CreateConfigData();
+    benchsupport::UseListFolder(folder, kLines);
 
     for (int round = 1; round <= kRounds; ++round) {
         LoadSpammerList(); // as the main window does after each save

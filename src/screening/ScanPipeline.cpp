@@ -23,7 +23,6 @@ void TScanSession::StopPipelining() {
     pipelined_ = false;
     client_.SetPipelining(false);
     sent_.clear();
-    sentTops_.clear();
     fetched_.clear();
     fetchedBytes_ = 0;
     nextTop_ = 0;
@@ -49,21 +48,21 @@ void TScanSession::TopUp() {
             stopSending_ = true;
         }
         tracingTop_ = 0;
-        if (!fetched.Refused) {
-            sent_.push_back(pop3Top);
-            sentTops_.push_back(msg);
-        }
+        if (!fetched.Refused) sent_.push_back({pop3Top, msg});
     }
 }
 
 bool TScanSession::PipelinedDone(TPop3Request rqType, std::uint16_t error) {
-    if (!sent_.empty()) sent_.pop_front();
-    if (rqType != pop3Top || sentTops_.empty()) {
+    Sent sent{rqType, 0}; // message 0: none of ours
+    if (!sent_.empty()) {
+        sent = sent_.front();
+        sent_.pop_front();
+    }
+    if (rqType != pop3Top || sent.Rq != pop3Top || sent.Msg == 0) {
         TopUp();
         return false;
     }
-    const std::int32_t msg = sentTops_.front();
-    sentTops_.pop_front();
+    const std::int32_t msg = sent.Msg;
     Fetched& fetched = fetched_[msg];
     fetched.Done = true;
     fetched.Error = error;

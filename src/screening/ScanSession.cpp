@@ -247,7 +247,7 @@ void TScanSession::Start(TPop3Request rq) {
             client_.Quit();
             break;
         }
-        if (pipelined_) sent_.push_back(rq);
+        if (pipelined_) sent_.push_back({rq, currentMsg_});
     } catch (const std::exception& e) {
         if (rq == pop3Retr) EndRetr();
         ShowError(e.what());

@@ -144,11 +144,14 @@ class TScanSession {
 
     bool pipeliningAllowed_ = true;
     bool pipelined_ = false;
-    std::deque<TPop3Request> sent_;     // pipelined commands in flight, oldest first
-    std::deque<std::int32_t> sentTops_; // the messages of the TOPs among them, in order
-    std::int32_t nextTop_ = 0;          // the next message whose TOP goes out
-    std::int32_t tracingTop_ = 0;       // a TOP being sent: its trace is kept with it
-    std::int32_t waitingTop_ = 0;       // the screening waits for this message's TOP
+    struct Sent {
+        TPop3Request Rq;
+        std::int32_t Msg;
+    };
+    std::deque<Sent> sent_;       // pipelined commands in flight, oldest first
+    std::int32_t nextTop_ = 0;    // the next message whose TOP goes out
+    std::int32_t tracingTop_ = 0; // a TOP being sent: its trace is kept with it
+    std::int32_t waitingTop_ = 0; // the screening waits for this message's TOP
     std::map<std::int32_t, Fetched> fetched_;
     std::size_t fetchedBytes_ = 0;
     bool stopSending_ = false;

@@ -14,6 +14,8 @@ using testservers::DovecotServer;
 
 namespace {
 
+// The one registration of the shared Dovecot for the whole test program (the TLS and
+// pipelining tests use it too).
 const auto* const environment =
     ::testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
 

@@ -14,9 +14,6 @@ using testservers::DovecotServer;
 
 namespace {
 
-const auto* const environment =
-    ::testing::AddGlobalTestEnvironment(new testservers::DovecotEnvironment);
-
 const std::string kPassword = "Tls-Sesame-7";
 
 std::string Message(const std::string& from, const std::string& subject) {
