@@ -50,18 +50,21 @@ class FirstEntryMatcher {
 
   private:
     std::size_t Start(std::size_t index) const { return index == 0 ? 0 : ends_[index - 1]; }
-    // A state of the automaton: a prefix of one or more entries.
+    // A state of the automaton: a prefix of one or more entries. States are numbered
+    // breadth first, so a state's children are the consecutive states
+    // [firstChild, firstChild + childCount), in the order of their bytes.
     struct Node {
-        std::uint32_t firstEdge = 0; // children: edge*_[firstEdge, firstEdge + edgeCount)
+        // A tail leaf has no children and holds its depth here; a state that ends a whole
+        // entry has that entry's length as its depth.
+        std::uint32_t firstChild = 0;
         std::int32_t fail = 0;
         std::int32_t entry = -1; // lowest list index of the entry ending here, or the one
                                  // entry that continues below this leaf (a "tail" leaf)
-        std::uint32_t depth = 0;
         // The nearest state on the fail chain, this one excluded, that ends a whole entry
         // (outLink) or is a tail leaf (checkLink); -1 for none.
         std::int32_t outLink = -1;
         std::int32_t checkLink = -1;
-        std::uint16_t edgeCount = 0;
+        std::uint16_t childCount = 0;
         enum : std::uint8_t { kInner, kEnds, kTail } kind = kInner;
     };
     // The first state of the chain from `id`, this one included, that ends a whole entry or
@@ -74,19 +77,8 @@ class FirstEntryMatcher {
     }
 
     bool Holds(const std::vector<std::string>& entries) const;
-    struct SortKey {
-        std::uint64_t high; // eight folded bytes from some offset, big-endian
-        std::uint32_t index, length;
-    };
-    // The non-empty entries in the order of their folded bytes, equal entries in list
-    // order, the common prefix of each with the one before, and where each key's bytes
-    // start in its entry.
-    void SortEntries(std::vector<SortKey>& keys, std::vector<std::uint32_t>& common,
-                     std::vector<std::uint32_t>& offsets) const;
     void Build();
-    void BuildTrie(std::vector<std::int32_t>& parent, std::vector<unsigned char>& byteOf);
-    void BuildEdges(const std::vector<std::int32_t>& parent,
-                    const std::vector<unsigned char>& byteOf);
+    void BuildTrie();
     void BuildLinks();
     std::int32_t Child(std::int32_t node, unsigned char byte) const;
     // The state after `byte` from a state other than the root.
@@ -98,14 +90,13 @@ class FirstEntryMatcher {
 
     // The matcher's copy of the list: the entries end to end, entry i ending at ends_[i].
     std::string pool_;
-    std::vector<std::size_t> ends_;
+    std::vector<std::uint32_t> ends_;
     bool ignoreCase_ = false;
     std::optional<std::uint64_t> stamp_;
     bool built_ = false;
     unsigned char fold_[256];
     std::vector<Node> nodes_;
-    std::vector<unsigned char> edgeBytes_;
-    std::vector<std::int32_t> edgeTargets_;
+    std::vector<unsigned char> byteOf_; // per state: the byte on the edge into it
     std::int32_t rootNext_[256];
     std::vector<std::uint32_t> seen_; // per node: the search generation that last met it
     std::uint32_t generation_ = 0;

@@ -158,16 +158,22 @@ TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongEntriesWithSharedPrefixes) {
 }
 
 // Lists long enough that the sort splits them byte by byte rather than comparing them
-// whole, with groups that share more than eight bytes, zero bytes and duplicates.
+// whole, with groups that share more than eight bytes, zero bytes and duplicates. The
+// last rounds are lists of tens of thousands, split two bytes at a time, some of whose
+// entries all share a prefix longer than eight bytes.
 TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongListsOfSimilarEntries) {
     std::mt19937 rng(8122026);
     FirstEntryMatcher matcher;
     const std::string alphabet = "aAb" + std::string(1, '\0');
-    for (int round = 0; round < 60; ++round) {
-        const std::string stem = RandomText(rng, 20, alphabet);
-        std::vector<std::string> entries(std::uniform_int_distribution<int>(20, 400)(rng));
+    for (int round = 0; round < 64; ++round) {
+        const bool huge = round >= 60;
+        const std::string stem = RandomText(rng, 20, alphabet) + (huge ? "xxxxxxxxxx" : "");
+        const std::size_t shortest = round >= 62 ? stem.size() - 10 : 0;
+        std::vector<std::string> entries(
+            std::uniform_int_distribution<int>(huge ? 32768 : 20, huge ? 40000 : 400)(rng));
         for (auto& e : entries)
-            e = stem.substr(0, std::uniform_int_distribution<std::size_t>(0, stem.size())(rng)) +
+            e = stem.substr(
+                    0, std::uniform_int_distribution<std::size_t>(shortest, stem.size())(rng)) +
                 RandomText(rng, 6, alphabet);
         bool ignoreCase = round % 2 == 1;
         matcher.Prepare(entries, ignoreCase);
