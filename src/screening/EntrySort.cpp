@@ -26,12 +26,11 @@ constexpr std::size_t kWideSplitEntries = 32768;
 class EntrySorter {
   public:
     EntrySorter(std::string_view pool, const std::vector<std::uint32_t>& ends,
-                const unsigned char (&fold)[256], bool ignoreCase)
-        : pool_(pool), ends_(ends), fold_(fold), ignoreCase_(ignoreCase) {}
+                const unsigned char (&fold)[256], bool ignoreCase, SortedEntries& out)
+        : pool_(pool), ends_(ends), fold_(fold), ignoreCase_(ignoreCase), out_(out) {}
 
-    SortedEntries Sort() {
+    void Sort() {
         FirstSplit();
-        spare_.resize(std::min(out_.keys.size(), kSpareKeys));
         while (!groups_.empty()) {
             Group g = groups_.back();
             groups_.pop_back();
@@ -41,7 +40,6 @@ class EntrySorter {
             else
                 Split(g);
         }
-        return std::move(out_);
     }
 
   private:
@@ -110,6 +108,7 @@ class EntrySorter {
         ForEachEntry([&](std::size_t, std::size_t) { ++entries; });
         out_.keys.resize(entries);
         out_.common.assign(entries + 1, 0);
+        out_.offsets.clear();
         if (entries == 0) return;
         const std::size_t shared = SharedPrefix();
         out_.offsets.assign(entries, static_cast<std::uint32_t>(shared));
@@ -125,7 +124,8 @@ class EntrySorter {
         auto partOf = [width](std::size_t digit, std::size_t j) {
             return width == 2 && j == 0 ? digit / 257 : digit % 257;
         };
-        std::vector<std::uint32_t> slot(width == 2 ? 257 * 257 : 257, 0); // per digit
+        auto& slot = out_.slots; // per digit
+        slot.assign(width == 2 ? 257 * 257 : 257, 0);
         ForEachEntry([&](std::size_t i, std::size_t length) {
             ++slot[digitOf(ChunkAt(i, length, shared), length)];
         });
@@ -241,11 +241,14 @@ class EntrySorter {
         std::size_t place[257];
         for (std::size_t b = lowest; b <= highest; ++b)
             place[b] = count[b];
-        if (g.end - g.begin <= spare_.size()) {
-            // Through the spare block and back: no unpredictable branch per key.
+        if (g.end - g.begin <= kSpareKeys) {
+            // Through the spare block and back: no unpredictable branch per key. The block
+            // grows only as large as a group needs.
+            if (out_.spare.size() < g.end - g.begin) out_.spare.resize(g.end - g.begin);
             for (std::size_t i = g.begin; i < g.end; ++i)
-                spare_[place[bucket(keys[i])]++ - g.begin] = keys[i];
-            std::copy(spare_.begin(), spare_.begin() + (g.end - g.begin), keys.begin() + g.begin);
+                out_.spare[place[bucket(keys[i])]++ - g.begin] = keys[i];
+            std::copy(out_.spare.begin(), out_.spare.begin() + (g.end - g.begin),
+                      keys.begin() + g.begin);
         } else {
             // In place, each key swapped straight into its bucket: a spare block for groups
             // this large would be fresh memory, which costs more than the time it saves.
@@ -296,16 +299,15 @@ class EntrySorter {
     const std::vector<std::uint32_t>& ends_;
     const unsigned char (&fold_)[256];
     bool ignoreCase_;
-    SortedEntries out_;
+    SortedEntries& out_;
     std::vector<Group> groups_;
-    std::vector<Key> spare_;
 };
 
 } // namespace
 
-SortedEntries SortEntries(std::string_view pool, const std::vector<std::uint32_t>& ends,
-                          const unsigned char (&fold)[256], bool ignoreCase) {
-    return EntrySorter(pool, ends, fold, ignoreCase).Sort();
+void SortEntries(std::string_view pool, const std::vector<std::uint32_t>& ends,
+                 const unsigned char (&fold)[256], bool ignoreCase, SortedEntries& sorted) {
+    EntrySorter(pool, ends, fold, ignoreCase, sorted).Sort();
 }
 
 } // namespace screening

@@ -18,11 +18,16 @@ struct SortedEntries {
     // [k]: the common prefix of keys k - 1 and k; 0 at both ends (keys.size() + 1 values)
     std::vector<std::uint32_t> common;
     std::vector<std::uint32_t> offsets; // [k]: where keys[k].high starts in its entry
+    // The sort's working space, kept with the result: the next sort in the same place then
+    // reuses its memory instead of touching fresh pages.
+    std::vector<Key> spare;
+    std::vector<std::uint32_t> slots;
 };
 
-// `pool` holds the entries end to end, entry i ending at ends[i]. Bytes are compared as
-// `fold` maps them; ignoreCase says it maps 'A' to 'Z' to lower case and nothing else.
-SortedEntries SortEntries(std::string_view pool, const std::vector<std::uint32_t>& ends,
-                          const unsigned char (&fold)[256], bool ignoreCase);
+// Sorts into `sorted`, whatever it held. `pool` holds the entries end to end, entry i
+// ending at ends[i]. Bytes are compared as `fold` maps them; ignoreCase says it maps 'A' to
+// 'Z' to lower case and nothing else.
+void SortEntries(std::string_view pool, const std::vector<std::uint32_t>& ends,
+                 const unsigned char (&fold)[256], bool ignoreCase, SortedEntries& sorted);
 
 } // namespace screening

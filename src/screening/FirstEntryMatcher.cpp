@@ -1,7 +1,5 @@
 #include "FirstEntryMatcher.h"
 
-#include "EntrySort.h"
-
 #include <algorithm>
 #include <bit>
 #include <cstdint>
@@ -82,10 +80,10 @@ void FirstEntryMatcher::Build() {
 // order is also breadth-first order within each depth, so with the number of states per
 // depth counted first, every state goes straight to its breadth-first place.
 void FirstEntryMatcher::BuildTrie() {
-    const SortedEntries sorted = SortEntries(pool_, ends_, fold_, ignoreCase_);
-    const auto& keys = sorted.keys;
-    const auto& common = sorted.common;
-    const auto& offsets = sorted.offsets;
+    SortEntries(pool_, ends_, fold_, ignoreCase_, sorted_);
+    const auto& keys = sorted_.keys;
+    const auto& common = sorted_.common;
+    const auto& offsets = sorted_.offsets;
     auto keyLength = [&](std::size_t k) {
         return std::min<std::size_t>(keys[k].length, std::max(common[k], common[k + 1]) + 1);
     };

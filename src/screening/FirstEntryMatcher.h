@@ -1,5 +1,7 @@
 #pragma once
 
+#include "EntrySort.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <functional>
@@ -97,6 +99,7 @@ class FirstEntryMatcher {
     unsigned char fold_[256];
     std::vector<Node> nodes_;
     std::vector<unsigned char> byteOf_; // per state: the byte on the edge into it
+    SortedEntries sorted_;              // kept so that a rebuild reuses the memory of the last one
     std::int32_t rootNext_[256];
     std::vector<std::uint32_t> seen_; // per node: the search generation that last met it
     std::uint32_t generation_ = 0;
