@@ -39,8 +39,9 @@ void FirstEntryMatcher::Prepare(const std::vector<std::string>& entries, bool ig
     std::size_t bytes = 0;
     for (const auto& entry : entries)
         bytes += entry.size();
-    // States and entries are counted in 32 bits, which no list a person keeps comes near.
-    if (bytes > UINT32_MAX || entries.size() > INT32_MAX)
+    // States (at most one per byte, plus the root) and entries are numbered in 31 bits,
+    // which no list a person keeps comes near.
+    if (bytes > INT32_MAX || entries.size() > INT32_MAX)
         throw std::length_error("list too large to search");
     pool_.clear();
     pool_.reserve(bytes);
@@ -65,6 +66,8 @@ void FirstEntryMatcher::Build() {
         fold_[b] =
             static_cast<unsigned char>(ignoreCase_ && b >= 'A' && b <= 'Z' ? b - 'A' + 'a' : b);
     BuildTrie();
+    if (!builtBefore_) sorted_ = SortedEntries{};
+    builtBefore_ = true;
     BuildLinks();
     seen_.assign(nodes_.size(), 0);
     generation_ = 0;

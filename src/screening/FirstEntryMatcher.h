@@ -99,7 +99,11 @@ class FirstEntryMatcher {
     unsigned char fold_[256];
     std::vector<Node> nodes_;
     std::vector<unsigned char> byteOf_; // per state: the byte on the edge into it
-    SortedEntries sorted_;              // kept so that a rebuild reuses the memory of the last one
+    // The sort's memory. A matcher built once (one check run, one block of the update merge)
+    // gives it back; one that is rebuilt keeps it from then on, so that its later rebuilds
+    // touch no fresh pages.
+    SortedEntries sorted_;
+    bool builtBefore_ = false;
     std::int32_t rootNext_[256];
     std::vector<std::uint32_t> seen_; // per node: the search generation that last met it
     std::uint32_t generation_ = 0;

@@ -131,6 +131,22 @@ TEST(FirstEntryMatcher, LongTextsLetTheEventLoopRunWithoutLosingAMatchAcrossTheB
     EXPECT_GE(idles, 4);
 }
 
+// A state with a child for every byte: the children are searched in blocks, and the last
+// ones, above 127, lie in the last block. Folding makes some entries equal, and the earlier
+// one wins.
+TEST(FirstEntryMatcher, FindsEveryChildOfAStateWithAChildForEveryByte) {
+    std::vector<std::string> entries;
+    for (int c = 255; c >= 0; --c)
+        entries.push_back(std::string("x") + static_cast<char>(c) + "!");
+    FirstEntryMatcher matcher;
+    for (bool ignoreCase : {false, true}) {
+        matcher.Prepare(entries, ignoreCase);
+        for (int c = 0; c < 256; ++c)
+            ASSERT_NO_FATAL_FAILURE(ExpectAgreement(
+                matcher, entries, std::string("-x") + static_cast<char>(c) + "!", ignoreCase, c));
+    }
+}
+
 // Entries longer than eight bytes that share long prefixes, in texts made of pieces of them:
 // the entries are sorted eight bytes at a time and held only as far as they differ, the
 // rest compared in the text. Zero bytes stand beside the end of a shorter entry.
