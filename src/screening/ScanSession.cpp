@@ -266,7 +266,7 @@ void TScanSession::FetchMessage() {
                               Num(client_.MsgCount()));
     if (pipelined_) {
         TopUp();
-        if (fetched_.count(currentMsg_) && fetched_[currentMsg_].Done)
+        if (const auto it = fetched_.find(currentMsg_); it != fetched_.end() && it->second.Done)
             // Posted: a mailbox whose replies are all in must not nest one message in the next.
             QMetaObject::invokeMethod(
                 &context_, [this] { DeliverTop(); }, Qt::QueuedConnection);

@@ -57,7 +57,6 @@ class TScanSession {
     bool ReachedReport() const { return reachedReport_; }
     int ErrorCount() const { return errorCount_; }
     // Whether a server that lists PIPELINING gets its TOPs ahead of time (on by default).
-    bool PipeliningAllowed() const { return pipeliningAllowed_; }
     void SetPipeliningAllowed(bool on) { pipeliningAllowed_ = on; }
     // Fired once at the end of every scan that started, after everything is shown.
     std::function<void()> OnScanEnd;

@@ -147,6 +147,31 @@ TEST(FirstEntryMatcher, FindsEveryChildOfAStateWithAChildForEveryByte) {
     }
 }
 
+namespace {
+
+// Lists of `count` entries, each a prefix of `stem` (at least `keep` bytes of it) and a
+// random tail, searched in texts made of pieces of them: the matcher must give the plain
+// loop's answer.
+void ExpectAgreementOnStemList(std::mt19937& rng, FirstEntryMatcher& matcher,
+                               const std::string& stem, std::size_t keep, int count,
+                               std::size_t tail, const std::string& alphabet,
+                               std::size_t textLength, int round) {
+    std::vector<std::string> entries(count);
+    for (auto& e : entries)
+        e = stem.substr(0, std::uniform_int_distribution<std::size_t>(keep, stem.size())(rng)) +
+            RandomText(rng, tail, alphabet);
+    const bool ignoreCase = round % 2 == 1;
+    matcher.Prepare(entries, ignoreCase);
+    for (int t = 0; t < 5; ++t) {
+        std::string text;
+        while (text.size() < textLength)
+            text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3, alphabet);
+        ASSERT_NO_FATAL_FAILURE(ExpectAgreement(matcher, entries, text, ignoreCase, round));
+    }
+}
+
+} // namespace
+
 // Entries longer than eight bytes that share long prefixes, in texts made of pieces of them:
 // the entries are sorted eight bytes at a time and held only as far as they differ, the
 // rest compared in the text. Zero bytes stand beside the end of a shorter entry.
@@ -158,18 +183,9 @@ TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongEntriesWithSharedPrefixes) {
         const std::size_t longest = round < 1000 ? 10 : 30;
         const std::string& alphabet = round < 1000 ? kAlphabet : withZero;
         const std::string stem = RandomText(rng, longest, alphabet);
-        std::vector<std::string> entries(std::uniform_int_distribution<int>(1, 10)(rng));
-        for (auto& e : entries)
-            e = stem.substr(0, std::uniform_int_distribution<std::size_t>(0, stem.size())(rng)) +
-                RandomText(rng, 4, alphabet);
-        bool ignoreCase = round % 2 == 1;
-        matcher.Prepare(entries, ignoreCase);
-        for (int t = 0; t < 5; ++t) {
-            std::string text;
-            while (text.size() < 40)
-                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3, alphabet);
-            ASSERT_NO_FATAL_FAILURE(ExpectAgreement(matcher, entries, text, ignoreCase, round));
-        }
+        const int count = std::uniform_int_distribution<int>(1, 10)(rng);
+        ASSERT_NO_FATAL_FAILURE(
+            ExpectAgreementOnStemList(rng, matcher, stem, 0, count, 4, alphabet, 40, round));
     }
 }
 
@@ -184,20 +200,10 @@ TEST(FirstEntryMatcher, AgreesWithThePlainLoopOnLongListsOfSimilarEntries) {
     for (int round = 0; round < 64; ++round) {
         const bool huge = round >= 60;
         const std::string stem = RandomText(rng, 20, alphabet) + (huge ? "xxxxxxxxxx" : "");
-        const std::size_t shortest = round >= 62 ? stem.size() - 10 : 0;
-        std::vector<std::string> entries(
-            std::uniform_int_distribution<int>(huge ? 32768 : 20, huge ? 40000 : 400)(rng));
-        for (auto& e : entries)
-            e = stem.substr(
-                    0, std::uniform_int_distribution<std::size_t>(shortest, stem.size())(rng)) +
-                RandomText(rng, 6, alphabet);
-        bool ignoreCase = round % 2 == 1;
-        matcher.Prepare(entries, ignoreCase);
-        for (int t = 0; t < 5; ++t) {
-            std::string text;
-            while (text.size() < 60)
-                text += rng() % 2 ? entries[rng() % entries.size()] : RandomText(rng, 3, alphabet);
-            ASSERT_NO_FATAL_FAILURE(ExpectAgreement(matcher, entries, text, ignoreCase, round));
-        }
+        const std::size_t keep = round >= 62 ? stem.size() - 10 : 0;
+        const int count =
+            std::uniform_int_distribution<int>(huge ? 32768 : 20, huge ? 40000 : 400)(rng);
+        ASSERT_NO_FATAL_FAILURE(
+            ExpectAgreementOnStemList(rng, matcher, stem, keep, count, 6, alphabet, 60, round));
     }
 }
