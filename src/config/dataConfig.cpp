@@ -86,6 +86,8 @@ void TConfigData::ConfigDataCreate() {
         if (Security < 0 || Security > 2) Security = 1;
         CAFile = ini.ReadString(kSection, "CAFile", "");
         UpdateServer = ini.ReadString(kSection, "UpdateServer", kDefaultUpdateServer);
+        MaxUpdateSize = ini.ReadInteger(kSection, "MaxUpdateSize", 0);
+        if (MaxUpdateSize < 1) MaxUpdateSize = kDefaultMaxUpdateSize;
         LoadAddressList();
         LoadSpammerList();
     } catch (...) {

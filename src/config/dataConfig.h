@@ -37,6 +37,9 @@ class TConfigData {
     // The update server, "host" or "host:port" (port "ftp" by default). Read only, like
     // Timeout: users who run their own server set it by hand.
     std::string UpdateServer;
+    // The largest update file accepted, in bytes; a value below 1 reads as the default.
+    static constexpr std::int64_t kDefaultMaxUpdateSize = 16 * 1024 * 1024;
+    std::int64_t MaxUpdateSize = kDefaultMaxUpdateSize;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads, including
