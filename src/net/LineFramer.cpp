@@ -1,6 +1,7 @@
 #include "net/LineFramer.h"
 
 #include <algorithm>
+#include <string_view>
 
 std::size_t TLineFramer::Room(std::size_t chunk) const {
     const std::size_t pending = buf_.size() - start_;
@@ -47,6 +48,25 @@ void TLineFramer::Clear() {
     start_ = scan_ = 0;
 }
 
+namespace {
+constexpr std::string_view kBreaks{"\r\n\0", 3};
+} // namespace
+
 bool TLineFramer::HasLineBreak(const std::string& text) {
-    return text.find_first_of("\r\n") != std::string::npos;
+    return text.find_first_of(kBreaks) != std::string::npos;
+}
+
+std::string TLineFramer::OneLine(const std::string& text) {
+    std::string line;
+    line.reserve(text.size());
+    bool inBreak = false;
+    for (char c : text) {
+        const bool isBreak = kBreaks.find(c) != std::string_view::npos;
+        if (!isBreak)
+            line += c;
+        else if (!inBreak)
+            line += ' ';
+        inBreak = isBreak;
+    }
+    return line;
 }

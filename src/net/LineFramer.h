@@ -26,8 +26,12 @@ class TLineFramer {
 
     // A command line with its CR LF.
     static std::string Frame(const std::string& command) { return command + "\r\n"; }
-    // Whether a text would end the command line early and start another one.
+    // Whether a text would end the command line early and start another one (a NUL ends it
+    // on servers written in C).
     static bool HasLineBreak(const std::string& text);
+    // The text on one line: each run of CR, LF and NUL becomes one blank, so a server's text
+    // or an error message cannot start a line of its own in a log.
+    static std::string OneLine(const std::string& text);
     static std::string TraceCommand(const std::string& command) { return "> " + command; }
     static std::string TraceReply(const std::string& line) { return "< " + line; }
 

@@ -42,6 +42,16 @@ constexpr Command kCapa{pop3Capa, "CAPA", pop3Transaction, Shape::Capabilities};
 // The steps of Login, in order.
 constexpr TPop3Request kLoginSteps[] = {pop3Connect, pop3User, pop3Pass};
 
+constexpr const char* kUserName = "user name";
+constexpr const char* kPassword = "password";
+
+// A value that goes into a command line must not carry a line break: the server would take
+// the rest as a command of its own (a password could delete mail).
+void RefuseLineBreak(const std::string& value, const char* what) {
+    if (TLineFramer::HasLineBreak(value))
+        throw Pop3Exception(std::string("The ") + what + " contains a line break");
+}
+
 } // namespace
 
 TCustomPop3Cli::TCustomPop3Cli(QObject* owner)
@@ -77,7 +87,9 @@ void TCustomPop3Cli::AuthCommand(TPop3ProtocolState latest, const Command& c,
         RefuseInvalidNow("-ERR " + std::string(c.Word) + " command invalid now");
     CheckReady();
     CheckConnected();
-    ExecCommand(c, c.Word + (" " + platform::Trimmed(argument)));
+    const std::string value = platform::Trimmed(argument);
+    RefuseLineBreak(value, c.Rq == pop3User ? kUserName : kPassword);
+    ExecCommand(c, c.Word + (" " + value));
 }
 
 // The commands of the transaction state: refused outside it; the state stays as it is.
@@ -107,9 +119,12 @@ void TCustomPop3Cli::Connect() {
         // Taken now rather than once the name is found: a port that cannot be used fails
         // the Connect like any other connection failure, from the event loop.
         transport.SetPort(port_);
-    } catch (const ESocketException& e) {
+    } catch (const ESocketException&) {
         const int code = transport.LastError() != 0 ? transport.LastError() : wsaInvalidArgument;
-        connectFailure_ = e.what();
+        // Said in the scan's own words: the socket's text runs over two lines.
+        connectFailure_ = TLineFramer::OneLine("Error " + std::to_string(code) +
+                                               " attempting connection (invalid port '" +
+                                               platform::Trimmed(port_) + "')");
         lastResponse_ = Pop3WinsockFailure(static_cast<std::uint16_t>(code));
         TriggerRequestDone(static_cast<std::uint16_t>(code));
         return;
@@ -120,6 +135,9 @@ void TCustomPop3Cli::Connect() {
 void TCustomPop3Cli::Login() {
     if (connected_) throw Pop3Exception("pop3 component already connected");
     CheckReady();
+    // Refused before the connection, not half-way through the login.
+    RefuseLineBreak(platform::Trimmed(userName_), kUserName);
+    RefuseLineBreak(platform::Trimmed(passWord_), kPassword);
     requestType_ = pop3Login;
     loginStep_ = 0;
     combinedResult_ = 0;
@@ -146,8 +164,9 @@ void TCustomPop3Cli::APop() {
     if (timestamp_.empty()) RefuseInvalidNow("-ERR Server do not support APOP (no timestamp)");
     CheckReady();
     CheckConnected();
-    ExecCommand(kAPop, "APOP " + platform::Trimmed(userName_) + " " +
-                           Pop3ApopDigest(timestamp_, passWord_));
+    const std::string user = platform::Trimmed(userName_);
+    RefuseLineBreak(user, kUserName); // the password goes as a digest
+    ExecCommand(kAPop, "APOP " + user + " " + Pop3ApopDigest(timestamp_, passWord_));
 }
 
 void TCustomPop3Cli::Quit() {
@@ -251,12 +270,14 @@ void TCustomPop3Cli::SetState(TPop3State s) {
     Pop3Call(OnStateChange, this);
 }
 
+// What is displayed or kept as the error goes into logs one line each; a server's reply may
+// carry a lone CR.
 void TCustomPop3Cli::Display(const std::string& msg) {
-    Pop3Call(OnDisplay, this, msg);
+    Pop3Call(OnDisplay, this, TLineFramer::OneLine(msg));
 }
 
 void TCustomPop3Cli::TakeErrorMessage(const std::string& text) {
-    if (errorMessage_.empty()) errorMessage_ = text;
+    if (errorMessage_.empty()) errorMessage_ = TLineFramer::OneLine(text);
 }
 
 void TCustomPop3Cli::ExecCommand(const Command& c, const std::string& line) {
@@ -270,7 +291,7 @@ void TCustomPop3Cli::ExecCommand(const Command& c, const std::string& line) {
         inFlight_.push_back({c.Rq, msgNum_});
         channel_.ExpectReply(
             [this, &c](TPendingReply& reply, const std::string&) { return ReplyLine(reply, c); });
-        channel_.SendCommand(line);
+        Send(line);
         return;
     }
     channel_.BeginRequest();
@@ -290,7 +311,16 @@ void TCustomPop3Cli::SendCommand(const std::string& line, const Command& c) {
     channel_.DropReceived();
     channel_.ExpectReply(
         [this, &c](TPendingReply& reply, const std::string&) { return ReplyLine(reply, c); });
-    channel_.SendCommand(line);
+    Send(line);
+}
+
+// A failed send reaches the caller, and from there the log, on one line.
+void TCustomPop3Cli::Send(const std::string& line) {
+    try {
+        channel_.SendCommand(line);
+    } catch (const ESocketException& e) {
+        throw ESocketException(TLineFramer::OneLine(e.what()));
+    }
 }
 
 void TCustomPop3Cli::TriggerRequestDone(std::uint16_t error) {

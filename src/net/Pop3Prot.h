@@ -239,6 +239,7 @@ class TCustomPop3Cli : public QObject {
     void TransactionCommand(const Command& c, const std::string& arguments);
     void ExecCommand(const Command& c, const std::string& line);
     void SendCommand(const std::string& line, const Command& c);
+    void Send(const std::string& line);
     void TriggerRequestDone(std::uint16_t error);
     void FinishAndPost(std::uint16_t error);
     // Pipelined commands: the oldest one ends; FailInFlight ends them all.

@@ -66,7 +66,7 @@ void TCustomPop3Cli::LookupDone(std::uint16_t error) {
 
 void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
     if (error != 0) {
-        connectFailure_ = channel_.Transport().TlsError();
+        connectFailure_ = TLineFramer::OneLine(channel_.Transport().TlsError());
         lastResponse_ =
             connectFailure_.empty() ? Pop3WinsockFailure(error) : "-ERR " + connectFailure_;
         connected_ = false;
