@@ -1,4 +1,5 @@
 #include "net/WSocket.h"
+#include "net/HostLookup.h"
 #include "net/WinsockErrors.h"
 
 #include "platform/ErrorReport.h"
@@ -217,14 +218,9 @@ void TCustomWSocket::ResolveAddr() {
     in_addr a{};
     // Dotted text in any form the classic parser accepts, including the broadcast address.
     if (inet_aton(text.c_str(), &a) == 0) {
-        addrinfo hints{};
-        hints.ai_family = AF_INET;
-        hints.ai_socktype = FType;
-        addrinfo* found = nullptr;
-        if (getaddrinfo(text.c_str(), nullptr, &hints, &found) != 0 || !found)
-            throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
-        a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-        freeaddrinfo(found);
+        const std::optional<in_addr> found = ResolveHostNow(text);
+        if (!found) throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
+        a = *found;
     }
     FSin.sin_addr = a;
     FAddrResolved = true;
@@ -346,7 +342,7 @@ void TCustomWSocket::StartLookup(const std::string& Query, bool Reverse) {
     FDnsQuery = Query;
     FDnsReverse = Reverse;
     FDnsLookupId =
-        QHostInfo::lookupHost(QString::fromStdString(Query), this, SLOT(HostLookedUp(QHostInfo)));
+        StartHostLookup(QString::fromStdString(Query), this, SLOT(HostLookedUp(QHostInfo)));
     FDnsPending = true;
 }
 

@@ -6,6 +6,7 @@
 #include "net/WSocket.h"
 #include "platform/ErrorReport.h"
 
+#include "support/LocalResolver.h"
 #include "support/ScriptedServer.h"
 #include "support/Wait.h"
 
@@ -38,10 +39,11 @@ class Pop3Scripted : public ::testing::Test {
 };
 
 TEST_F(Pop3Scripted, UnknownHostAndRefusedConnectionReportNetworkCodes) {
+    testsupport::LocalResolver resolver;
     cli.SetHost("no-such-host.invalid");
     cli.SetPort("110");
     cli.Connect();
-    ASSERT_TRUE(rec.WaitDone(1, 30000));
+    ASSERT_TRUE(rec.WaitDone(1));
     EXPECT_EQ(rec.Last().rq, pop3Connect);
     EXPECT_EQ(rec.Last().error, 11001);
     EXPECT_EQ(cli.LastResponse(), "-ERR Host not found (Winsock error #11001)");
