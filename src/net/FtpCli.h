@@ -407,6 +407,10 @@ class TFtpClient : public TCustomFtpCli {
     // holds the sockets' events and the application's alike.
     bool MultiThreaded() const { return FMultiThreaded; }
     void SetMultiThreaded(bool V) { FMultiThreaded = V; }
+    // A moment no blocking operation waits past, however busy the server keeps it; a wait
+    // that reaches it ends as one that timed out. None: only Timeout applies. Moving it to
+    // now ends a running wait at once.
+    void SetWaitLimit(std::optional<TFtpDeadline::Clock::time_point> End);
 
     bool ConnectSync();
     bool CwdSync();
@@ -425,5 +429,6 @@ class TFtpClient : public TCustomFtpCli {
 
     int32_t FTimeout = 15;
     bool FMultiThreaded = false;
+    std::optional<TFtpDeadline::Clock::time_point> FWaitLimit;
     TFtpDeadline* FDeadline = nullptr; // the running wait's, moved on by progress
 };

@@ -21,8 +21,9 @@ void WatchQuit() {
 
 } // namespace
 
-void TFtpDeadline::Arm(int Seconds) {
+void TFtpDeadline::Arm(int Seconds, std::optional<Clock::time_point> Cap) {
     FSeconds = Seconds;
+    FCap = Cap;
     Extend();
 }
 
@@ -30,8 +31,14 @@ void TFtpDeadline::Extend() {
     if (FSeconds > 0) FEnd = Clock::now() + std::chrono::seconds(FSeconds);
 }
 
+std::optional<TFtpDeadline::Clock::time_point> TFtpDeadline::End() const {
+    if (FSeconds <= 0) return FCap;
+    return FCap ? std::min(*FCap, FEnd) : FEnd;
+}
+
 bool TFtpDeadline::Expired() const {
-    return FSeconds > 0 && Clock::now() >= FEnd;
+    const std::optional<Clock::time_point> end = End();
+    return end && Clock::now() >= *end;
 }
 
 bool TFtpDeadline::Wait(const std::function<bool()>& Done) {
@@ -43,8 +50,8 @@ bool TFtpDeadline::Wait(const std::function<bool()>& Done) {
         if (quitting || Expired()) return false;
         // Armed for the limit as it stands; when it fires after the limit moved on, it is
         // armed again for the rest.
-        if (FSeconds > 0 && !wake.isActive()) {
-            auto left = std::chrono::ceil<std::chrono::milliseconds>(FEnd - Clock::now());
+        if (const std::optional<Clock::time_point> end = End(); end && !wake.isActive()) {
+            auto left = std::chrono::ceil<std::chrono::milliseconds>(*end - Clock::now());
             wake.start(static_cast<int>(std::max<long long>(1, left.count())));
         }
         QCoreApplication::processEvents(QEventLoop::AllEvents | QEventLoop::WaitForMoreEvents);

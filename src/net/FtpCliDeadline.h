@@ -2,21 +2,29 @@
 
 #include <chrono>
 #include <functional>
+#include <optional>
 
 // The time limit of a blocking operation: silence, not length, ends it, so every sign of
-// progress moves it forward.
+// progress moves it forward. A cap may bound it as well: a moment it never passes, however
+// busy the server keeps it.
 class TFtpDeadline {
   public:
-    // Seconds of 0 or less: no limit.
-    void Arm(int Seconds);
+    using Clock = std::chrono::steady_clock;
+
+    // Seconds of 0 or less: no silence limit.
+    void Arm(int Seconds, std::optional<Clock::time_point> Cap = std::nullopt);
     void Extend();
+    void SetCap(std::optional<Clock::time_point> Cap) { FCap = Cap; }
     bool Expired() const;
     // Runs the event loop until Done() holds (true), the limit passes or the application
     // quits (false). Sleeps between events: a wait on a silent server costs no CPU.
     bool Wait(const std::function<bool()>& Done);
 
   private:
-    using Clock = std::chrono::steady_clock;
+    // The earlier of both limits, if any.
+    std::optional<Clock::time_point> End() const;
+
     int FSeconds = 0;
     Clock::time_point FEnd;
+    std::optional<Clock::time_point> FCap;
 };

@@ -46,7 +46,7 @@ bool TFtpClient::Sync(void (TCustomFtpCli::*Op)()) {
 bool TFtpClient::WaitUntilReady() {
     // The deadline lives on the stack: a handler run by the wait may destroy the client.
     TFtpDeadline deadline;
-    deadline.Arm(FTimeout);
+    deadline.Arm(FTimeout, FWaitLimit);
     QPointer<TFtpClient> self(this);
     FDeadline = &deadline;
     const bool ready = deadline.Wait([&] { return !self || State() == ftpStReady; });
@@ -55,6 +55,11 @@ bool TFtpClient::WaitUntilReady() {
     if (ready) return RequestResult() == 0;
     GiveUpAfterTimeout();
     return false;
+}
+
+void TFtpClient::SetWaitLimit(std::optional<TFtpDeadline::Clock::time_point> End) {
+    FWaitLimit = End;
+    if (FDeadline) FDeadline->SetCap(End);
 }
 
 void TFtpClient::TransferProgressed() {

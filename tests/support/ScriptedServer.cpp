@@ -131,6 +131,11 @@ ScriptedServer& ScriptedServer::SendData(const std::string& bytes) {
     return *this;
 }
 
+ScriptedServer& ScriptedServer::StreamData(int chunk, int pauseMs) {
+    steps_.push_back({Op::StreamData, std::to_string(chunk) + "," + std::to_string(pauseMs)});
+    return *this;
+}
+
 ScriptedServer& ScriptedServer::CloseData() {
     steps_.push_back({Op::CloseData, {}});
     return *this;
@@ -231,6 +236,7 @@ bool ScriptedServer::PlayStep(int fd, const Step& step) {
         return tls_ && ::SSL_shutdown(tls_->ssl) >= 0;
     case Op::OpenData:
     case Op::SendData:
+    case Op::StreamData:
     case Op::CloseData:
     case Op::ReadData:
         // A failed data step is recorded; the control connection goes on.
@@ -315,6 +321,15 @@ bool ScriptedServer::PlayDataStep(const Step& step) {
         return ConnectData(step.data);
     case Op::SendData:
         return fd >= 0 && WriteAll(fd, step.data.data(), step.data.size());
+    case Op::StreamData: {
+        const std::size_t comma = step.data.find(',');
+        const std::string chunk(std::stoul(step.data.substr(0, comma)), 'x');
+        const std::chrono::milliseconds pause(std::stoi(step.data.substr(comma + 1)));
+        // Ends when the client closes the connection: that is the point, not a failure.
+        while (fd >= 0 && !stopping_ && ::send(fd, chunk.data(), chunk.size(), MSG_NOSIGNAL) > 0)
+            std::this_thread::sleep_for(pause);
+        return true;
+    }
     case Op::CloseData: {
         int expected = fd;
         if (fd >= 0 && dataFd_.compare_exchange_strong(expected, -1)) ::close(fd);

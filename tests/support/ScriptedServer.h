@@ -51,6 +51,9 @@ class ScriptedServer {
     // "PORT h1,h2,h3,h4,p1,p2" line the client sent, from the given local address.
     ScriptedServer& OpenData(const std::string& fromAddress = "127.0.0.1");
     ScriptedServer& SendData(const std::string& bytes);
+    // Sends chunks of `chunk` bytes with a pause after each, for as long as the client takes
+    // them: a server that never stops.
+    ScriptedServer& StreamData(int chunk, int pauseMs);
     ScriptedServer& CloseData();
     // Reads the data connection until the client closes it; see DataReceived().
     ScriptedServer& ReadData();
@@ -82,6 +85,7 @@ class ScriptedServer {
         CloseAlert,
         OpenData,
         SendData,
+        StreamData,
         CloseData,
         ReadData
     };
