@@ -2,7 +2,9 @@
 
 #include "platform/AtomicFile.h"
 #include "platform/ErrorReport.h"
+#include "platform/Exception.h"
 #include "platform/FileInfo.h"
+#include "platform/FileLock.h"
 #include "platform/MessagePump.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -10,8 +12,13 @@
 #include "platform/Trim.h"
 
 #include <QCoreApplication>
+#include <QCryptographicHash>
 #include <atomic>
+#include <cerrno>
+#include <fcntl.h>
 #include <memory>
+#include <sys/stat.h>
+#include <unistd.h>
 
 TConfigData* ConfigData = nullptr;
 const char* const kDefaultUpdateServer = "ftp.morvandle.example";
@@ -32,12 +39,90 @@ void AskApplicationToEnd() {
             app, [] { QCoreApplication::exit(1); }, Qt::QueuedConnection);
 }
 
-// Two passes: count the lines, size the list once, then fill it.
-void LoadListFile(const std::string& path, std::vector<std::string>& list, bool yieldPerLine) {
-    if (!platform::FileExists(path)) return;
+bool IsBlank(char c) {
+    return c == ' ' || c == '\t';
+}
+
+// The settings file loses blanks and tabs around a value and one pair of enclosing quotes,
+// and the scrambling turns "(" into a blank and 0x01 into a tab: such a value is quoted.
+std::string QuotedPassword(const std::string& scrambled) {
+    const bool quoted =
+        scrambled.size() >= 2 && scrambled.front() == '"' && scrambled.back() == '"';
+    if (!scrambled.empty() && (IsBlank(scrambled.front()) || IsBlank(scrambled.back()) || quoted))
+        return '"' + scrambled + '"';
+    return scrambled;
+}
+
+std::string UnquotedPassword(const std::string& stored) {
+    if (stored.size() >= 2 && stored.front() == '"' && stored.back() == '"')
+        return stored.substr(1, stored.size() - 2);
+    return stored;
+}
+
+std::int64_t ModifiedNs(const struct stat& st) {
+    return static_cast<std::int64_t>(st.st_mtim.tv_sec) * 1000000000 + st.st_mtim.tv_nsec;
+}
+
+std::string Sha256(std::string_view bytes) {
+    return QCryptographicHash::hash(
+               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+               QCryptographicHash::Sha256)
+        .toStdString();
+}
+
+// The file's bytes and the fingerprint of exactly those bytes; nothing when it is missing.
+std::optional<std::pair<std::string, TListFingerprint>> ReadListBytes(const std::string& path) {
+    if (!platform::FileExists(path)) return std::nullopt;
+    int fd;
+    do
+        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    while (fd < 0 && errno == EINTR);
+    if (fd < 0) throw platform::InOutErrorFromErrno(errno);
+    struct Closer {
+        int fd;
+        ~Closer() { ::close(fd); }
+    } closer{fd};
+    struct stat st;
+    if (::fstat(fd, &st) != 0) throw platform::InOutErrorFromErrno(errno);
+    std::string bytes;
+    bytes.reserve(static_cast<size_t>(st.st_size));
+    char buffer[64 * 1024];
+    for (;;) {
+        const ssize_t n = ::read(fd, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR) continue;
+        if (n < 0) throw platform::InOutErrorFromErrno(errno);
+        if (n == 0) break;
+        bytes.append(buffer, static_cast<size_t>(n));
+    }
+    TListFingerprint print{true, static_cast<std::int64_t>(bytes.size()), ModifiedNs(st),
+                           Sha256(bytes)};
+    return std::make_pair(std::move(bytes), std::move(print));
+}
+
+// Whether the file is still the one the fingerprint describes; the hash is computed only
+// when size and time agree.
+bool StillAsRead(const std::string& path, const TListFingerprint& expected) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) {
+        if (errno != ENOENT) throw platform::InOutErrorFromErrno(errno);
+        return !expected.exists;
+    }
+    if (!expected.exists || st.st_size != expected.size || ModifiedNs(st) != expected.modifiedNs)
+        return false;
+    auto current = ReadListBytes(path);
+    return current && current->second == expected;
+}
+
+// Two passes over the text: count the lines, size the list once, then fill it.
+void LoadListFile(const std::string& path, std::vector<std::string>& list,
+                  TListFingerprint& fingerprint, bool yieldPerLine) {
+    auto file = ReadListBytes(path);
+    if (!file) return;
+    fingerprint = file->second;
+    const std::string text = platform::TextFileBytes(std::move(file->first));
     size_t count = 0;
     {
-        platform::TextLineReader reader(path);
+        platform::TextLineReader reader{std::string_view(text)};
         for (; !reader.Eof(); ++count)
             reader.SkipLine();
     }
@@ -49,7 +134,7 @@ void LoadListFile(const std::string& path, std::vector<std::string>& list, bool 
         }
     } stampOnExit;
     list.resize(count);
-    platform::TextLineReader reader(path);
+    platform::TextLineReader reader{std::string_view(text)};
     // The size is checked again on every line: code that runs while we yield may change it.
     for (size_t i = 0; i < count && i < list.size() && !reader.Eof(); ++i) {
         list[i] = reader.ReadLine();
@@ -66,7 +151,7 @@ void TConfigData::ConfigDataCreate() {
         platform::ProfileFile ini = SettingsFile();
         Server = ini.ReadString(kSection, "Server", "undefined");
         Login = ini.ReadString(kSection, "Login", "undefined");
-        Password = ini.ReadString(kSection, "Password", "");
+        Password = UnquotedPassword(ini.ReadString(kSection, "Password", ""));
         if (!Password.empty()) Password = UnscramblePassword(Password);
         LogLevel = ini.ReadBool(kSection, "LogLevel", false);
         Unknown = ini.ReadBool(kSection, "Unknown", false);
@@ -115,12 +200,11 @@ void TConfigData::WriteConfig() {
     platform::ProfileFile ini = SettingsFile();
     ini.WriteString(kSection, "Server", Server);
     ini.WriteString(kSection, "Login", Login);
-    ini.WriteString(kSection, "Password", ScramblePassword(Password));
+    ini.WriteString(kSection, "Password", QuotedPassword(ScramblePassword(Password)));
     ini.WriteBool(kSection, "LogLevel", LogLevel);
     ini.WriteBool(kSection, "Unknown", Unknown);
     ini.WriteBool(kSection, "Strict", Strict);
     ini.WriteBool(kSection, "NoCase", NoCase);
-    ini.WriteString(kSection, "Update", Update);
     ini.WriteBool(kSection, "Quarantine", Quarantine);
     ini.WriteInteger(kSection, "Security", Security);
     ini.WriteString(kSection, "CAFile", CAFile);
@@ -171,25 +255,48 @@ std::string SpammerListPath() {
 }
 
 void LoadAddressList() {
-    LoadListFile(AddressListPath(), ConfigData->GoodAddrList, false);
+    LoadListFile(AddressListPath(), ConfigData->GoodAddrList, ConfigData->GoodAddrFile, false);
 }
 
 void LoadSpammerList() {
-    LoadListFile(SpammerListPath(), ConfigData->SpammerList, true);
+    LoadListFile(SpammerListPath(), ConfigData->SpammerList, ConfigData->SpammerFile, true);
 }
 
-void SaveSpammerList() {
-    SaveListFile(SpammerListPath(), ConfigData->SpammerList, true);
+bool SaveSpammerList() {
+    auto saved =
+        SaveListFile(SpammerListPath(), ConfigData->SpammerList, ConfigData->SpammerFile, true);
+    if (saved) ConfigData->SpammerFile = *saved;
+    return saved.has_value();
 }
 
-void SaveListFile(const std::string& path, const std::vector<std::string>& entries,
-                  bool yieldPerLine) {
+TListFileContent ReadListFile(const std::string& path) {
+    TListFileContent content;
+    LoadListFile(path, content.entries, content.fingerprint, false);
+    return content;
+}
+
+std::optional<TListFingerprint> SaveListFile(const std::string& path,
+                                             const std::vector<std::string>& entries,
+                                             const TListFingerprint& expected, bool yieldPerLine) {
     platform::AtomicFileWriter out(path);
+    QCryptographicHash hash(QCryptographicHash::Sha256);
+    std::int64_t size = 0;
     // By index, with the size read afresh: code that runs while we yield may append.
     for (size_t i = 0; i < entries.size(); ++i) {
         out.Write(entries[i]);
         out.Write("\r\n");
+        hash.addData(QByteArrayView(entries[i].data(), static_cast<qsizetype>(entries[i].size())));
+        hash.addData(QByteArrayView("\r\n", 2));
+        size += static_cast<std::int64_t>(entries[i].size()) + 2;
         if (yieldPerLine) platform::ProcessMessagesSliced();
     }
+    // Held only for the comparison and the rename, and never while the event loop runs: a
+    // second holder in this process would wait for ever.
+    platform::FileLock lock(platform::FolderOf(path) + "/lists.lock");
+    lock.Lock();
+    if (!StillAsRead(path, expected)) return std::nullopt;
     out.Commit();
+    struct stat st;
+    if (::stat(path.c_str(), &st) != 0) throw platform::InOutErrorFromErrno(errno);
+    return TListFingerprint{true, size, ModifiedNs(st), hash.result().toStdString()};
 }

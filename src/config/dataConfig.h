@@ -1,8 +1,19 @@
 #pragma once
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <vector>
+
+// What a list file held when a writer read it. A save compares it with the file as it is
+// then, so that no writer replaces what another program wrote meanwhile with its old copy.
+struct TListFingerprint {
+    bool exists = false; // a missing file has no size, time or hash
+    std::int64_t size = 0;
+    std::int64_t modifiedNs = 0; // last-write time, nanoseconds since the epoch
+    std::string hash;            // SHA-256 of the bytes
+    bool operator==(const TListFingerprint&) const = default;
+};
 
 // The configuration store: the settings of section "Config" of Morvandle.ini and the two
 // user lists, held for the whole run by the one instance ConfigData. Readers use the fields
@@ -14,6 +25,9 @@ class TConfigData {
     std::string Password; // in clear text; only the file holds it scrambled
     std::vector<std::string> GoodAddrList;
     std::vector<std::string> SpammerList;
+    // The files as the lists were last loaded from or saved to them.
+    TListFingerprint GoodAddrFile;
+    TListFingerprint SpammerFile;
     bool LogLevel = false;
     bool Unknown = false;
     bool Strict = false;
@@ -57,9 +71,12 @@ class TConfigData {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, Password (scrambled), LogLevel, Unknown, Strict, NoCase, Update,
-    // Quarantine, Security and CAFile, in that order; never the window bounds. A refused
-    // write throws platform::Exception("Unable to write to Morvandle.ini"), keys before it stay written.
+    // Writes Server, Login, Password (scrambled, quoted when it would lose blanks), LogLevel,
+    // Unknown, Strict, NoCase, Quarantine, Security and CAFile, in that order; never the
+    // window bounds, and never Update, which only the update merge writes: a copy read at
+    // start would undo a merge run meanwhile by another program. A refused
+    // write throws platform::Exception("Unable to write to Morvandle.ini"), keys before it stay
+    // written.
     void WriteConfig();
     // Writes LogLevel alone.
     void SaveLogLevel();
@@ -95,16 +112,30 @@ std::string UnscramblePassword(const std::string& text);
 std::string AddressListPath();
 std::string SpammerListPath();
 
-// Replace GoodAddrList / SpammerList by the lines of their files; a missing file leaves the
-// list as it is. The spammers version lets the event loop run between lines. Open and read
-// errors throw platform::EInOutError.
+// Replace GoodAddrList / SpammerList by the lines of their files and record the files'
+// fingerprints; a missing file leaves the list as it is. The spammers version lets the event
+// loop run between lines. Open and read errors throw platform::EInOutError.
 void LoadAddressList();
 void LoadSpammerList();
 
-// Writes SpammerList to spammers.txt, letting the event loop run between lines.
-void SaveSpammerList();
+// Writes SpammerList to spammers.txt, letting the event loop run between lines, if the file
+// is still as SpammerFile says; false, with nothing written, when another program changed it.
+bool SaveSpammerList();
 
-// Writes the entries to the file, each followed by CR LF (an empty list gives an empty
-// file), replacing the file atomically. Failures throw platform::EInOutError.
-void SaveListFile(const std::string& path, const std::vector<std::string>& entries,
-                  bool yieldPerLine = false);
+// A list file's lines (the load's rules: byte-order marks, UTF-16, Ctrl+Z) and its
+// fingerprint; a missing file gives no lines.
+struct TListFileContent {
+    std::vector<std::string> entries;
+    TListFingerprint fingerprint;
+};
+TListFileContent ReadListFile(const std::string& path);
+
+// Replaces the file by the entries, each followed by CR LF (an empty list gives an empty
+// file), if the file still matches `expected`. The comparison and the replacement happen
+// under a lock that every writer of the lists takes. Returns the new file's fingerprint, or
+// nothing when the file was changed by another writer (it is then left as it is). Failures
+// throw platform::EInOutError.
+std::optional<TListFingerprint> SaveListFile(const std::string& path,
+                                             const std::vector<std::string>& entries,
+                                             const TListFingerprint& expected,
+                                             bool yieldPerLine = false);

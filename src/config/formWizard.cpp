@@ -21,6 +21,9 @@
 #include <QVBoxLayout>
 
 namespace {
+#include <algorithm>
+#include <iterator>
+
 
 constexpr int kHelpContext = 30;
 
@@ -98,6 +101,8 @@ void TfrmWizard::Fill(QLineEdit* edit, const std::string& bytes, FilledText& fil
 }
 
 std::string TfrmWizard::Taken(const QLineEdit* edit, const FilledText& filled) const {
+    spammersRead_ = {spammers_->Entries(), ConfigData->SpammerFile};
+    addressesRead_ = {addresses_->Entries(), ConfigData->GoodAddrFile};
     return edit->text() == filled.shown ? filled.bytes : Utf8(edit->text());
 }
 
@@ -267,8 +272,8 @@ void TfrmWizard::SaveSettings() {
     ConfigData->Server = Taken(editServerName, server_);
     ConfigData->Login = Taken(editLoginName, login_);
     ConfigData->Password = Taken(editPassword, password_);
-    if (addressesChanged_) SaveListFile(AddressListPath(), addresses_->Entries());
-    if (spammersChanged_) SaveListFile(SpammerListPath(), spammers_->Entries());
+    if (addressesChanged_) SaveList(AddressListPath(), "GoodAddr.txt", *addresses_, addressesRead_);
+    if (spammersChanged_) SaveList(SpammerListPath(), "spammers.txt", *spammers_, spammersRead_);
     ConfigData->Unknown = rbStdCheck->isChecked();
     ConfigData->Strict = rbStrictCheck->isChecked();
     ConfigData->NoCase = cbxCaseInsensitive->isChecked();
@@ -301,6 +306,53 @@ void TfrmWizard::btnCancelClick() {
     }
     QDialog::done(Rejected);
 }
+void TfrmWizard::SaveList(const std::string& path, const std::string& name, TSortedListModel& model,
+                          ListAsRead& read) {
+    for (;;) {
+        if (auto saved = SaveListFile(path, model.Entries(), read.fingerprint)) {
+            read = {model.Entries(), *saved};
+            return;
+        }
+        const int answer = platform::MessageDlg(
+            name + " was changed by another program while this dialog was open.\r\n\r\nReload "
+                   "it and apply your changes to it again?",
+            platform::TMsgDlgType::mtConfirmation, platform::mbYes | platform::mbNo);
+        if (answer != platform::mrYes) return;
+        ReloadWithEdits(path, model, read);
+    }
+}
+
+// The edits are the difference, entry by entry, between the list box and the list as the
+// dialog filled it in; they go onto the file as it is now, which becomes the new base.
+void TfrmWizard::ReloadWithEdits(const std::string& path, TSortedListModel& model,
+                                 ListAsRead& read) {
+    auto sorted = [](std::vector<std::string> entries) {
+        std::sort(entries.begin(), entries.end());
+        return entries;
+    };
+    const std::vector<std::string> before = sorted(read.entries);
+    const std::vector<std::string> now = sorted(model.Entries());
+    std::vector<std::string> removed, added;
+    std::set_difference(before.begin(), before.end(), now.begin(), now.end(),
+                        std::back_inserter(removed));
+    std::set_difference(now.begin(), now.end(), before.begin(), before.end(),
+                        std::back_inserter(added));
+    TListFileContent fresh = ReadListFile(path);
+    listUpdating_ = true;
+    model.Fill(fresh.entries);
+    read = {model.Entries(), fresh.fingerprint};
+    for (const std::string& entry : removed)
+        for (int row = 0; row < model.Count(); ++row)
+            if (model.Entry(row) == entry) {
+                model.Delete(row);
+                break;
+            }
+    for (const std::string& entry : added)
+        if (!model.Contains(entry)) model.Add(entry);
+    listUpdating_ = false;
+    EnableAddressChecking();
+}
+
 
 void TfrmWizard::reject() {
     btnCancelClick();

@@ -1,9 +1,12 @@
 #pragma once
 
+#include "dataConfig.h"
+
 #include <QDialog>
 #include <QString>
 
 #include <string>
+#include <vector>
 
 class QCheckBox;
 class QComboBox;
@@ -33,7 +36,10 @@ class TfrmWizard : public QDialog {
     bool SpammersChanged() const { return spammersChanged_; }
 
     // Stores the server login and the options in ConfigData, writes the changed list files
-    // and the settings file. Failures throw; what was written before stays written.
+    // and the settings file. A list file that another program changed while the dialog was
+    // open is not overwritten: the user chooses between reloading it with the dialog's
+    // edits applied again and not saving that list. Failures throw; what was written
+    // before stays written.
     void SaveSettings();
 
   protected:
@@ -85,6 +91,17 @@ class TfrmWizard : public QDialog {
     void ClearSelection(QListView* list);
     int SelectedRow(const QListView* list) const;
 
+    // A list as the dialog filled it in: the entries (sorted) and the file's fingerprint.
+    // The user's additions and removals are what the list box holds beyond these.
+    struct ListAsRead {
+        std::vector<std::string> entries;
+        TListFingerprint fingerprint;
+    };
+    void SaveList(const std::string& path, const std::string& name, TSortedListModel& model,
+                  ListAsRead& read);
+    void ReloadWithEdits(const std::string& path, TSortedListModel& model, ListAsRead& read);
+
+    ListAsRead addressesRead_, spammersRead_;
     bool settingsChanged_ = false;
     bool addressesChanged_ = false;
     bool spammersChanged_ = false;

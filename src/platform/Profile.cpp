@@ -217,7 +217,8 @@ std::string ProfileFile::ReadString(std::string_view section, std::string_view k
     Position pos = Locate(lines, section, key);
     if (!pos.keyLine) return def;
     const std::string& text = lines[*pos.keyLine].text;
-    return text.substr(text.find('=') + 1, kMaxValueLength);
+    return std::string(
+        Trim(std::string_view(text).substr(text.find('=') + 1)).substr(0, kMaxValueLength));
 }
 
 int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,

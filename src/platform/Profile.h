@@ -11,15 +11,17 @@ namespace platform {
 // compare without regard to ASCII letter case. The file is read afresh by every call and
 // rewritten as a whole by every write, so nothing is cached.
 //
-// Values are taken byte for byte: everything after the first "=" up to the line end, not
-// trimmed and not unquoted, because a scrambled password may well begin or end with blanks
-// or quotes. Writing changes only the one line of its key (or adds it, and the section if
+// A value is everything after the first "=" up to the line end, with the blanks and tabs at
+// either end removed, as Windows reads them: a hand edit often leaves a blank behind "1".
+// Values are written unchanged (a caller whose value may begin or end with blanks quotes
+// it). Writing changes only the one line of its key (or adds it, and the section if
 // needed); every other section, key, comment and line ending stays as it was.
 class ProfileFile {
   public:
     explicit ProfileFile(std::string path);
 
-    // The stored value, at most 2047 bytes of it, or def when the file or key is missing.
+    // The stored value without blanks and tabs around it, at most 2047 bytes of it, or def
+    // when the file or key is missing.
     std::string ReadString(std::string_view section, std::string_view key,
                            const std::string& def) const;
     // The stored value read by ParseProfileInteger, or def when that gives nothing.

@@ -5,6 +5,12 @@
 
 namespace platform {
 
+// The bytes of a text file as the line reader takes them: a UTF-8 byte-order mark at the
+// start is dropped; a file that starts with FF FE or FE FF is UTF-16 (little or big endian),
+// converted to UTF-8 with unpaired surrogates and an odd last byte as U+FFFD. Anything else
+// is 8-bit text and stays as it is. Editors on every system write lists in these forms.
+std::string TextFileBytes(std::string bytes);
+
 // Reads the text lines of the list files, whatever system wrote them:
 // - a line ends at CR LF, at a lone CR or at a lone LF (a file from a Linux editor);
 // - Ctrl+Z (byte 26) ends the text, whatever follows it;

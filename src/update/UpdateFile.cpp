@@ -3,29 +3,49 @@
 #include "platform/Exception.h"
 
 #include <QRegularExpression>
+#include <algorithm>
 #include <cerrno>
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace update {
 
-std::vector<std::string> SplitUpdateLines(std::string_view bytes) {
-    bytes = bytes.substr(0, bytes.find('\0'));
-    std::vector<std::string> lines;
-    std::size_t at = 0;
-    while (at < bytes.size()) {
-        std::size_t end = bytes.find_first_of("\r\n", at);
-        if (end == std::string_view::npos) {
-            lines.emplace_back(bytes.substr(at));
-            break;
-        }
-        lines.emplace_back(bytes.substr(at, end - at));
-        at = end + (bytes.compare(end, 2, "\r\n") == 0 ? 2 : 1);
-    }
-    return lines;
+namespace {
+std::size_t LineEnd(std::string_view text, std::size_t at) {
+    return std::min(text.find_first_of("\r\n", at), text.size());
+}
+} // namespace
+
+TUpdateLines::Iterator::Iterator(std::string_view text, std::size_t at)
+    : text_(text), at_(at), end_(LineEnd(text, at)) {}
+
+std::string TUpdateLines::Iterator::operator*() const {
+    return std::string(text_.substr(at_, end_ - at_));
 }
 
-std::vector<std::string> ReadUpdateFile(const std::string& path) {
+TUpdateLines::Iterator& TUpdateLines::Iterator::operator++() {
+    at_ = end_ == text_.size() ? end_ : end_ + (text_.compare(end_, 2, "\r\n") == 0 ? 2 : 1);
+    end_ = LineEnd(text_, at_);
+    return *this;
+}
+
+TUpdateLines::TUpdateLines(std::string bytes) : bytes_(std::move(bytes)), text_(bytes_) {
+    if (const std::size_t nul = text_.find('\0'); nul != std::string_view::npos) {
+        nulOffset_ = nul;
+        bytesAfterNul_ = text_.size() - nul - 1;
+        text_ = text_.substr(0, nul);
+    }
+    for (Iterator it = begin(); it != end(); ++it)
+        ++count_;
+}
+
+std::string UpdateFileTooLargeText(std::int64_t size, std::int64_t limit) {
+    return "The update file is too large: " + std::to_string(size) + " bytes (the limit is " +
+           std::to_string(limit) + " bytes, set by MaxUpdateSize).";
+}
+
+TUpdateLines ReadUpdateFile(const std::string& path, std::int64_t maxBytes) {
     int fd;
     do
         fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
@@ -36,6 +56,10 @@ std::vector<std::string> ReadUpdateFile(const std::string& path) {
         ~Closer() { ::close(fd); }
     } closer{fd};
     std::string bytes;
+    // Sized once, so that the string does not grow by doubling to twice the file.
+    struct stat st;
+    if (::fstat(fd, &st) == 0 && st.st_size > 0)
+        bytes.reserve(static_cast<std::size_t>(std::min<std::int64_t>(st.st_size, maxBytes + 1)));
     char buffer[64 * 1024];
     for (;;) {
         ssize_t n = ::read(fd, buffer, sizeof buffer);
@@ -43,8 +67,12 @@ std::vector<std::string> ReadUpdateFile(const std::string& path) {
         if (n < 0) throw platform::InOutErrorFromErrno(errno);
         if (n == 0) break;
         bytes.append(buffer, static_cast<std::size_t>(n));
+        // A file that grew past the limit after the merge looked at its size.
+        if (static_cast<std::int64_t>(bytes.size()) > maxBytes)
+            throw platform::Exception(
+                UpdateFileTooLargeText(static_cast<std::int64_t>(bytes.size()), maxBytes));
     }
-    return SplitUpdateLines(bytes);
+    return TUpdateLines(std::move(bytes));
 }
 
 std::string UpdateTimestampText(const QDateTime& moment, const QLocale& locale) {

@@ -6,6 +6,7 @@
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "platform/FileInfo.h"
+#include "platform/Exception.h"
 #include "platform/MessagePump.h"
 
 #include <cstdio>
@@ -30,6 +31,49 @@ class BusyCursor {
 };
 } // namespace
 
+constexpr int kSaveAttempts = 5;
+
+// Saves the list grown from firstAdded on. When another program changed spammers.txt since
+// it was read (a second merge, the preferences dialog), the file is read again and this
+// run's additions are checked against it once more, so that neither writer's entries are
+// lost and the counts say what was really added.
+void SaveGrownList(TConfigData& config, std::size_t firstAdded, TkelLog& log,
+                   TMergeResult& result) {
+    for (int attempt = 1;; ++attempt) {
+        if (auto saved =
+                SaveListFile(SpammerListPath(), config.SpammerList, config.SpammerFile, true)) {
+            config.SpammerFile = *saved;
+            return;
+        }
+        if (attempt == kSaveAttempts)
+            throw platform::Exception("spammers.txt keeps being changed by another program; "
+                                      "the update was not saved.");
+        log.AddLine("", "",
+                    "spammers.txt was changed by another program; the additions are checked "
+                    "again against it");
+        TListFileContent fresh = ReadListFile(SpammerListPath());
+        std::vector<std::string> added(config.SpammerList.begin() +
+                                           static_cast<std::ptrdiff_t>(firstAdded),
+                                       config.SpammerList.end());
+        config.SpammerList = std::move(fresh.entries);
+        config.SpammerFile = fresh.fingerprint;
+        config.ListsChanged();
+        firstAdded = config.SpammerList.size();
+        DuplicateIndex index(config.SpammerList, [] { platform::ProcessMessagesSliced(); });
+        for (const std::string& line : added) {
+            if (index.Covers(line)) {
+                if (config.LogLevel) log.AddLine("", "", "Duplicate skipped: " + line);
+                --result.additions;
+                ++result.duplicates;
+            } else {
+                config.SpammerList.push_back(line);
+                config.ListsChanged(); // the index lets the event loop run
+                index.Add(line);
+            }
+        }
+    }
+}
+
 TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TConfigData& config,
                              TkelLog& log, TUpdateView& view) {
     TMergeResult result;
@@ -42,6 +86,14 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
         return result;
     }
     const std::string stamp = UpdateTimestampText(*written);
+    // Refused before it is read: a huge file would cost its size several times over in
+    // memory, and as much again in the list and the log.
+    const std::int64_t size = platform::FileSize(path).value_or(0);
+    if (size > config.MaxUpdateSize) {
+        view.ShowError(UpdateFileTooLargeText(size, config.MaxUpdateSize));
+        view.EnableStartAndCancel();
+        return result;
+    }
     if (stamp == config.Update &&
         !view.Confirm("The current update file timestamp matches your\r\nlast update. if "
                       "duplicate entries are found in your\r\ncurrent spammers file, they will "
@@ -54,7 +106,13 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
     view.SetActivity("Updating local spammers list...Please Wait...");
     BusyCursor cursor(view);
 
-    const std::vector<std::string> lines = ReadUpdateFile(path);
+    const TUpdateLines lines = ReadUpdateFile(path, config.MaxUpdateSize);
+    if (lines.NulOffset())
+        log.AddLine("", "",
+                    "Update file ends at byte " + std::to_string(*lines.NulOffset()) +
+                        ": a NUL byte; " + std::to_string(lines.BytesAfterNul()) +
+                        " bytes after it ignored");
+    const std::size_t firstAdded = config.SpammerList.size();
     view.StartProgress(static_cast<int>(lines.size()));
     DuplicateIndex index(config.SpammerList, [] { platform::ProcessMessagesSliced(); });
     for (const std::string& line : lines) {
@@ -73,7 +131,7 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
     }
 
     view.SetActivity("Saving new spammers list...");
-    SaveListFile(SpammerListPath(), config.SpammerList, true);
+    SaveGrownList(config, firstAdded, log, result);
     WriteConfigString("Update", stamp);
     if (view.Confirm("Delete the update file?\r\n(" + path + ")")) {
         view.SetActivity("Removing update file...");

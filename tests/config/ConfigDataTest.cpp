@@ -64,11 +64,11 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Password = "abc";
     ConfigData->LogLevel = true;
     ConfigData->Strict = true;
-    ConfigData->Update = "stamp";
-    ConfigData->Width = 1; // never written by WriteConfig
+    ConfigData->Update = "stamp"; // written by the update merge alone
+    ConfigData->Width = 1;        // never written by WriteConfig
     ConfigData->WriteConfig();
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\nPassword=ijk\n"
-                                   "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\nUpdate=stamp\n"
+                                   "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\n"
                                    "Quarantine=1\nSecurity=0\nCAFile=\n");
 
     WriteFile(IniPath(), "[Config]\nWidth=600\nLeft=7\nLogLevel=yes\nFoo=bar\n[Extra]\nX=1\n");
@@ -76,11 +76,10 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Password = "";
     ConfigData->Quarantine = false;
     ConfigData->WriteConfig();
-    EXPECT_EQ(ReadFile(IniPath()),
-              "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
-              "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
-              "Strict=1\nNoCase=0\nUpdate=stamp\nQuarantine=0\nSecurity=0\nCAFile=\n"
-              "[Extra]\nX=1\n");
+    EXPECT_EQ(ReadFile(IniPath()), "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
+                                   "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
+                                   "Strict=1\nNoCase=0\nQuarantine=0\nSecurity=0\nCAFile=\n"
+                                   "[Extra]\nX=1\n");
 }
 
 TEST_F(ConfigDataTest, SecurityReadsSoThatNoTypoSendsThePasswordInClear) {
@@ -113,17 +112,18 @@ TEST_F(ConfigDataTest, SecurityReadsSoThatNoTypoSendsThePasswordInClear) {
 TEST_F(ConfigDataTest, PasswordIsScrambledExactlyOnceEachWay) {
     EXPECT_EQ(ScramblePassword("abc"), "ijk");
     EXPECT_EQ(UnscramblePassword("ijk"), "abc");
-    // Scrambling maps '(' onto a blank and '*' onto a quote: the file must keep them as is.
+    // Scrambling maps '(' onto a blank and '*' onto a quote: the value is stored in quotes,
+    // which the reader removes after the blanks around them.
     const std::string clear = "(*pass word*(";
-    WriteFile(IniPath(), "[Config]\nPassword=" + ScramblePassword(clear) + "\n");
+    const std::string stored = "\"" + ScramblePassword(clear) + "\"";
+    WriteFile(IniPath(), "[Config]\nPassword= " + stored + "\t\n");
     CreateConfigData();
     EXPECT_EQ(ConfigData->Password, clear);
     ConfigData->WriteConfig();
     DestroyConfigData();
     CreateConfigData();
     EXPECT_EQ(ConfigData->Password, clear);
-    EXPECT_NE(ReadFile(IniPath()).find("Password=" + ScramblePassword(clear) + "\n"),
-              std::string::npos);
+    EXPECT_NE(ReadFile(IniPath()).find("Password=" + stored + "\n"), std::string::npos);
 }
 
 TEST_F(ConfigDataTest, SingleKeyWritersTouchOnlyTheirKey) {

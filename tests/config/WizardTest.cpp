@@ -142,7 +142,7 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
         EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), c.spammersTxt);
         EXPECT_EQ(ReadFile(IniPath()),
                   Settings("p\xe9w", "LogLevel=0\r\nWidth=0x1A6\r\nUnknown=1\r\n"
-                                     "Strict=0\r\nNoCase=0\r\nUpdate=\r\nQuarantine=1\r\n"
+                                     "Strict=0\r\nNoCase=0\r\nQuarantine=1\r\n"
                                      "Security=0\r\nCAFile=\r\n"));
     }
 
@@ -162,7 +162,7 @@ TEST_F(WizardTest, SavingWritesTheSettingsAndExactlyTheChangedLists) {
                                    "Password=" +
                                        ScramblePassword("p\xe9w") +
                                        "\r\nLogLevel=0\r\nWidth=0x1A6\r\nUnknown=0\r\nStrict=1\r\n"
-                                       "NoCase=1\r\nUpdate=\r\nQuarantine=0\r\nSecurity=2\r\n"
+                                       "NoCase=1\r\nQuarantine=0\r\nSecurity=2\r\n"
                                        "CAFile=\r\n");
     EXPECT_TRUE(errors.empty());
 }

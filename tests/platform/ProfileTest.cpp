@@ -68,7 +68,7 @@ class ProfileFileTest : public testing::Test {
     testsupport::TempDir dir;
 };
 
-TEST_F(ProfileFileTest, ReadsValuesByteForByteWithCaseInsensitiveNames) {
+TEST_F(ProfileFileTest, ReadsValuesWithoutBlanksAroundThemAndCaseInsensitiveNames) {
     EXPECT_EQ(File().ReadString("Config", "Server", "undefined"), "undefined"); // no file yet
     WriteFile(Path(), "[other]\r\nServer=wrong\r\nWidth=1\r\n"
                       "  [ config ]  \r\n"
@@ -80,7 +80,7 @@ TEST_F(ProfileFileTest, ReadsValuesByteForByteWithCaseInsensitiveNames) {
                       "server=second\r\n"
                       "[Config]\r\nLogin=later section\r\n");
     EXPECT_EQ(File().ReadString("Config", "Server", ""), "pop.example.com");
-    EXPECT_EQ(File().ReadString("CONFIG", "password", ""), "  \"(pw)\" ");
+    EXPECT_EQ(File().ReadString("CONFIG", "password", ""), "\"(pw)\"");
     EXPECT_EQ(File().ReadString("Config", "Empty", "default"), "");
     EXPECT_EQ(File().ReadString("Config", "Eq", ""), "a=b");
     EXPECT_EQ(File().ReadString("Config", "Login", "first section only"), "first section only");

@@ -88,8 +88,11 @@ TEST(UpdateFile, LinesEndAtCrLfLfOrCrAndANulEndsTheText) {
         {std::string("a\r\nb\0c\r\nd", 9), {"a", "b"}},
         {"  spaced \t\r\n\x1a", {"  spaced \t", "\x1a"}},
     };
-    for (const Case& c : cases)
-        EXPECT_EQ(SplitUpdateLines(c.bytes), c.lines) << testing::PrintToString(c.bytes);
+    for (const Case& c : cases) {
+        const TUpdateLines lines(c.bytes);
+        EXPECT_EQ(Lines(lines.begin(), lines.end()), c.lines) << testing::PrintToString(c.bytes);
+        EXPECT_EQ(lines.size(), c.lines.size()) << testing::PrintToString(c.bytes);
+    }
 }
 
 TEST(UpdateFile, TimestampIsShortDateAndLongTimeWithoutMidnightOrZone) {
