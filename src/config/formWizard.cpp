@@ -20,10 +20,10 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
-namespace {
 #include <algorithm>
 #include <iterator>
 
+namespace {
 
 constexpr int kHelpContext = 30;
 
@@ -80,6 +80,8 @@ void TfrmWizard::FormShow() {
     pgctrlPreferences->setCurrentWidget(tabshtServer);
     spammers_->Fill(ConfigData->SpammerList);
     addresses_->Fill(ConfigData->GoodAddrList);
+    spammersRead_ = {spammers_->Entries(), ConfigData->SpammerFile};
+    addressesRead_ = {addresses_->Entries(), ConfigData->GoodAddrFile};
     Fill(editServerName, ConfigData->Server, server_);
     Fill(editLoginName, ConfigData->Login, login_);
     Fill(editPassword, ConfigData->Password, password_);
@@ -101,8 +103,6 @@ void TfrmWizard::Fill(QLineEdit* edit, const std::string& bytes, FilledText& fil
 }
 
 std::string TfrmWizard::Taken(const QLineEdit* edit, const FilledText& filled) const {
-    spammersRead_ = {spammers_->Entries(), ConfigData->SpammerFile};
-    addressesRead_ = {addresses_->Entries(), ConfigData->GoodAddrFile};
     return edit->text() == filled.shown ? filled.bytes : Utf8(edit->text());
 }
 
@@ -282,30 +282,6 @@ void TfrmWizard::SaveSettings() {
     ConfigData->WriteConfig();
 }
 
-// A failed save shows its error and leaves the dialog open with everything typed.
-void TfrmWizard::btnOkClick() {
-    platform::Guarded([this] {
-        SaveSettings();
-        accept();
-    });
-}
-
-void TfrmWizard::btnCancelClick() {
-    if (settingsChanged_ || addressesChanged_ || spammersChanged_) {
-        const int answer =
-            platform::MessageDlg("Save your changes first?", platform::TMsgDlgType::mtConfirmation,
-                                 platform::mbYes | platform::mbNo | platform::mbCancel);
-        if (answer == platform::mrYes) {
-            platform::Guarded([this] {
-                SaveSettings();
-                QDialog::done(Rejected);
-            });
-            return;
-        }
-        if (answer != platform::mrNo) return;
-    }
-    QDialog::done(Rejected);
-}
 void TfrmWizard::SaveList(const std::string& path, const std::string& name, TSortedListModel& model,
                           ListAsRead& read) {
     for (;;) {
@@ -353,6 +329,30 @@ void TfrmWizard::ReloadWithEdits(const std::string& path, TSortedListModel& mode
     EnableAddressChecking();
 }
 
+// A failed save shows its error and leaves the dialog open with everything typed.
+void TfrmWizard::btnOkClick() {
+    platform::Guarded([this] {
+        SaveSettings();
+        accept();
+    });
+}
+
+void TfrmWizard::btnCancelClick() {
+    if (settingsChanged_ || addressesChanged_ || spammersChanged_) {
+        const int answer =
+            platform::MessageDlg("Save your changes first?", platform::TMsgDlgType::mtConfirmation,
+                                 platform::mbYes | platform::mbNo | platform::mbCancel);
+        if (answer == platform::mrYes) {
+            platform::Guarded([this] {
+                SaveSettings();
+                QDialog::done(Rejected);
+            });
+            return;
+        }
+        if (answer != platform::mrNo) return;
+    }
+    QDialog::done(Rejected);
+}
 
 void TfrmWizard::reject() {
     btnCancelClick();

@@ -5,8 +5,8 @@
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
-#include "platform/FileInfo.h"
 #include "platform/Exception.h"
+#include "platform/FileInfo.h"
 #include "platform/MessagePump.h"
 
 #include <cstdio>
@@ -29,7 +29,6 @@ class BusyCursor {
     TUpdateView& view_;
     bool busy_ = true;
 };
-} // namespace
 
 constexpr int kSaveAttempts = 5;
 
@@ -73,6 +72,7 @@ void SaveGrownList(TConfigData& config, std::size_t firstAdded, TkelLog& log,
         }
     }
 }
+} // namespace
 
 TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TConfigData& config,
                              TkelLog& log, TUpdateView& view) {
@@ -85,7 +85,6 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
         view.EnableStartAndCancel();
         return result;
     }
-    const std::string stamp = UpdateTimestampText(*written);
     // Refused before it is read: a huge file would cost its size several times over in
     // memory, and as much again in the list and the log.
     const std::int64_t size = platform::FileSize(path).value_or(0);
@@ -94,6 +93,7 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
         view.EnableStartAndCancel();
         return result;
     }
+    const std::string stamp = UpdateTimestampText(*written);
     if (stamp == config.Update &&
         !view.Confirm("The current update file timestamp matches your\r\nlast update. if "
                       "duplicate entries are found in your\r\ncurrent spammers file, they will "
