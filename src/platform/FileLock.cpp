@@ -22,13 +22,7 @@ FileLock::~FileLock() {
 }
 
 bool FileLock::TryLock() {
-    if (locked_) return true;
-    int rc;
-    do
-        rc = ::flock(fd_, LOCK_EX | LOCK_NB);
-    while (rc != 0 && errno == EINTR);
-    if (rc != 0 && errno != EWOULDBLOCK) throw InOutErrorFromErrno(errno);
-    locked_ = rc == 0;
+    if (!locked_) locked_ = LockExclusiveWithin(fd_, std::chrono::milliseconds(0));
     return locked_;
 }
 
@@ -43,18 +37,25 @@ void FileLock::Lock() {
 }
 
 bool FileLock::LockWithin(std::chrono::milliseconds limit) {
-    const auto deadline = std::chrono::steady_clock::now() + limit;
-    while (!TryLock()) {
-        if (std::chrono::steady_clock::now() >= deadline) return false;
-        std::this_thread::sleep_for(std::chrono::milliseconds(50));
-    }
-    return true;
+    if (!locked_) locked_ = LockExclusiveWithin(fd_, limit);
+    return locked_;
 }
 
 void FileLock::Unlock() {
     if (!locked_) return;
     ::flock(fd_, LOCK_UN);
     locked_ = false;
+}
+
+bool LockExclusiveWithin(int fd, std::chrono::milliseconds limit) {
+    const auto deadline = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        if (::flock(fd, LOCK_EX | LOCK_NB) == 0) return true;
+        if (errno == EINTR) continue;
+        if (errno != EWOULDBLOCK) throw InOutErrorFromErrno(errno);
+        if (std::chrono::steady_clock::now() >= deadline) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
 }
 
 } // namespace platform

@@ -37,4 +37,9 @@ class FileLock {
     bool locked_ = false;
 };
 
+// flock(LOCK_EX) on an open file, tried until it is had or the time is up (polling: flock has
+// no time-out); a zero limit tries once. Throws EInOutError on a failure other than another
+// holder.
+bool LockExclusiveWithin(int fd, std::chrono::milliseconds limit);
+
 } // namespace platform

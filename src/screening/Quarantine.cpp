@@ -6,7 +6,6 @@
 
 #include <cstdio>
 #include <filesystem>
-#include <sys/stat.h>
 
 namespace screening {
 
@@ -118,14 +117,16 @@ std::string MboxDate(const QDateTime& moment) {
 }
 
 TQuarantineCopy::TQuarantineCopy(const std::string& path, const QDateTime& now) : now_(now) {
-    struct stat st;
-    if (::stat(path.c_str(), &st) == 0 &&
-        static_cast<std::uint64_t>(st.st_size) > QuarantineRotateSize) {
-        // A failed rotation is no reason to refuse the copy: the file only grows further.
-        std::error_code ignored;
-        std::filesystem::rename(path, QuarantineOlderPath(path), ignored);
+    file_ = std::make_unique<platform::DurableAppender>(path, QuarantineLockWait);
+    if (file_->StartSize() > QuarantineRotateSize) {
+        // Under the lock nobody appends to the full file, so it can move. Another copy that
+        // waits for it finds a new file under the name once it has the lock; the new file is
+        // locked before the old one is let go. A failed rotation is no reason to refuse the
+        // copy: the file only grows further.
+        std::error_code failed;
+        std::filesystem::rename(path, QuarantineOlderPath(path), failed);
+        if (!failed) file_ = std::make_unique<platform::DurableAppender>(path, QuarantineLockWait);
     }
-    file_ = std::make_unique<platform::DurableAppender>(path);
     // mboxrd wants a blank line before every separator; after a torn end (a crash while
     // writing) this also puts the separator on a line of its own.
     const std::string tail = file_->Tail(2);

@@ -5,6 +5,7 @@
 
 #include <QDateTime>
 
+#include <chrono>
 #include <cstdint>
 #include <exception>
 #include <memory>
@@ -23,6 +24,11 @@ std::string QuarantinePath();
 // Where the file goes once it has grown past QuarantineRotateSize, replacing an older one.
 std::string QuarantineOlderPath(const std::string& quarantinePath);
 inline constexpr std::uint64_t QuarantineRotateSize = 100ull * 1024 * 1024;
+// How long a copy waits for another process that is appending to the file. A check in the
+// same program folder cannot be that process (one check per folder at a time), so only a
+// foreign holder or a second folder sharing the file waits here; the copy then fails and its
+// message is not deleted.
+inline constexpr std::chrono::milliseconds QuarantineLockWait{3000};
 
 // One line of a message as mboxrd stores it: a line that is "From " behind any number of
 // ">" gets one more ">", so no body line can pass for a message separator and a reader can
@@ -37,8 +43,9 @@ std::string MboxEnvelopeSender(const std::vector<std::string>& headerLines);
 // "Tue Dec  8 01:17:40 2026": the separator line's time, in UTC with English names.
 std::string MboxDate(const QDateTime& moment);
 
-// One message on its way into the quarantine. The constructor rotates a full file and
-// opens it (throwing platform::EInOutError when it cannot, before anything is fetched);
+// One message on its way into the quarantine. The constructor locks the file against other
+// processes' copies until Commit or destruction, rotates a full file and opens it (throwing
+// platform::EInOutError when it cannot, before anything is fetched);
 // AddLine takes the message's lines as the server sent them, without line ends and
 // byte-stuffing; Commit writes the end of the message and returns once the whole copy is on
 // disk. A copy destroyed without Commit leaves the file exactly as it was.
