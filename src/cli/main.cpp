@@ -75,7 +75,8 @@ bool Download(const std::string& target, TkelLog& log) {
     std::printf("Connecting to %s....\n", ftp.HostName().c_str());
     std::fflush(stdout);
     const char* problem = nullptr;
-    switch (update::DownloadUpdateFile(ftp, target, nullptr, nullptr)) {
+    switch (
+        update::DownloadUpdateFile(ftp, target, nullptr, nullptr, {ConfigData->MaxUpdateSize})) {
     case update::TDownloadResult::Downloaded:
         std::printf("Received - processing update...\n");
         return true;
@@ -91,6 +92,15 @@ bool Download(const std::string& target, TkelLog& log) {
         break;
     case update::TDownloadResult::NotStored:
         problem = "Unable to store the update file";
+        break;
+    case update::TDownloadResult::TooLarge:
+        problem = update::kUpdateTooLargeText;
+        break;
+    case update::TDownloadResult::OverLimit:
+        problem = update::kUpdateOverLimitText;
+        break;
+    case update::TDownloadResult::TimedOut:
+        problem = update::kUpdateTimedOutText;
         break;
     }
     std::fprintf(stderr, "%s: %s\n", problem, ftp.HostName().c_str());
@@ -109,6 +119,8 @@ int RunUpdate(const std::string& file) {
         TConsoleUpdateView view(stdout);
         const bool fromServer = file.empty();
         const std::string path = fromServer ? platform::ProgramDir() + "/spamupd.txt" : file;
+        // Left by a download that was killed part-way.
+        update::RemoveStaleUpdatePart(platform::ProgramDir() + "/spamupd.txt");
         if (!fromServer || Download(path, log)) {
             const update::TMergeResult result = update::MergeUpdateFile(
                 path, fromServer ? update::usUpdateServer : update::usLocalFile, *ConfigData, log,

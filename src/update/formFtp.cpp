@@ -229,6 +229,8 @@ void TfrmFtp::btnStartClick() {
 }
 
 bool TfrmFtp::Download() {
+    // Left by a download that was killed part-way.
+    update::RemoveStaleUpdatePart(updatePath_);
     Log("Retrieving spammers list update");
     SetActivity("Connecting to " + host_ + "....");
     const update::TDownloadResult result = update::DownloadUpdateFile(
@@ -237,7 +239,8 @@ bool TfrmFtp::Download() {
             pbUpdate_->setMaximum(static_cast<int>(std::clamp<std::int64_t>(size, 1, INT32_MAX)));
             pbUpdate_->setValue(0);
         },
-        [this] { return abortRequested_; });
+        [this] { return abortRequested_; },
+        {ConfigData ? ConfigData->MaxUpdateSize : update::TDownloadLimits().MaxSize});
     switch (result) {
     case update::TDownloadResult::Downloaded:
         return true;
@@ -260,6 +263,15 @@ bool TfrmFtp::Download() {
     case update::TDownloadResult::NotStored:
         MessageDlg("Unable to store the update file:\r\n" + updatePath_, TMsgDlgType::mtError,
                    platform::mbOK);
+        break;
+    case update::TDownloadResult::TooLarge:
+        MessageDlg(update::kUpdateTooLargeText, TMsgDlgType::mtError, platform::mbOK);
+        break;
+    case update::TDownloadResult::OverLimit:
+        MessageDlg(update::kUpdateOverLimitText, TMsgDlgType::mtError, platform::mbOK);
+        break;
+    case update::TDownloadResult::TimedOut:
+        MessageDlg(update::kUpdateTimedOutText, TMsgDlgType::mtWarning, platform::mbOK);
         break;
     }
     SetActivity("");
