@@ -1,9 +1,11 @@
 #include "CommandLine.h"
 
-TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
-    if (args.empty()) return {TCheckCommand::CheckOnly, {}};
-    if (args.size() > 1) return {TCheckCommand::UsageError, {}};
-    const std::string& arg = args[0];
+#include <algorithm>
+#include <cctype>
+
+namespace {
+
+TCheckArgs Command(const std::string& arg) {
     if (arg == "--eat") return {TCheckCommand::CheckAndEat, {}};
     if (arg == "--help") return {TCheckCommand::Help, {}};
     if (arg == "--version") return {TCheckCommand::Version, {}};
@@ -14,8 +16,43 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
     return {TCheckCommand::UsageError, {}};
 }
 
+// Seconds of --wait=SECONDS, at most six digits (eleven days); -2 when not a number.
+int WaitSeconds(const std::string& digits) {
+    if (digits.empty() || digits.size() > 6 ||
+        !std::all_of(digits.begin(), digits.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return -2;
+    return std::stoi(digits);
+}
+
+} // namespace
+
+TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
+    const TCheckArgs usageError{TCheckCommand::UsageError, {}};
+    TCheckArgs parsed;
+    bool command = false, wait = false;
+    for (const std::string& arg : args) {
+        if (arg == "--wait" || arg.rfind("--wait=", 0) == 0) {
+            if (wait) return usageError;
+            wait = true;
+            parsed.waitSeconds = arg == "--wait" ? kWaitWithoutLimit : WaitSeconds(arg.substr(7));
+            if (parsed.waitSeconds == -2) return usageError;
+            continue;
+        }
+        if (command) return usageError;
+        command = true;
+        const TCheckArgs one = Command(arg);
+        if (one.command == TCheckCommand::UsageError) return usageError;
+        parsed.command = one.command;
+        parsed.updateFile = one.updateFile;
+    }
+    if (wait && (parsed.command == TCheckCommand::Help || parsed.command == TCheckCommand::Version))
+        return usageError;
+    return parsed;
+}
+
 const char* const kUsageText =
-    "Usage: morvandle-check [--eat | --update[=FILE]]\n"
+    "Usage: morvandle-check [--eat | --update[=FILE]] [--wait[=SECONDS]]\n"
     "Checks the POP3 mailbox named in Morvandle.ini against the valid addresses in\n"
     "GoodAddr.txt and the spammer search strings in spammers.txt (both in the program's\n"
     "folder), and writes the activity log spammers.log there.\n"
@@ -26,12 +63,16 @@ const char* const kUsageText =
     "               Morvandle.ini) and merge it into spammers.txt: every line that no\n"
     "               entry covers is added\n"
     "  --update=FILE  merge the update file FILE instead (the file itself is kept)\n"
+    "  --wait       if another check or update runs in the program's folder, wait\n"
+    "               for it to end (without --wait: do nothing and exit with 3)\n"
+    "  --wait=SECONDS  wait for it at most that long\n"
     "  --help       show this text\n"
     "  --version    show the version\n"
     "\n"
     "Exit status: 0 the check finished without an error, 1 the server could not be\n"
     "reached or the connection could not be secured (or the settings could not be\n"
-    "read), 2 usage error, 3 the check finished but reported an error on the way.\n"
+    "read), 2 usage error, 3 the check finished but reported an error on the way,\n"
+    "or another check was running and nothing was done.\n"
     "With --update: 0 merged, 1 the file could not be had (no connection, no such file\n"
     "on the server, an incomplete download, a missing file) or the lists not saved,\n"
-    "2 usage error.\n";
+    "2 usage error, 3 another check was running and nothing was done.\n";

@@ -13,12 +13,17 @@ enum class TCheckCommand {
     UsageError
 };
 
+// --wait without a number: wait for another check as long as it runs.
+inline constexpr int kWaitWithoutLimit = -1;
+
 struct TCheckArgs {
     TCheckCommand command = TCheckCommand::CheckOnly;
     std::string updateFile; // with UpdateFromFile
+    // Seconds to wait for another check in the program folder (--wait[=SECONDS]): 0 none.
+    int waitSeconds = 0;
 };
 
-// morvandle-check [--eat | --update[=FILE] | --help | --version]
+// morvandle-check [--eat | --update[=FILE] | --help | --version] [--wait[=SECONDS]]
 TCheckArgs ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsageText;

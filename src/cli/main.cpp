@@ -9,6 +9,7 @@
 #include "net/Pop3Prot.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
+#include "screening/CheckLock.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 #include "update/UpdateDownload.h"
@@ -21,6 +22,22 @@ namespace {
 
 int errorsReported = 0;
 
+// The exit status when another check or update runs in the program's folder.
+constexpr int kOtherCheckRunning = 3;
+
+// One check or update per program folder: false, with the holder named on stderr, when
+// another keeps the lock beyond the wait the command line allows.
+bool TakeCheckLock(screening::TCheckLock& lock, int waitSeconds) {
+    if (waitSeconds == kWaitWithoutLimit) {
+        lock.Lock();
+        return true;
+    }
+    if (lock.LockWithin(std::chrono::seconds(waitSeconds))) return true;
+    std::fflush(stdout);
+    std::fprintf(stderr, "%s\n", lock.BusyText().c_str());
+    return false;
+}
+
 // The log exactly as the main window sets it up.
 void SetUpLogFile(TkelLog& log) {
     log.SetOptions({logTimestamp});
@@ -30,7 +47,9 @@ void SetUpLogFile(TkelLog& log) {
     log.SetLogFileName(platform::ProgramDir() + "/spammers.log");
 }
 
-int RunCheck(QCoreApplication& app, bool eat) {
+int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
+    screening::TCheckLock lock;
+    if (!TakeCheckLock(lock, waitSeconds)) return kOtherCheckRunning;
     CreateConfigData();
     if (errorsReported > 0) {
         DestroyConfigData();
@@ -109,8 +128,10 @@ bool Download(const std::string& target, TkelLog& log) {
 
 // Merges an update file as the update dialog does, from the update server (file empty) or a
 // local file. Exit status 0 after a merge, 1 when the settings or the file could not be had
-// or the lists not saved.
-int RunUpdate(const std::string& file) {
+// or the lists not saved, 3 when another check runs.
+int RunUpdate(const std::string& file, int waitSeconds) {
+    screening::TCheckLock lock;
+    if (!TakeCheckLock(lock, waitSeconds)) return kOtherCheckRunning;
     CreateConfigData();
     int status = 1;
     if (errorsReported == 0) {
@@ -161,7 +182,7 @@ int main(int argc, char** argv) {
     case TCheckCommand::UpdateFromServer:
     case TCheckCommand::UpdateFromFile: {
         int status = 1; // stays so when reading or saving fails
-        platform::Guarded([&] { status = RunUpdate(parsed.updateFile); });
+        platform::Guarded([&] { status = RunUpdate(parsed.updateFile, parsed.waitSeconds); });
         return status;
     }
     case TCheckCommand::CheckAndEat:
@@ -170,6 +191,6 @@ int main(int argc, char** argv) {
     }
     const bool eat = command == TCheckCommand::CheckAndEat;
     int status = 1; // stays so when something nobody expected stops the check
-    platform::Guarded([&] { status = RunCheck(app, eat); });
+    platform::Guarded([&] { status = RunCheck(app, eat, parsed.waitSeconds); });
     return status;
 }

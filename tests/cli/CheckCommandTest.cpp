@@ -2,16 +2,20 @@
 // the settings file under XDG_CONFIG_HOME.
 
 #include "config/dataConfig.h"
+#include "platform/FileLock.h"
 #include "servers/DovecotServer.h"
 #include "servers/VsftpdServer.h"
 #include "support/ScriptedServer.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 #include <QProcess>
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <thread>
+#include <unistd.h>
 
 using testservers::DovecotEnvironment;
 using testservers::DovecotServer;
@@ -75,14 +79,16 @@ TEST_F(CheckCommand, OptionsAndUsageErrors) {
     Result help = Run({"--help"});
     EXPECT_EQ(help.exitCode, 0);
     ASSERT_FALSE(help.out.empty());
-    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat | --update[=FILE]]");
+    EXPECT_EQ(help.out[0], "Usage: morvandle-check [--eat | --update[=FILE]] [--wait[=SECONDS]]");
 
     Result version = Run({"--version"});
     EXPECT_EQ(version.exitCode, 0);
     EXPECT_EQ(version.out, std::vector<std::string>{"morvandle-check 2.2.0.1"});
 
-    for (const QStringList& bad : {QStringList{"--bogus"}, QStringList{"--eat", "--eat"},
-                                   QStringList{"eat"}, QStringList{"--update="}}) {
+    for (const QStringList& bad :
+         {QStringList{"--bogus"}, QStringList{"--eat", "--eat"}, QStringList{"eat"},
+          QStringList{"--update="}, QStringList{"--wait=x"}, QStringList{"--wait", "--wait=1"},
+          QStringList{"--help", "--wait"}}) {
         Result r = Run(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(r.out.empty());
@@ -148,6 +154,65 @@ TEST_F(CheckCommand, UpdateFromTheServerMergesOnlyWhatArrived) {
         EXPECT_EQ(ReadFile(programDir.File("spammers.txt")), c.spammers) << c.name;
         const std::string said = c.exitCode == 0 ? (r.out.empty() ? "" : r.out.back()) : r.err;
         EXPECT_NE(said.find(c.message), std::string::npos) << c.name << ": " << said;
+    }
+}
+
+// One check or update per program folder: a second one does nothing and says who holds the
+// lock, unless it may wait; a holder that was killed holds nothing.
+TEST_F(CheckCommand, SecondCheckInTheFolderDoesNothing) {
+    Settings("127.0.0.1:1", "nobody", "pw");
+    const std::string update = configDir.File("upd.txt");
+    WriteFile(update, "fresh\n");
+    const std::string lockPath = programDir.File("morvandle.lock");
+    const std::string busy =
+        "Another check is running (pid " + std::to_string(::getpid()) + "); nothing done";
+    enum Holder { Held, HeldThenLetGo, Killed };
+    struct Case {
+        const char* name;
+        Holder holder;
+        QStringList args;
+        int exitCode;
+        bool busy;
+    } cases[] = {
+        {"check and eat", Held, {"--eat"}, 3, true},
+        {"update", Held, {"--update=" + QString::fromStdString(update)}, 3, true},
+        {"wait with a limit", Held, {"--wait=1"}, 3, true},
+        {"wait", HeldThenLetGo, {"--wait", "--update=" + QString::fromStdString(update)}, 0, false},
+        {"killed holder", Killed, {"--update=" + QString::fromStdString(update)}, 0, false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(programDir.File("spammers.log"));
+        WriteFile(programDir.File("spammers.txt"), "");
+        platform::FileLock lock(lockPath);
+        std::thread letGo;
+        QProcess holder;
+        if (c.holder == Killed) {
+            // A process that locks the file, records itself and stays until it is killed.
+            holder.start("bash", {"-c", "exec 9>>\"$0\"; flock 9; echo $$ >\"$0\"; exec sleep 60",
+                                  QString::fromStdString(lockPath)});
+            ASSERT_TRUE(holder.waitForStarted());
+            const std::string pid = std::to_string(holder.processId()) + "\n";
+            ASSERT_TRUE(testsupport::WaitUntil([&] { return ReadFile(lockPath) == pid; }, 10000));
+            holder.kill();
+            holder.waitForFinished();
+        } else {
+            ASSERT_TRUE(lock.TryLock());
+            ASSERT_EQ(::ftruncate(lock.Descriptor(), 0), 0);
+            const std::string pid = std::to_string(::getpid()) + "\n";
+            ASSERT_EQ(::pwrite(lock.Descriptor(), pid.data(), pid.size(), 0), ssize_t(pid.size()));
+        }
+        if (c.holder == HeldThenLetGo)
+            letGo = std::thread([&lock] {
+                std::this_thread::sleep_for(std::chrono::milliseconds(500));
+                lock.Unlock();
+            });
+        Result r = Run(c.args);
+        if (letGo.joinable()) letGo.join();
+        EXPECT_EQ(r.exitCode, c.exitCode) << r.err;
+        EXPECT_EQ(r.err.find(busy) != std::string::npos, c.busy) << r.err;
+        EXPECT_EQ(std::filesystem::exists(programDir.File("spammers.log")), !c.busy);
+        EXPECT_EQ(ReadFile(programDir.File("spammers.txt")), c.busy ? "" : "fresh\r\n");
     }
 }
 
