@@ -326,12 +326,13 @@ void TCustomFtpCli::SendCommand(const std::string& Cmd) {
     if (FControl->State() == wsConnected) FChannel.SendCommand(command);
 }
 
+// Both go into logs one line each; a reply line may carry a lone LF.
 void TCustomFtpCli::Display(const std::string& Msg) {
-    Fire(OnDisplay, this, Msg);
+    Fire(OnDisplay, this, TLineFramer::OneLine(Msg));
 }
 
 void TCustomFtpCli::TakeErrorMessage(const std::string& Msg) {
-    if (FErrorMessage.empty()) FErrorMessage = Msg;
+    if (FErrorMessage.empty()) FErrorMessage = TLineFramer::OneLine(Msg);
 }
 
 // ---- replies ----

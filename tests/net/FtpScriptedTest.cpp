@@ -16,7 +16,8 @@ using ftptest::FtpScripted;
 using Lines = std::vector<std::string>;
 
 TEST_F(FtpScripted, MultiLineBannerThenLogin) {
-    server.SendLine("220-Welcome").SendLine("220-to the test").SendLine("220 ready");
+    // A lone LF is part of a line; shown, it would start a line of its own in the log.
+    server.SendLine("220-Welcome").SendLine("220-to the\ntest").SendLine("220 ready");
     server.Expect("USER bob").SendLine("331 password please");
     server.Expect("PASS pw").SendLine("230 logged in");
     StartClient();
@@ -171,6 +172,8 @@ TEST_F(FtpScripted, RefusalsRaiseAndSendNothing) {
          &TCustomFtpCli::QueryFileSize, "HostDirName contains a line break"},
         {"Quote with a line break", [](TFtpClient& c) { c.SetLocalFileName("NOOP\nDELE x"); },
          &TCustomFtpCli::SendQuote, "LocalFileName contains a line break"},
+        {"Pass with a NUL", [](TFtpClient& c) { c.SetPassWord(std::string("pw\0DELE x", 9)); },
+         &TCustomFtpCli::Pass, "PassWord contains a line break"},
     };
     const auto expectRaise = [&](const auto& c) {
         SCOPED_TRACE(c.name);
