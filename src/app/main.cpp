@@ -6,7 +6,9 @@
 #include "formMain.h"
 
 #include "config/dataConfig.h"
+#include "platform/AtomicFile.h"
 #include "platform/ErrorReport.h"
+#include "platform/Paths.h"
 
 #include <QApplication>
 #include <QTimer>
@@ -24,6 +26,8 @@ int main(int argc, char** argv) {
     const bool first = guard.Acquire();
 
     // An unreadable settings file has been reported and the end asked for by now.
+    platform::RemoveStaleTempFiles(platform::ProgramDir()); // left by saves killed half way
+    platform::RemoveStaleTempFiles(platform::FolderOf(platform::SettingsFilePath()));
     CreateConfigData();
     int status = 0;
     {

@@ -7,6 +7,7 @@
 #include "log/kelLog.h"
 #include "net/FtpCli.h"
 #include "net/Pop3Prot.h"
+#include "platform/AtomicFile.h"
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
 #include "screening/CheckLock.h"
@@ -169,6 +170,9 @@ int main(int argc, char** argv) {
     std::vector<std::string> args(argv + 1, argv + argc);
     const TCheckArgs parsed = ParseCommandLine(args);
     const TCheckCommand command = parsed.command;
+    // What saves killed half way left behind.
+    platform::RemoveStaleTempFiles(platform::ProgramDir());
+    platform::RemoveStaleTempFiles(platform::FolderOf(platform::SettingsFilePath()));
     switch (command) {
     case TCheckCommand::Help:
         std::fputs(kUsageText, stdout);

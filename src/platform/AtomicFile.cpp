@@ -6,7 +6,9 @@
 #include <atomic>
 #include <cerrno>
 #include <climits>
+#include <csignal>
 #include <cstdlib>
+#include <dirent.h>
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -89,6 +91,37 @@ void AtomicFileWriter::Commit() {
         ::unlink(temp_.c_str());
         throw InOutErrorFromErrno(err);
     }
+}
+
+namespace {
+// The process id in a name ending in ".tmp<PID>-<N>"; 0 for any other name.
+pid_t TempFileOwner(std::string_view name) {
+    const size_t mark = name.rfind(".tmp");
+    if (mark == std::string_view::npos) return 0;
+    const std::string_view rest = name.substr(mark + 4);
+    const size_t dash = rest.find('-');
+    auto digits = [](std::string_view s) {
+        return !s.empty() && s.size() < 10 &&
+               s.find_first_not_of("0123456789") == std::string_view::npos;
+    };
+    if (dash == std::string_view::npos || !digits(rest.substr(0, dash)) ||
+        !digits(rest.substr(dash + 1)))
+        return 0;
+    return static_cast<pid_t>(std::stol(std::string(rest.substr(0, dash))));
+}
+} // namespace
+
+void RemoveStaleTempFiles(const std::string& folder) {
+    DIR* dir = ::opendir(folder.c_str());
+    if (!dir) return;
+    while (const dirent* entry = ::readdir(dir)) {
+        const pid_t owner = TempFileOwner(entry->d_name);
+        if (owner <= 0 || ::kill(owner, 0) == 0 || errno != ESRCH) continue;
+        const std::string path = folder + "/" + entry->d_name;
+        struct stat st;
+        if (::lstat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode)) ::unlink(path.c_str());
+    }
+    ::closedir(dir);
 }
 
 void CreateFolders(const std::string& folder, mode_t mode) {

@@ -35,6 +35,11 @@ class AtomicFileWriter {
     std::string buffer_;
 };
 
+// Removes the temporary files that writers in the folder left behind when they were killed
+// before Commit: files named "<target>.tmp<PID>-<N>" whose process no longer exists. A file of
+// a process that still runs is left alone, whoever it is. Failures are ignored.
+void RemoveStaleTempFiles(const std::string& folder);
+
 // Creates the folder and any missing parents with the given permissions; throws EInOutError.
 void CreateFolders(const std::string& folder, mode_t mode);
 
