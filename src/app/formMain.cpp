@@ -10,6 +10,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
 #include "platform/WidgetText.h"
+#include "screening/CheckLock.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 
@@ -72,6 +73,7 @@ TfrmMain::TfrmMain()
     BuildTray();
     session_ =
         std::make_unique<screening::TScanSession>(*pop3Client_, *logFile_, *ConfigData, *this);
+    session_->OnScanEnd = [this] { checkLock_.reset(); };
     Pop3Wait_ = new TWait(this);
     Pop3Wait_->setObjectName("Pop3Wait");
     Pop3Wait_->SetCaption("60");

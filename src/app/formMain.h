@@ -22,8 +22,9 @@ class TkelLog;
 class TPop3Cli;
 
 namespace screening {
+class TCheckLock;
 class TScanSession;
-}
+} // namespace screening
 
 // The program's main window: shows the server, the connection status, the current activity
 // and the scan's progress; offers the commands through two buttons, the main menu and the
@@ -103,6 +104,9 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     QAction* AddItem(QMenu* menu, const char* name, const char* caption,
                      std::function<void()> handler);
     std::function<void()> Do(void (TfrmMain::*handler)());
+    // Starts a scan under the program folder's check lock; when another check holds it, the
+    // status bar says so and nothing else changes.
+    void StartLockedScan(bool eat);
     void FormCreate();
     void FormResize();
     void SaveWindowPosition();
@@ -116,6 +120,8 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     std::unique_ptr<TkelLog> logFile_;
     std::unique_ptr<TPop3Cli> pop3Client_;
     std::unique_ptr<screening::TScanSession> session_;
+    // Held from the start of a scan to its end: one check per program folder at a time.
+    std::unique_ptr<screening::TCheckLock> checkLock_;
     // The countdown of the blocking socket operations, attached to nothing.
     TWait* Pop3Wait_ = nullptr;
     // The open update window, if any: a second request brings it to the front.

@@ -11,6 +11,7 @@
 #include "platform/ErrorReport.h"
 #include "platform/Paths.h"
 #include "platform/WidgetText.h"
+#include "screening/CheckLock.h"
 #include "screening/Pop3Settings.h"
 #include "screening/Quarantine.h"
 #include "screening/ScanSession.h"
@@ -47,14 +48,28 @@ struct WaitCursor {
 // ---- commands ----
 
 void TfrmMain::CheckforSpam1Click() {
-    session_->StartScan(false);
+    StartLockedScan(false);
     // Qt ticks a checkable item as it is clicked; the marks show the running scan only.
     SetScanModeChecks(checkOnlyMark_, checkEatMark_);
 }
 
 void TfrmMain::CheckEatSpam1Click() {
-    session_->StartScan(true);
+    StartLockedScan(true);
     SetScanModeChecks(checkOnlyMark_, checkEatMark_);
+}
+
+void TfrmMain::StartLockedScan(bool eat) {
+    // While Busy the session starts nothing: the lock, if any, is the running scan's or the
+    // update's. The scan's end lets go of it (OnScanEnd), also when it ends inside StartScan.
+    if (!checkLock_ && !session_->Busy()) {
+        auto lock = std::make_unique<screening::TCheckLock>();
+        if (!lock->TryLock()) {
+            SetStatusBar(lock->BusyText());
+            return;
+        }
+        checkLock_ = std::move(lock);
+    }
+    session_->StartScan(eat);
 }
 
 void TfrmMain::Exit1Click() {

@@ -11,6 +11,7 @@
 #include "platform/FileInfo.h"
 #include "platform/Paths.h"
 #include "platform/WidgetText.h"
+#include "screening/CheckLock.h"
 
 #include <QApplication>
 #include <QButtonGroup>
@@ -205,9 +206,18 @@ void TfrmFtp::btnStartClick() {
         }
     } endOfRun{*this};
 
+    // One check or update per program folder: held through the download and the merge,
+    // taken once the user has answered (a box may stay open for long).
+    screening::TCheckLock lock;
+    const auto locked = [&lock] {
+        if (lock.TryLock()) return true;
+        MessageDlg(lock.BusyText(), TMsgDlgType::mtWarning, platform::mbOK);
+        return false;
+    };
     if (updateSource_ == update::usUpdateServer) {
         if (MessageDlg("Are you connected to the internet?", TMsgDlgType::mtConfirmation,
-                       platform::mbYes | platform::mbNo) != platform::mrYes)
+                       platform::mbYes | platform::mbNo) != platform::mrYes ||
+            !locked())
             return;
         btnStart_->setEnabled(false);
         if (!Download()) {
@@ -223,6 +233,7 @@ void TfrmFtp::btnStartClick() {
             febLocalFile_->setFocus();
             return;
         }
+        if (!locked()) return;
         btnStart_->setEnabled(false);
     }
     Merge();

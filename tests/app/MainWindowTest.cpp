@@ -7,13 +7,17 @@
 #include "log/kelLog.h"
 #include "net/Pop3Prot.h"
 #include "platform/ErrorReport.h"
+#include "platform/FileLock.h"
 #include "screening/ScanSession.h"
 #include "update/formFtp.h"
 
 #include <QKeyEvent>
+#include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
+
+#include <unistd.h>
 
 using apptest::WindowFixture;
 using testsupport::ReadFile;
@@ -196,6 +200,56 @@ TEST_F(MainWindow, ScanCommandsAreRefusedWhileTheUpdateDialogIsOpenAndWorkAfterw
         EXPECT_FALSE(Find<QAction>("CheckEatSpam1")->isChecked());
         EXPECT_TRUE(Find<QAction>("CheckforSpam1")->isEnabled());
     }
+}
+
+// Another check holds the program folder (morvandle-check from cron): the scan commands say so
+// in the status bar and change nothing else, the update's Start says so in a box; a scan of
+// the window lets go of the folder when it ends.
+TEST_F(MainWindow, AnotherCheckInTheFolderIsNamedAndNothingStarts) {
+    MakeWindow("Server=127.0.0.1:1\r\n"); // nothing listens there: a scan ends at once
+    WriteFile(dir.File("spammers.txt"), "");
+    WriteFile(dir.File("upd.txt"), "fresh\n");
+    platform::FileLock other(dir.File("morvandle.lock"));
+    ASSERT_TRUE(other.TryLock());
+    ASSERT_EQ(::pwrite(other.Descriptor(), "4242\n", 5, 0), 5);
+    const std::string busy = "Another check is running (pid 4242); nothing done";
+    const std::function<void()> commands[] = {
+        [&] { Click("btnCheck"); },
+        [&] { Click("btnCheckEat"); },
+        [&] { Trigger("CheckforSpam2"); },
+        [&] { Trigger("CheckandEatSpam1"); },
+    };
+    for (const auto& command : commands) {
+        window->SetStatusBar("");
+        command();
+        EXPECT_EQ(Text("StatusBarPanel").toStdString(), busy);
+        EXPECT_FALSE(window->Busy());
+        EXPECT_TRUE(Find<QPushButton>("btnCheck")->isEnabled());
+        EXPECT_TRUE(Find<QPushButton>("btnCheckEat")->isEnabled());
+        EXPECT_FALSE(Find<QAction>("CheckEatSpam1")->isChecked());
+        EXPECT_FALSE(Find<QAction>("CheckforSpam1")->isChecked());
+    }
+    EXPECT_EQ(Text("lblPOPStatus"), "Connection inactive");
+
+    Trigger("SpammersListUpdate1");
+    QPointer<TfrmFtp> update = window->findChild<TfrmFtp*>();
+    ASSERT_TRUE(update);
+    update->findChild<QLineEdit*>("febLocalFile")
+        ->setText(QString::fromStdString(dir.File("upd.txt")));
+    update->findChild<QPushButton*>("btnStart")->click();
+    ASSERT_FALSE(boxes.empty());
+    EXPECT_EQ(boxes.back().text, busy);
+    EXPECT_TRUE(update->findChild<QPushButton*>("btnStart")->isEnabled());
+    EXPECT_TRUE(update->findChild<QPushButton*>("btnCancel")->isEnabled());
+    EXPECT_EQ(ReadFile(dir.File("spammers.txt")), "");
+    update->findChild<QPushButton*>("btnCancel")->click();
+    ASSERT_TRUE(WaitUntil([&] { return update.isNull(); }));
+
+    other.Unlock();
+    Click("btnCheck");
+    ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }));
+    EXPECT_EQ(Text("StatusBarPanel"), "Last Results - unable to locate server");
+    EXPECT_TRUE(other.TryLock()) << "the scan kept the folder locked";
 }
 
 TEST_F(MainWindow, PreferencesApplyTheLoginAndReloadOnlyTheChangedLists) {
