@@ -33,28 +33,56 @@ struct ScreeningInput {
     std::optional<std::uint64_t> ListsStamp;
 };
 
+// Whether the list holds an entry that can match: one with more than blanks and tabs.
+bool HasUsableEntry(const std::vector<std::string>& list);
+
+// The spammer entries the search leaves out because so much ordinary mail contains them
+// (under the given letter-case rule), as they take part in matching, in list order.
+std::vector<std::string> OverBroadEntries(const std::vector<std::string>& list, bool noCase);
+
 // The two judgements of a message's header lines. Each keeps a search automaton per list,
 // built once and reused for every message until the list or the letter-case mode changes.
+// Entries are searched without the blanks and tabs around them; entries with nothing else,
+// and spammer entries that much ordinary mail contains, are left out.
 class THeaderRules {
   public:
     using LogFn = std::function<void(const std::string& text)>;
 
     THeaderRules(TProgressDisplay& progress, LogFn log);
 
-    // The first valid address found (as stored), "" for an unknown user, or
+    // The first valid address found (without the blanks around it), "" for an unknown user, or
     // "valid address checking disabled". The strict check lower-cases the header lines it
     // examines in place.
     std::string ValidAddressCheck(std::vector<std::string>& headerLines,
                                   const ScreeningInput& input);
 
-    // The first spammer entry (as stored) found from the second byte of the header text
-    // on, or "".
+    // The first spammer entry (without the blanks around it) found from the second byte of
+    // the header text on, or "".
     std::string SpammerCheck(const std::vector<std::string>& headerLines,
                              const ScreeningInput& input);
 
   private:
+    // A list as it is searched: the match text of each entry that takes part, and the entry's
+    // place in the whole list (for the progress bar). Made again only when the list or the
+    // rule that picks the entries changes.
+    struct SearchedList {
+        std::vector<std::string> entries;
+        std::vector<std::size_t> positions;
+        std::vector<std::string> source; // the list it was made from
+        std::optional<std::uint64_t> stamp;
+        bool spammers = false;
+        bool noCase = false;
+        bool made = false;
+        void Make(const std::vector<std::string>& list, std::optional<std::uint64_t> listStamp,
+                  bool spammerList, bool ignoreCase);
+    };
+    // Steps the plain per-entry loop takes before it stops: up to and including the match.
+    static int StepsTaken(long match, const SearchedList& list, int count);
+
     TProgressDisplay& progress_;
     LogFn log_;
+    SearchedList addressList_;
+    SearchedList spammerList_;
     FirstEntryMatcher addresses_;
     FirstEntryMatcher spammers_;
 };

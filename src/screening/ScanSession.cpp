@@ -62,11 +62,17 @@ void TScanSession::StartScan(bool EatSpam) {
     quitAnswered_ = false;
     StopPipelining();
     view_.SetActivity("");
-    if ((config_.Unknown || config_.Strict) && config_.GoodAddrList.empty()) {
+    if ((config_.Unknown || config_.Strict) && !HasUsableEntry(config_.GoodAddrList)) {
         // Checking against no addresses would call every message spam and, in eat mode,
         // empty the mailbox.
         view_.SetActivity(kAddressCheckSkipped);
         Log(kAddressCheckSkipped);
+    }
+    // The search leaves these out; the user should know why they never match.
+    for (const std::string& entry : OverBroadEntries(config_.SpammerList, config_.NoCase)) {
+        const std::string text = "Spammer entry ignored (it occurs in ordinary mail): " + entry;
+        view_.SetActivity(text);
+        Log(text);
     }
     view_.SetConnectionStatus("Connecting to mail server");
     Start(pop3Connect);
@@ -459,8 +465,8 @@ void TScanSession::Log(const std::string& text) {
 }
 
 ScreeningInput TScanSession::Input() const {
-    // An empty address list turns the address check off (see StartScan).
-    const bool addresses = !config_.GoodAddrList.empty();
+    // An address list with nothing usable turns the address check off (see StartScan).
+    const bool addresses = HasUsableEntry(config_.GoodAddrList);
     return {config_.GoodAddrList,        config_.SpammerList, config_.Unknown && addresses,
             config_.Strict && addresses, config_.NoCase,      config_.LogLevel,
             config_.ListsStamp()};

@@ -108,16 +108,16 @@ TEST_F(Rules, StrictCheckSearchesEachToLineWithTheWholeListAndStepsPastTheMax) {
 }
 
 TEST_F(Rules, SpammerMatchNeedsTheFirstOccurrenceAfterTheFirstByte) {
-    spammers = {"Return-Path", "Path"};
+    spammers = {"Return-Path: <Promo", "<Promo"};
     auto lines = Headers();
-    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "Path");
-    EXPECT_EQ(log, std::vector<std::string>{"Spammer Match: Path"});
+    EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "<Promo");
+    EXPECT_EQ(log, std::vector<std::string>{"Spammer Match: <Promo"});
     EXPECT_EQ(bar.max, 2);
     EXPECT_EQ(bar.position, 2);
 
     // Occurs at byte 1 and again later: the first occurrence decides, so no match.
-    spammers = {"Return"};
-    lines = {"Return: 1", "X-Return: 2", ""};
+    spammers = {"Bargain"};
+    lines = {"Bargain: 1", "X-Bargain: 2", ""};
     log.clear();
     EXPECT_EQ(rules.SpammerCheck(lines, Input(false, false)), "");
     EXPECT_TRUE(log.empty());
