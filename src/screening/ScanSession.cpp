@@ -19,6 +19,9 @@ std::string Num(long long n) {
     return std::to_string(n);
 }
 
+// The client's error code for a request the server answered with -ERR.
+constexpr std::uint16_t kNegativeReply = 500;
+
 const char* const kAddressCheckSkipped =
     "Address checking skipped: the valid address list is empty";
 } // namespace
@@ -96,6 +99,12 @@ void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
 
 void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
     if (pipelined_ && PipelinedDone(rqType, error)) return;
+    if (rqType == pop3Capa && error != 0 && error != kNegativeReply) {
+        // No answer at all, or the connection gone: the TOPs would fare no better.
+        ShowError("Error " + Num(error) + " getting server capabilities");
+        Failed(rqType, false);
+        return;
+    }
     if (rqType == pop3Capa) {
         // A server that cannot say what it can is asked one command at a time.
         StartPipelining(error == 0 && client_.HasCapability("PIPELINING"));
@@ -210,7 +219,7 @@ void TScanSession::Failed(TPop3Request rq, bool raised) {
             platform::Guarded([this] { client_.Abort(); });
         FinishWithReport(); // the QUIT's own error is of no consequence
         break;
-    default: // USER, PASS, STAT
+    default: // USER, PASS, STAT, CAPA
         Start(pop3Quit);
         break;
     }

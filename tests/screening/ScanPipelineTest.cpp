@@ -119,6 +119,43 @@ TEST_F(ScriptedPipeline, TheWireCarriesAWindowOnlyForServersThatOfferIt) {
     }
 }
 
+TEST_F(ScriptedPipeline, AServerThatDoesNotAnswerCapaEndsTheCheckWithItsError) {
+    config.Timeout = 1;
+    const struct {
+        const char* name;
+        std::function<void(ScriptedServer&)> afterCapa;
+        const char* error;
+    } cases[] = {
+        {"silent", [](ScriptedServer&) {}, "Error 10060 getting server capabilities"},
+        {"closing", [](ScriptedServer& s) { s.Close(); },
+         "Error 10004 getting server capabilities"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        std::filesystem::remove(dir.File("spammers.log"));
+        ScriptedServer s;
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        s.Expect("STAT").SendLine("+OK 3 1000").Expect("CAPA");
+        c.afterCapa(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        ASSERT_NO_FATAL_FAILURE(Scan(true));
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return s.Finished(); }, 5000));
+        EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
+        for (const std::string& line : s.Received())
+            EXPECT_TRUE(line.rfind("TOP", 0) != 0 && line.rfind("DELE", 0) != 0) << line;
+        const std::vector<std::string> log = LogLines();
+        ASSERT_GE(log.size(), 2u);
+        EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
+                  (std::vector<std::string>{c.error, "Stats: 0 Checked, 0 OK'd, 0 Eaten"}));
+        EXPECT_TRUE(view.Shown(c.error));
+        // What morvandle-check turns into exit code 3.
+        EXPECT_TRUE(session.ReachedReport());
+        EXPECT_EQ(session.ErrorCount(), 1);
+    }
+}
+
 namespace {
 
 struct DovecotPipeline : ScanFixture {
