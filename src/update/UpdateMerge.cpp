@@ -3,6 +3,7 @@
 #include "DuplicateIndex.h"
 #include "UpdateFile.h"
 
+#include "config/OrdinaryMail.h"
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "platform/Exception.h"
@@ -116,7 +117,12 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
     view.StartProgress(static_cast<int>(lines.size()));
     DuplicateIndex index(config.SpammerList, [] { platform::ProcessMessagesSliced(); });
     for (const std::string& line : lines) {
-        if (index.Covers(line)) {
+        if (MatchText(line).empty()) {
+            // Only blanks: as an entry it could never match.
+        } else if (IsOverBroadEntry(line, config.NoCase)) {
+            // The search would leave it out: ordinary mail contains it too often.
+            log.AddLine("", "", "Update line skipped (it occurs in ordinary mail): " + line);
+        } else if (index.Covers(line)) {
             if (config.LogLevel) log.AddLine("", "", "Duplicate skipped: " + line);
             ++result.duplicates;
         } else {

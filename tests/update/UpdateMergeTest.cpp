@@ -115,18 +115,18 @@ TEST_F(UpdateMerge, AddsWhatNoEntryCoversAndCountsTheRest) {
         Lines after, log;
     } cases[] = {
         {"an entry inside a line, any case; a line inside an entry is new",
-         "xSPAMx\r\nsp\r\nNewOne\r\n",
-         {"spam"},
+         "xVIAGRAx\r\nagra\r\nNewOne\r\n",
+         {"viagra"},
          false,
-         {"spam", "sp", "NewOne"},
-         {"New Addition: sp", "New Addition: NewOne", "Update Summary: 1 Duplicates; 2 Additions"}},
-        {"repeats count once, empty lines always",
-         "a\r\n\r\na\r\n\r\n",
+         {"viagra", "agra", "NewOne"},
+         {"New Addition: agra", "New Addition: NewOne",
+          "Update Summary: 1 Duplicates; 2 Additions"}},
+        {"repeats count once",
+         "lotto\r\nlotto\r\n",
          {},
          false,
-         {"a", "", ""},
-         {"New Addition: a",
-          "New Addition: ", "New Addition: ", "Update Summary: 1 Duplicates; 3 Additions"}},
+         {"lotto"},
+         {"New Addition: lotto", "Update Summary: 1 Duplicates; 1 Additions"}},
         {"verbose logging names the duplicates",
          "axb\nnew\n",
          {"X"},
@@ -156,6 +156,44 @@ TEST_F(UpdateMerge, AddsWhatNoEntryCoversAndCountsTheRest) {
     EXPECT_EQ(platform::ProfileFile(IniPath()).ReadString("Config", "Update", ""), stamp);
 }
 
+TEST_F(UpdateMerge, SkipsBlankLinesAndLinesThatOrdinaryMailContains) {
+    const std::string skipped = "Update line skipped (it occurs in ordinary mail): ";
+    struct Case {
+        const char* name;
+        std::string bytes;
+        bool noCase;
+        Lines after, log;
+    } cases[] = {
+        {"blank lines go without a word",
+         "\r\n  \r\n\t\r\ncasino\r\n",
+         false,
+         {"casino"},
+         {"New Addition: casino", "Update Summary: 0 Duplicates; 1 Additions"}},
+        {"neither duplicates nor additions",
+         "Date:\r\n@\r\n a \r\nlotto\r\nDate:\r\n",
+         false,
+         {"lotto"},
+         {skipped + "Date:", skipped + "@", skipped + " a ", "New Addition: lotto",
+          skipped + "Date:", "Update Summary: 0 Duplicates; 1 Additions"}},
+        {"ignoring case, more is over-broad",
+         "spam\r\n",
+         true,
+         {},
+         {skipped + "spam", "Update Summary: 0 Duplicates; 0 Additions"}},
+        {"with case, the same line is added",
+         "spam\r\n",
+         false,
+         {"spam"},
+         {"New Addition: spam", "Update Summary: 0 Duplicates; 1 Additions"}},
+    };
+    for (const Case& c : cases) {
+        ConfigData->NoCase = c.noCase;
+        EXPECT_TRUE(Merge(c.bytes, {}).merged) << c.name;
+        EXPECT_EQ(ConfigData->SpammerList, c.after) << c.name;
+        EXPECT_EQ(LogLines(), c.log) << c.name;
+    }
+}
+
 TEST_F(UpdateMerge, QuestionsDecideWhetherToMergeAndWhetherToDelete) {
     // Missing file: the error box, Start and Cancel enabled again, nothing changed.
     TMergeResult r = MergeUpdateFile(dir.File("none.txt"), usLocalFile, *ConfigData, log, view);
@@ -164,7 +202,7 @@ TEST_F(UpdateMerge, QuestionsDecideWhetherToMergeAndWhetherToDelete) {
     EXPECT_EQ(view.enabled, 1);
 
     // First run: no timestamp question; the delete question answered No keeps the file.
-    EXPECT_TRUE(Merge("one\r\n", {}).merged);
+    EXPECT_TRUE(Merge("lottery\r\n", {}).merged);
     EXPECT_EQ(view.questions, Lines{"Delete the update file?\r\n(" + UpdatePath() + ")"});
     EXPECT_TRUE(std::filesystem::exists(UpdatePath()));
 
@@ -174,7 +212,7 @@ TEST_F(UpdateMerge, QuestionsDecideWhetherToMergeAndWhetherToDelete) {
     EXPECT_FALSE(MergeUpdateFile(UpdatePath(), usLocalFile, *ConfigData, log, view).merged);
     ASSERT_EQ(view.questions.size(), 1u);
     EXPECT_EQ(view.questions[0].rfind("The current update file timestamp matches your\r\n", 0), 0u);
-    EXPECT_EQ(ConfigData->SpammerList, Lines{"one"});
+    EXPECT_EQ(ConfigData->SpammerList, Lines{"lottery"});
     EXPECT_EQ(view.enabled, 2);
 
     // Yes proceeds (every line a duplicate now); the delete question answered Yes removes it.
@@ -205,7 +243,8 @@ TEST_F(UpdateMerge, AgreesWithThePlainMergeOnRandomData) {
             bytes += lines.back() + "\r\n";
         }
         const bool verbose = round % 2;
-        updatetest::LiteralOutcome expected = updatetest::LiteralMerge(list, lines, verbose);
+        updatetest::LiteralOutcome expected =
+            updatetest::LiteralMerge(list, lines, verbose, ConfigData->NoCase);
         TMergeResult r = Merge(bytes, list, verbose);
         ASSERT_EQ(ConfigData->SpammerList, expected.list) << "round " << round;
         Lines log = LogLines();
