@@ -1,5 +1,6 @@
 #include "formWizard.h"
 
+#include "OrdinaryMail.h"
 #include "SortedListModel.h"
 #include "dataConfig.h"
 #include "platform/Dialogs.h"
@@ -42,6 +43,26 @@ std::string Utf8(const QString& text) {
 
 void ShowDuplicate(const std::string& text) {
     platform::MessageDlg(text, platform::TMsgDlgType::mtInformation, platform::mbOK);
+}
+
+// Refuses, with a box that says why, a search string that could never match or that would
+// match much ordinary mail.
+bool RefusedSearchString(const std::string& text, bool ignoreCase) {
+    const std::string_view match = MatchText(text);
+    std::string why;
+    if (match.empty()) {
+        why = "A search string of only blanks and tabs would match nothing: it is not added.";
+    } else if (IsOverBroadEntry(match, ignoreCase)) {
+        why = "\"" + std::string(match) + "\" occurs in " +
+              std::to_string(OrdinaryMessagesContaining(match, ignoreCase)) + " of the " +
+              std::to_string(OrdinaryMailSampleSize()) +
+              " ordinary messages of the sample, so it would match much good mail: it is not "
+              "added.";
+    } else {
+        return false;
+    }
+    platform::MessageDlg(why, platform::TMsgDlgType::mtWarning, platform::mbOK);
+    return true;
 }
 
 } // namespace
@@ -207,6 +228,8 @@ void TfrmWizard::btnSpammerAddClick() {
         ShowDuplicate("An entry for " + text + "\r\nalready exists in the list");
         return;
     }
+    // An empty edit adds nothing, as before; anything else must be a usable entry.
+    if (!text.empty() && RefusedSearchString(text, cbxCaseInsensitive->isChecked())) return;
     if (!text.empty()) {
         listUpdating_ = true;
         spammers_->Add(text);
@@ -225,6 +248,7 @@ void TfrmWizard::btnSpammersChangeClick() {
         ShowDuplicate("An entry for " + text + "\r\nalready exists in the list");
         return;
     }
+    if (RefusedSearchString(text, cbxCaseInsensitive->isChecked())) return;
     listUpdating_ = true;
     spammers_->Delete(row);
     spammers_->Add(text);

@@ -1,5 +1,6 @@
 // The preferences dialog, offscreen: filling, the two lists, saving, closing and the keys.
 #include "WizardFixture.h"
+#include "config/OrdinaryMail.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -82,6 +83,48 @@ TEST_F(WizardTest, AddressesAreLowerCasedOnAddKeptOnChangeAndNeverDuplicated) {
     EXPECT_TRUE(Find<QRadioButton>("rbStdCheck")->isChecked());
 }
 
+TEST_F(WizardTest, SearchStringsThatMatchNothingOrMuchOrdinaryMailAreRefused) {
+    const std::string blank =
+        "A search string of only blanks and tabs would match nothing: it is not added.";
+    auto broad = [](const std::string& entry, int count) {
+        return "\"" + entry + "\" occurs in " + std::to_string(count) + " of the " +
+               std::to_string(OrdinaryMailSampleSize()) +
+               " ordinary messages of the sample, so it would match much good mail: it is not "
+               "added.";
+    };
+    struct Case {
+        const char* button;
+        std::string text;
+        bool ignoreCase;
+        std::string box; // empty: accepted
+    } cases[] = {
+        {"btnSpammerAdd", " \t ", false, blank},
+        {"btnSpammersChange", "", false, blank},
+        {"btnSpammersChange", "\t", false, blank},
+        {"btnSpammerAdd", "Date:", false, broad("Date:", OrdinaryMailSampleSize())},
+        {"btnSpammersChange", " Received ", false, broad("Received", OrdinaryMailSampleSize())},
+        {"btnSpammerAdd", "spam", true, broad("spam", OrdinaryMessagesContaining("spam", true))},
+        {"btnSpammerAdd", "spam", false, ""},
+        {"btnSpammersChange", "lottery", true, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(std::string(c.button) + " " + testing::PrintToString(c.text));
+        WriteFile(ProgramFile("spammers.txt"), "casino\r\n");
+        Open();
+        Find<QCheckBox>("cbxCaseInsensitive")->setChecked(c.ignoreCase);
+        Select("lbKnownSpammers", 0);
+        SetText("editSpammerAddress", c.text);
+        Click(c.button);
+        EXPECT_EQ(TakeBox(), c.box);
+        const bool added = c.box.empty();
+        EXPECT_EQ(dialog->SpammersChanged(), added);
+        const bool replaced = added && std::string(c.button) == "btnSpammersChange";
+        EXPECT_EQ(Entries("lbKnownSpammers"), replaced ? Lines{c.text}
+                                              : added  ? (Lines{"casino", c.text})
+                                                       : Lines{"casino"});
+    }
+}
+
 TEST_F(WizardTest, SearchStringsKeepTheirCaseAndRefuseDuplicatesIgnoringCase) {
     WriteFile(ProgramFile("spammers.txt"), "cheap-pills.example\r\n");
     Open();
@@ -99,15 +142,13 @@ TEST_F(WizardTest, SearchStringsKeepTheirCaseAndRefuseDuplicatesIgnoringCase) {
     Select("lbKnownSpammers", 1);
     Click("btnSpammersChange");
     EXPECT_EQ(TakeBox(), "An entry for Viagra\r\nalready exists in the list");
-    SetText("editSpammerAddress", "");
+    SetText("editSpammerAddress", "Viagra!");
     Click("btnSpammersChange");
-    EXPECT_EQ(Entries("lbKnownSpammers"), (Lines{"", "cheap-pills.example"}));
-    Click("btnSpammerAdd");
-    EXPECT_EQ(TakeBox(), "An entry for \r\nalready exists in the list");
-    Select("lbKnownSpammers", 1);
+    EXPECT_EQ(Entries("lbKnownSpammers"), (Lines{"cheap-pills.example", "Viagra!"}));
+    Select("lbKnownSpammers", 0);
     Click("btnSpammerDelete");
     Click("btnSpammerDelete"); // nothing is selected any more
-    EXPECT_EQ(Entries("lbKnownSpammers"), Lines{""});
+    EXPECT_EQ(Entries("lbKnownSpammers"), Lines{"Viagra!"});
     EXPECT_EQ(Text("editSpammerAddress"), "cheap-pills.example");
     Select("lbKnownSpammers", 0);
     Select("lbKnownSpammers", -1);
