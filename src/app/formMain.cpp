@@ -66,7 +66,9 @@ TfrmMain::TfrmMain()
     pop3Client_->SetMsgNum(0);
     logFile_->SetOptions({logTimestamp});
     logFile_->SetMaxSize(524288);
-    logFile_->SetArchiveMode(bkNone);
+    // Past its maximum the log moves to spammers.log.1, so it never outgrows twice that.
+    logFile_->SetArchiveMode(bkSize);
+    logFile_->SetSingleBackup(true);
     logFile_->SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
     BuildControls();
     BuildMenus();

@@ -43,7 +43,8 @@ bool TakeCheckLock(screening::TCheckLock& lock, int waitSeconds) {
 void SetUpLogFile(TkelLog& log) {
     log.SetOptions({logTimestamp});
     log.SetMaxSize(524288);
-    log.SetArchiveMode(bkNone);
+    log.SetArchiveMode(bkSize);
+    log.SetSingleBackup(true);
     log.SetTimestampFormat("dd mmm yyyy hh:nn:ss ");
     log.SetLogFileName(platform::ProgramDir() + "/spammers.log");
 }

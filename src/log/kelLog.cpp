@@ -28,11 +28,13 @@ bool SameIgnoringCase(const std::string& a, const std::string& b) {
 }
 
 // Rename, or where that cannot work (another file system) copy and delete. Leaves no second
-// copy behind on failure, so the next attempt starts from the same state.
+// copy behind on failure, so the next attempt starts from the same state. Replaces a file
+// of the target's name, as rename does.
 bool MoveFile(const std::string& from, const std::string& to) {
     if (std::rename(from.c_str(), to.c_str()) == 0) return true;
     const QString source = QString::fromStdString(from);
     const QString target = QString::fromStdString(to);
+    QFile::remove(target);
     if (!QFile::copy(source, target)) return false;
     if (QFile::remove(source)) return true;
     QFile::remove(target);
@@ -141,6 +143,7 @@ bool TkelLog::RollOverDue() const {
 std::string TkelLog::BackupName() const {
     std::string folder = archiveDir_.empty() ? platform::FolderOf(logFileName_) : archiveDir_;
     if (!folder.empty() && folder.back() != '/') folder += '/';
+    if (singleBackup_) return folder + platform::FileNameOf(logFileName_) + ".1";
     const std::string stem = folder + platform::FormatDateTime("mm-yyyy", platform::Now()) + "-" +
                              platform::FileNameOf(logFileName_) + ".";
     for (unsigned long counter = 1;; ++counter) {

@@ -69,6 +69,11 @@ class TkelLog {
     TLogArchiveMode ArchiveMode() const { return archiveMode_; }
     void SetArchiveMode(TLogArchiveMode value);
 
+    // One backup instead of numbered ones: a roll-over moves the log to its name plus ".1"
+    // (in ArchiveDir, else beside the log), replacing the backup of the roll-over before.
+    bool SingleBackup() const { return singleBackup_; }
+    void SetSingleBackup(bool value) { singleBackup_ = value; }
+
     const std::string& TimestampFormat() const { return timestampFormat_; }
     void SetTimestampFormat(const std::string& value) { timestampFormat_ = value; }
 
@@ -110,6 +115,7 @@ class TkelLog {
     std::string logFileName_;
     std::string archiveDir_;
     TLogArchiveMode archiveMode_ = bkSize;
+    bool singleBackup_ = false;
     std::string timestampFormat_ = "dd/mmm/yyyy hh:nn:ss ";
     int file_ = -1; // open only while one line is written
     // The timestamp text of the last line and the second and format it was made for: the

@@ -218,7 +218,12 @@ TEST_F(CheckCommand, SecondCheckInTheFolderDoesNothing) {
 
 TEST_F(CheckCommand, UnreachableServerExitsWithOne) {
     Settings("127.0.0.1:1", "nobody", "pw");
+    const std::string full(524288, 'x'); // the log's maximum: it rolls over before the next line
+    WriteFile(programDir.File("spammers.log"), full);
+    WriteFile(programDir.File("spammers.log.1"), "older");
     Result r = Run({});
+    EXPECT_EQ(ReadFile(programDir.File("spammers.log.1")), full);
+    EXPECT_EQ(Log().find('x'), std::string::npos);
     EXPECT_EQ(r.exitCode, 1);
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.back(), "Last Results - unable to locate server");

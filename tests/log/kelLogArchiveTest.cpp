@@ -52,6 +52,30 @@ TEST_F(ArchiveTest, AFileOfMaxSizeRollsBesideTheLogAndOneByteLessDoesNot) {
     EXPECT_FALSE(Exists(elsewhere.File("12-2026-spammers.log.1")));
 }
 
+// The program's own log keeps one backup, spammers.log.1, whatever the month.
+TEST_F(ArchiveTest, ASingleBackupReplacesTheOneBefore) {
+    log.SetSingleBackup(true);
+    struct Case {
+        const char* name;
+        std::size_t size;
+        std::string backupBefore, backupAfter, logAfter;
+    } cases[] = {
+        {"below the limit", 1023, "<missing>", "<missing>", std::string(1023, 'a') + "next\r\n"},
+        {"at the limit", 1024, "<missing>", std::string(1024, 'a'), "next\r\n"},
+        {"an older backup", 1500, "older", std::string(1500, 'a'), "next\r\n"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        QFile::remove(QString::fromStdString(Backup("spammers.log.1")));
+        if (c.backupBefore != "<missing>") WriteFile(Backup("spammers.log.1"), c.backupBefore);
+        WriteFile(logName, std::string(c.size, 'a'));
+        log.AddLine("", "", "next");
+        EXPECT_EQ(ReadFile(Backup("spammers.log.1")), c.backupAfter);
+        EXPECT_EQ(ReadFile(logName), c.logAfter);
+        EXPECT_FALSE(Exists(Backup("12-2026-spammers.log.1")));
+    }
+}
+
 TEST_F(ArchiveTest, BackupsCountUpSkipTakenNamesAndRestartInANewMonth) {
     WriteFile(Backup("12-2026-spammers.log.1"), "from an earlier run");
     WriteFile(logName, std::string(1024, 'x'));
