@@ -1,6 +1,5 @@
-// Values that go into POP3 command lines: one with a line break must never reach the server,
-// where the rest would run as a command of its own; and what the client reports stays on
-// one line, whatever the server sends.
+// A value with a line break in a POP3 command line would let the rest run as a command of its
+// own (a password could delete mail): it must never reach the server.
 
 #include "Pop3Test.h"
 
@@ -11,116 +10,61 @@
 
 namespace {
 
-using pop3test::Recorder;
-using testsupport::ScriptedServer;
 using Lines = std::vector<std::string>;
 
-enum class Op { User, Pass, RPop, APop, Login };
-
-struct RefusalCase {
-    const char* name;
-    Op op;
-    std::string user, password;
-    std::string refusal;
-};
-
-void Perform(TPop3Cli& cli, Op op) {
-    switch (op) {
-    case Op::User:
-        return cli.User();
-    case Op::Pass:
-        return cli.Pass();
-    case Op::RPop:
-        return cli.RPop();
-    case Op::APop:
-        return cli.APop();
-    case Op::Login:
-        return cli.Login();
-    }
-}
-
 TEST(Pop3CommandValue, ALineBreakInAValueIsRefusedBeforeAnythingIsSent) {
-    const std::string userBreak = "The user name contains a line break";
-    const std::string passBreak = "The password contains a line break";
-    const RefusalCase cases[] = {
-        {"user", Op::User, "bob\r\nDELE 1", "pw", userBreak},
-        {"password", Op::Pass, "bob", "pw\r\nDELE 1", passBreak},
-        {"lone LF", Op::Pass, "bob", "pw\nDELE 1", passBreak},
-        {"lone CR", Op::Pass, "bob", "pw\rDELE 1", passBreak},
-        {"NUL", Op::Pass, "bob", std::string("pw\0DELE 1", 9), passBreak},
-        {"RPOP", Op::RPop, "bob", "pw\r\nDELE 1", passBreak},
-        {"APOP user", Op::APop, "bob\r\nDELE 1", "pw", userBreak},
-        {"Login", Op::Login, "bob", "pw\r\nDELE 1", passBreak},
+    const std::string user = "The user name contains a line break";
+    const std::string pass = "The password contains a line break";
+    struct {
+        const char* name;
+        void (TCustomPop3Cli::*op)();
+        std::string user, password, refusal;
+    } cases[] = {
+        {"USER", &TCustomPop3Cli::User, "bob\r\nDELE 1", "pw", user},
+        {"APOP", &TCustomPop3Cli::APop, "bob\nDELE 1", "pw", user},
+        {"PASS", &TCustomPop3Cli::Pass, "bob", "pw\r\nDELE 1", pass},
+        {"PASS, lone CR", &TCustomPop3Cli::Pass, "bob", "pw\rDELE 1", pass},
+        {"PASS, NUL", &TCustomPop3Cli::Pass, "bob", std::string("pw\0DELE 1", 9), pass},
+        {"RPOP", &TCustomPop3Cli::RPop, "bob", "pw\nDELE 1", pass},
+        {"Login", &TCustomPop3Cli::Login, "bob", "pw\r\nDELE 1", pass},
     };
-    for (const RefusalCase& c : cases) {
+    for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        ScriptedServer server;
-        const bool afterUser = c.op == Op::Pass || c.op == Op::RPop;
-        if (c.op != Op::Login) {
-            testsupport::Pop3Greeting(server, "+OK ready <1.2@host>");
-            if (afterUser) server.Expect("USER bob").SendLine("+OK");
-            testsupport::Pop3Quit(server);
-        }
+        const bool login = c.op == &TCustomPop3Cli::Login;
+        const bool afterUser = c.op == &TCustomPop3Cli::Pass || c.op == &TCustomPop3Cli::RPop;
+        testsupport::ScriptedServer server;
+        if (!login) testsupport::Pop3Greeting(server, "+OK ready <1.2@host>");
+        if (afterUser) server.Expect("USER bob").SendLine("+OK");
+        if (!login) testsupport::Pop3Quit(server);
         server.Start();
         TPop3Cli cli;
-        Recorder rec(cli);
+        pop3test::Recorder rec(cli);
         cli.SetHost("127.0.0.1");
         cli.SetPort(server.PortText());
         cli.SetUserName(c.user);
         cli.SetPassWord(c.password);
-        if (c.op != Op::Login) {
-            cli.Connect();
-            ASSERT_TRUE(rec.WaitDone(1));
-            if (afterUser) {
-                cli.User();
-                ASSERT_TRUE(rec.WaitDone(2));
-                ASSERT_EQ(rec.Last().error, 0);
-            }
+        if (!login) cli.Connect();
+        ASSERT_TRUE(rec.WaitDone(login ? 0 : 1));
+        if (afterUser) {
+            cli.User();
+            ASSERT_TRUE(rec.WaitDone(2));
         }
-        const std::size_t done = rec.done.size();
         try {
-            Perform(cli, c.op);
+            (cli.*c.op)();
             ADD_FAILURE() << "not refused";
         } catch (const Pop3Exception& e) {
             EXPECT_EQ(e.what(), c.refusal);
         }
         EXPECT_EQ(cli.State(), pop3Ready);
-        if (c.op == Op::Login) {
-            testsupport::RunEventLoopFor(50);
-            EXPECT_EQ(rec.done.size(), done); // no connection was started
-            continue;
-        }
-        // The session goes on: the client is ready to say goodbye, and that is all it says.
+        // The session goes on: the client may still say goodbye, and that is all it says.
         cli.Quit();
-        ASSERT_TRUE(rec.WaitDone(done + 1));
+        ASSERT_TRUE(rec.WaitDone(rec.done.size() + 1));
+        if (login) continue; // it never connected
         ASSERT_TRUE(testsupport::WaitUntil([&] { return server.Finished(); }));
         const Lines sent = afterUser ? Lines{"USER bob", "QUIT"} : Lines{"QUIT"};
         EXPECT_EQ(server.Received(), sent);
         EXPECT_EQ(server.Failures(), Lines{});
     }
-}
-
-TEST(Pop3CommandValue, AServersLoneCarriageReturnsDoNotReachTheReport) {
-    ScriptedServer server;
-    testsupport::Pop3Greeting(server, "+OK ready");
-    server.Expect("USER bob").SendLine("-ERR no\rsuch\r\ruser");
-    testsupport::Pop3Quit(server);
-    server.Start();
-    TPop3Cli cli;
-    Recorder rec(cli);
-    cli.SetHost("127.0.0.1");
-    cli.SetPort(server.PortText());
-    cli.SetUserName("bob");
-    cli.Connect();
-    ASSERT_TRUE(rec.WaitDone(1));
-    cli.User();
-    ASSERT_TRUE(rec.WaitDone(2));
-    EXPECT_EQ(rec.Last().error, 500);
-    // A reply with lone CRs: what is displayed and kept as the error is one line.
-    EXPECT_EQ(cli.ErrorMessage(), "-ERR no such user");
-    EXPECT_EQ(rec.display.back(), "< -ERR no such user");
-    cli.Quit();
-    ASSERT_TRUE(rec.WaitDone(3));
 }
 
 } // namespace

@@ -112,14 +112,15 @@ TEST_F(Pop3Transcript, GreetingWithoutTimestampRefusesApopAndSendsNothing) {
 }
 
 TEST_F(Pop3Transcript, NegativeGreetingClosesAndReports10004) {
-    server->ServerSends("-ERR busy");
+    // A lone CR in the text would start a line of its own in the log.
+    server->ServerSends("-ERR busy\r\rnow");
     cli.Connect();
     ASSERT_TRUE(rec.WaitDone());
-    EXPECT_EQ(rec.display, Lines{"< -ERR busy"});
+    EXPECT_EQ(rec.display, Lines{"< -ERR busy now"});
     EXPECT_EQ(rec.Last().rq, pop3Connect);
     EXPECT_EQ(rec.Last().error, 10004);
     EXPECT_EQ(cli.ProtocolState(), pop3Disconnected);
-    EXPECT_EQ(cli.ErrorMessage(), "-ERR busy");
+    EXPECT_EQ(cli.ErrorMessage(), "-ERR busy now");
     EXPECT_TRUE(cli.ConnectionClosed());
 }
 

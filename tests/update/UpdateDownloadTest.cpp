@@ -4,6 +4,7 @@
 
 #include "update/UpdateDownload.h"
 
+#include "config/dataConfig.h"
 #include "net/FtpCli.h"
 #include "platform/FileInfo.h"
 
@@ -31,12 +32,11 @@ struct Case {
 };
 
 TEST(UpdateDownload, ServersThatSendTooMuchOrTooSlowlyAreCutOff) {
-    using std::chrono::milliseconds;
     const Case cases[] = {
         {"more than announced, for ever", 16 << 20, std::chrono::minutes(10), 64 << 10, 0,
          TDownloadResult::TooLarge, 5000},
-        {"one byte per 200 ms", 16 << 20, milliseconds(1000), 1, 200, TDownloadResult::TimedOut,
-         5000},
+        {"one byte per 200 ms", 16 << 20, std::chrono::seconds(1), 1, 200,
+         TDownloadResult::TimedOut, 5000},
         {"announced more than the maximum", 20, std::chrono::minutes(10), 0, 0,
          TDownloadResult::OverLimit, 5000},
     };
@@ -61,14 +61,10 @@ TEST(UpdateDownload, ServersThatSendTooMuchOrTooSlowlyAreCutOff) {
         testsupport::TempDir dir;
         const std::string target = dir.File("spamupd.txt");
         const std::string part = update::UpdatePartFile(target);
+        TConfigData config;
+        config.UpdateServer = "127.0.0.1:" + server.PortText();
         TFtpClient ftp;
-        ftp.SetHostName("127.0.0.1");
-        ftp.SetPort(server.PortText());
-        ftp.SetUserName("anonymous");
-        ftp.SetPassWord("morvandle@");
-        ftp.SetHostDirName("/pub/apps");
-        ftp.SetHostFileName("spamupd.txt");
-        ftp.SetBinary(true);
+        update::ConfigureUpdateClient(ftp, config);
         ftp.SetTimeout(10); // longer than any pause: only the bounds may end these downloads
         // The part file's size whenever the client reports something, up to its stop.
         std::int64_t written = 0;
