@@ -1,5 +1,6 @@
 #include "OrdinaryMail.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <stdexcept>
 #include <string>
@@ -45,28 +46,27 @@ class SampleAutomaton {
     int MessagesContaining(std::string_view text) const;
 
   private:
-    // While building, a state's edges form a list, until it has so many that a table of all
-    // 256 bytes keeps the walks of the construction short. What a step of the construction
-    // reads of a state sits together.
+    // While building, a state holds its first few edges itself and moves them to a table of
+    // all 256 bytes when one more comes: most states have one or two edges, and a step of
+    // the construction then finds all it reads of a state in one place.
+    static constexpr int kInline = 3;
     struct State {
         std::int32_t length;
         std::int32_t link;
-        std::int32_t firstEdge; // -1: none
-        std::int32_t table;     // its offset in tables_; before it has one, -1 - its edges
+        std::int32_t table; // its offset in tables_, or -1
+        std::uint8_t edges; // held inline, while it has no table
+        unsigned char byte[kInline];
+        std::int32_t to[kInline];
     };
-    struct Edge {
-        std::int32_t to; // stale once the state has a table, which then holds the targets
-        std::int32_t next;
-        unsigned char byte;
-    };
-    static constexpr int kTableFrom = 4; // edges
 
     // Where the target of the state's edge for `byte` is held, or null when it has none.
     std::int32_t* Target(std::int32_t state, unsigned char byte);
     std::int32_t AddState(std::int32_t length, std::int32_t link);
     void AddEdge(std::int32_t from, unsigned char byte, std::int32_t to);
+    // The new state has the edges of `of`.
+    std::int32_t Clone(std::int32_t of, std::int32_t length);
     void Extend(unsigned char byte);
-    // From the lists and tables to the packed form that lookups use.
+    // From the build's form to the packed form that lookups use.
     void Pack();
     std::int32_t Next(std::int32_t state, unsigned char byte) const;
     void CountMessages(const std::vector<std::string>& messages);
@@ -80,7 +80,6 @@ class SampleAutomaton {
     std::vector<std::uint8_t> count_; // per state: the messages holding its strings
     // Needed while building only.
     std::vector<State> states_;
-    std::vector<Edge> edges_;
     std::vector<std::int32_t> tables_;
     std::int32_t last_ = 0;
 };
@@ -95,7 +94,6 @@ SampleAutomaton::SampleAutomaton(bool ignoreCase) : ignoreCase_(ignoreCase) {
     if (2 * bytes >= (1u << 24) || messages.size() > 255)
         throw std::length_error("sample too large");
     states_.reserve(2 * bytes);
-    edges_.reserve(2 * bytes);
     AddState(0, -1);
     for (const std::string& m : messages) {
         for (const char c : m)
@@ -104,37 +102,55 @@ SampleAutomaton::SampleAutomaton(bool ignoreCase) : ignoreCase_(ignoreCase) {
     }
     Pack();
     CountMessages(messages);
-    states_ = {};
 }
 
 std::int32_t* SampleAutomaton::Target(std::int32_t state, unsigned char byte) {
-    const State& s = states_[state];
+    State& s = states_[state];
     if (s.table >= 0) {
         std::int32_t& to = tables_[s.table + byte];
         return to < 0 ? nullptr : &to;
     }
-    for (std::int32_t e = s.firstEdge; e >= 0; e = edges_[e].next)
-        if (edges_[e].byte == byte) return &edges_[e].to;
+    for (int i = 0; i < s.edges; ++i)
+        if (s.byte[i] == byte) return &s.to[i];
     return nullptr;
 }
 
 std::int32_t SampleAutomaton::AddState(std::int32_t length, std::int32_t link) {
-    states_.push_back({length, link, -1, -1});
+    states_.push_back({length, link, -1, 0, {}, {}});
     return static_cast<std::int32_t>(states_.size() - 1);
 }
 
 void SampleAutomaton::AddEdge(std::int32_t from, unsigned char byte, std::int32_t to) {
     State& s = states_[from];
-    edges_.push_back({to, s.firstEdge, byte});
-    s.firstEdge = static_cast<std::int32_t>(edges_.size() - 1);
-    if (s.table >= 0) {
-        tables_[s.table + byte] = to;
-    } else if (--s.table == -1 - kTableFrom) {
+    if (s.table < 0 && s.edges < kInline) {
+        s.byte[s.edges] = byte;
+        s.to[s.edges++] = to;
+        return;
+    }
+    if (s.table < 0) {
         s.table = static_cast<std::int32_t>(tables_.size());
         tables_.resize(tables_.size() + 256, -1);
-        for (std::int32_t e = s.firstEdge; e >= 0; e = edges_[e].next)
-            tables_[s.table + edges_[e].byte] = edges_[e].to;
+        for (int i = 0; i < s.edges; ++i)
+            tables_[s.table + s.byte[i]] = s.to[i];
+        s.edges = 0;
     }
+    tables_[s.table + byte] = to;
+}
+
+std::int32_t SampleAutomaton::Clone(std::int32_t of, std::int32_t length) {
+    const std::int32_t clone = AddState(length, states_[of].link);
+    State& c = states_[clone];
+    const State& q = states_[of];
+    if (q.table < 0) {
+        c.edges = q.edges;
+        std::copy(q.byte, q.byte + kInline, c.byte);
+        std::copy(q.to, q.to + kInline, c.to);
+    } else {
+        c.table = static_cast<std::int32_t>(tables_.size());
+        tables_.resize(tables_.size() + 256);
+        std::copy_n(tables_.begin() + q.table, 256, tables_.begin() + c.table);
+    }
+    return clone;
 }
 
 // The classic online construction: one byte more of the text.
@@ -150,11 +166,7 @@ void SampleAutomaton::Extend(unsigned char byte) {
         if (states_[p].length + 1 == states_[q].length) {
             states_[cur].link = q;
         } else {
-            const std::int32_t clone = AddState(states_[p].length + 1, states_[q].link);
-            for (std::int32_t e = states_[q].firstEdge; e >= 0; e = edges_[e].next) {
-                const unsigned char b = edges_[e].byte;
-                AddEdge(clone, b, *Target(q, b));
-            }
+            const std::int32_t clone = Clone(q, states_[p].length + 1);
             for (std::int32_t* to; p >= 0 && (to = Target(p, byte)) && *to == q;
                  p = states_[p].link)
                 *to = clone;
@@ -168,22 +180,27 @@ void SampleAutomaton::Pack() {
     const std::size_t states = states_.size();
     start_.assign(states + 1, 0);
     packed_.clear();
-    packed_.reserve(edges_.size());
     for (std::size_t s = 0; s < states; ++s) {
         start_[s] = static_cast<std::uint32_t>(packed_.size());
-        const std::int32_t table = states_[s].table;
-        for (std::int32_t e = states_[s].firstEdge; e >= 0; e = edges_[e].next) {
-            const unsigned char byte = edges_[e].byte;
-            const std::int32_t to = table >= 0 ? tables_[table + byte] : edges_[e].to;
+        const State& state = states_[s];
+        auto add = [&](unsigned char byte, std::int32_t to) {
             packed_.push_back(static_cast<std::uint32_t>(to) << 8 | byte);
+        };
+        if (state.table < 0) {
+            for (int i = 0; i < state.edges; ++i)
+                add(state.byte[i], state.to[i]);
+            continue;
         }
+        for (int b = 0; b < 256; ++b)
+            if (tables_[state.table + b] >= 0)
+                add(static_cast<unsigned char>(b), tables_[state.table + b]);
     }
     start_[states] = static_cast<std::uint32_t>(packed_.size());
+    packed_.shrink_to_fit(); // kept for the life of the process
     for (int b = 0; b < 256; ++b) {
         const std::int32_t* to = Target(0, static_cast<unsigned char>(b));
         startNext_[b] = to ? *to : -1;
     }
-    edges_ = {};
     tables_ = {};
 }
 
@@ -198,14 +215,23 @@ std::int32_t SampleAutomaton::Next(std::int32_t state, unsigned char byte) const
 // prefixes reach; each chain is climbed only as far as the first state this message has
 // already counted.
 void SampleAutomaton::CountMessages(const std::vector<std::string>& messages) {
-    count_.assign(states_.size(), 0);
-    std::vector<std::int32_t> counted(states_.size(), -1);
+    // Each state's link and the last message that counted it, side by side: the climbs
+    // touch little else.
+    struct Climb {
+        std::int32_t link;
+        std::int32_t counted;
+    };
+    std::vector<Climb> climbs(states_.size());
+    for (std::size_t s = 0; s < states_.size(); ++s)
+        climbs[s] = {states_[s].link, -1};
+    states_ = {};
+    count_.assign(climbs.size(), 0);
     for (std::int32_t m = 0; m < static_cast<std::int32_t>(messages.size()); ++m) {
         std::int32_t state = 0;
         for (const char c : messages[m]) {
             state = Next(state, Fold(static_cast<unsigned char>(c), ignoreCase_));
-            for (std::int32_t s = state; s > 0 && counted[s] != m; s = states_[s].link) {
-                counted[s] = m;
+            for (std::int32_t s = state; s > 0 && climbs[s].counted != m; s = climbs[s].link) {
+                climbs[s].counted = m;
                 ++count_[s];
             }
         }
