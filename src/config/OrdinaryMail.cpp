@@ -46,21 +46,20 @@ class SampleAutomaton {
     int MessagesContaining(std::string_view text) const;
 
   private:
-    // While building, a state holds its first few edges itself and moves them to a table of
-    // all 256 bytes when one more comes: most states have one or two edges, and a step of
-    // the construction then finds all it reads of a state in one place.
-    static constexpr int kInline = 3;
+    // While building, a state holds up to two edges itself, each its target shifted left by
+    // 8 with its byte below (0 for none: no edge leads back to the start state), and moves
+    // them to a table of all 128 bytes when a third comes. Most states have one or two
+    // edges, so a step of the construction finds all it reads of a state in 16 bytes.
+    static constexpr std::uint32_t kHasTable = 0xffffffff; // in edge[0]; edge[1]: where
     struct State {
         std::int32_t length;
         std::int32_t link;
-        std::int32_t table; // its offset in tables_, or -1
-        std::uint8_t edges; // held inline, while it has no table
-        unsigned char byte[kInline];
-        std::int32_t to[kInline];
+        std::uint32_t edge[2];
     };
 
-    // Where the target of the state's edge for `byte` is held, or null when it has none.
-    std::int32_t* Target(std::int32_t state, unsigned char byte);
+    // The target of the state's edge for `byte`, or -1 when it has none.
+    std::int32_t Target(std::int32_t state, unsigned char byte) const;
+    void SetTarget(std::int32_t state, unsigned char byte, std::int32_t to);
     std::int32_t AddState(std::int32_t length, std::int32_t link);
     void AddEdge(std::int32_t from, unsigned char byte, std::int32_t to);
     // The new state has the edges of `of`.
@@ -81,6 +80,7 @@ class SampleAutomaton {
     // Needed while building only.
     std::vector<State> states_;
     std::vector<std::int32_t> tables_;
+    static constexpr int kTable = 128; // the sample is 7-bit text
     std::int32_t last_ = 0;
 };
 
@@ -93,62 +93,72 @@ SampleAutomaton::SampleAutomaton(bool ignoreCase) : ignoreCase_(ignoreCase) {
     // targets are packed in 24 bits and counts in 8.
     if (2 * bytes >= (1u << 24) || messages.size() > 255)
         throw std::length_error("sample too large");
+    // Reserved, not touched: growing would copy, and fresh pages cost more than the work.
     states_.reserve(2 * bytes);
+    tables_.reserve(bytes / 16 * kTable);
     AddState(0, -1);
     for (const std::string& m : messages) {
-        for (const char c : m)
+        for (const char c : m) {
+            if (static_cast<unsigned char>(c) >= kTable)
+                throw std::invalid_argument("sample not 7-bit");
             Extend(Fold(static_cast<unsigned char>(c), ignoreCase_));
+        }
         Extend(0);
     }
     Pack();
     CountMessages(messages);
 }
 
-std::int32_t* SampleAutomaton::Target(std::int32_t state, unsigned char byte) {
+std::int32_t SampleAutomaton::Target(std::int32_t state, unsigned char byte) const {
+    const State& s = states_[state];
+    if (s.edge[0] == kHasTable) return byte < kTable ? tables_[s.edge[1] + byte] : -1;
+    for (const std::uint32_t e : s.edge)
+        if (e != 0 && (e & 0xff) == byte) return static_cast<std::int32_t>(e >> 8);
+    return -1;
+}
+
+void SampleAutomaton::SetTarget(std::int32_t state, unsigned char byte, std::int32_t to) {
     State& s = states_[state];
-    if (s.table >= 0) {
-        std::int32_t& to = tables_[s.table + byte];
-        return to < 0 ? nullptr : &to;
+    if (s.edge[0] == kHasTable) {
+        tables_[s.edge[1] + byte] = to;
+        return;
     }
-    for (int i = 0; i < s.edges; ++i)
-        if (s.byte[i] == byte) return &s.to[i];
-    return nullptr;
+    for (std::uint32_t& e : s.edge)
+        if (e != 0 && (e & 0xff) == byte) e = static_cast<std::uint32_t>(to) << 8 | byte;
 }
 
 std::int32_t SampleAutomaton::AddState(std::int32_t length, std::int32_t link) {
-    states_.push_back({length, link, -1, 0, {}, {}});
+    states_.push_back({length, link, {0, 0}});
     return static_cast<std::int32_t>(states_.size() - 1);
 }
 
 void SampleAutomaton::AddEdge(std::int32_t from, unsigned char byte, std::int32_t to) {
     State& s = states_[from];
-    if (s.table < 0 && s.edges < kInline) {
-        s.byte[s.edges] = byte;
-        s.to[s.edges++] = to;
-        return;
+    if (s.edge[0] != kHasTable) {
+        for (std::uint32_t& e : s.edge)
+            if (e == 0) {
+                e = static_cast<std::uint32_t>(to) << 8 | byte;
+                return;
+            }
+        const std::uint32_t table = static_cast<std::uint32_t>(tables_.size());
+        tables_.resize(tables_.size() + kTable, -1);
+        for (const std::uint32_t e : s.edge)
+            tables_[table + (e & 0xff)] = static_cast<std::int32_t>(e >> 8);
+        s.edge[0] = kHasTable;
+        s.edge[1] = table;
     }
-    if (s.table < 0) {
-        s.table = static_cast<std::int32_t>(tables_.size());
-        tables_.resize(tables_.size() + 256, -1);
-        for (int i = 0; i < s.edges; ++i)
-            tables_[s.table + s.byte[i]] = s.to[i];
-        s.edges = 0;
-    }
-    tables_[s.table + byte] = to;
+    tables_[s.edge[1] + byte] = to;
 }
 
 std::int32_t SampleAutomaton::Clone(std::int32_t of, std::int32_t length) {
     const std::int32_t clone = AddState(length, states_[of].link);
     State& c = states_[clone];
-    const State& q = states_[of];
-    if (q.table < 0) {
-        c.edges = q.edges;
-        std::copy(q.byte, q.byte + kInline, c.byte);
-        std::copy(q.to, q.to + kInline, c.to);
-    } else {
-        c.table = static_cast<std::int32_t>(tables_.size());
-        tables_.resize(tables_.size() + 256);
-        std::copy_n(tables_.begin() + q.table, 256, tables_.begin() + c.table);
+    c.edge[0] = states_[of].edge[0];
+    c.edge[1] = states_[of].edge[1];
+    if (c.edge[0] == kHasTable) {
+        c.edge[1] = static_cast<std::uint32_t>(tables_.size());
+        tables_.resize(tables_.size() + kTable);
+        std::copy_n(tables_.begin() + states_[of].edge[1], kTable, tables_.begin() + c.edge[1]);
     }
     return clone;
 }
@@ -157,19 +167,18 @@ std::int32_t SampleAutomaton::Clone(std::int32_t of, std::int32_t length) {
 void SampleAutomaton::Extend(unsigned char byte) {
     const std::int32_t cur = AddState(states_[last_].length + 1, 0);
     std::int32_t p = last_;
-    while (p >= 0 && !Target(p, byte)) {
+    while (p >= 0 && Target(p, byte) < 0) {
         AddEdge(p, byte, cur);
         p = states_[p].link;
     }
     if (p >= 0) {
-        const std::int32_t q = *Target(p, byte);
+        const std::int32_t q = Target(p, byte);
         if (states_[p].length + 1 == states_[q].length) {
             states_[cur].link = q;
         } else {
             const std::int32_t clone = Clone(q, states_[p].length + 1);
-            for (std::int32_t* to; p >= 0 && (to = Target(p, byte)) && *to == q;
-                 p = states_[p].link)
-                *to = clone;
+            for (; p >= 0 && Target(p, byte) == q; p = states_[p].link)
+                SetTarget(p, byte, clone);
             states_[q].link = states_[cur].link = clone;
         }
     }
@@ -177,31 +186,27 @@ void SampleAutomaton::Extend(unsigned char byte) {
 }
 
 void SampleAutomaton::Pack() {
-    const std::size_t states = states_.size();
-    start_.assign(states + 1, 0);
-    packed_.clear();
-    for (std::size_t s = 0; s < states; ++s) {
-        start_[s] = static_cast<std::uint32_t>(packed_.size());
-        const State& state = states_[s];
-        auto add = [&](unsigned char byte, std::int32_t to) {
-            packed_.push_back(static_cast<std::uint32_t>(to) << 8 | byte);
-        };
-        if (state.table < 0) {
-            for (int i = 0; i < state.edges; ++i)
-                add(state.byte[i], state.to[i]);
-            continue;
+    // Each state's edges, in the order of their bytes where it has a table.
+    auto forEdges = [this](const State& state, auto&& f) {
+        if (state.edge[0] != kHasTable) {
+            for (const std::uint32_t e : state.edge)
+                if (e != 0) f(e);
+            return;
         }
-        for (int b = 0; b < 256; ++b)
-            if (tables_[state.table + b] >= 0)
-                add(static_cast<unsigned char>(b), tables_[state.table + b]);
+        for (int b = 0; b < kTable; ++b)
+            if (const std::int32_t to = tables_[state.edge[1] + b]; to >= 0)
+                f(static_cast<std::uint32_t>(to) << 8 | static_cast<std::uint32_t>(b));
+    };
+    packed_.clear();
+    packed_.reserve(3 * states_.size() / 2); // more than a sample's text needs; not touched
+    start_.assign(states_.size() + 1, 0);
+    for (std::size_t s = 0; s < states_.size(); ++s) {
+        start_[s] = static_cast<std::uint32_t>(packed_.size());
+        forEdges(states_[s], [&](std::uint32_t e) { packed_.push_back(e); });
     }
-    start_[states] = static_cast<std::uint32_t>(packed_.size());
-    packed_.shrink_to_fit(); // kept for the life of the process
-    for (int b = 0; b < 256; ++b) {
-        const std::int32_t* to = Target(0, static_cast<unsigned char>(b));
-        startNext_[b] = to ? *to : -1;
-    }
-    tables_ = {};
+    start_[states_.size()] = static_cast<std::uint32_t>(packed_.size());
+    for (int b = 0; b < 256; ++b)
+        startNext_[b] = Target(0, static_cast<unsigned char>(b));
 }
 
 std::int32_t SampleAutomaton::Next(std::int32_t state, unsigned char byte) const {
@@ -215,27 +220,24 @@ std::int32_t SampleAutomaton::Next(std::int32_t state, unsigned char byte) const
 // prefixes reach; each chain is climbed only as far as the first state this message has
 // already counted.
 void SampleAutomaton::CountMessages(const std::vector<std::string>& messages) {
-    // Each state's link and the last message that counted it, side by side: the climbs
-    // touch little else.
-    struct Climb {
-        std::int32_t link;
-        std::int32_t counted;
-    };
-    std::vector<Climb> climbs(states_.size());
-    for (std::size_t s = 0; s < states_.size(); ++s)
-        climbs[s] = {states_[s].link, -1};
-    states_ = {};
-    count_.assign(climbs.size(), 0);
+    // The edges are packed: each state's first now holds the last message that counted it,
+    // beside its link, so a climb touches little else.
+    tables_ = {};
+    for (State& s : states_)
+        s.edge[0] = kHasTable;
+    count_.assign(states_.size(), 0);
     for (std::int32_t m = 0; m < static_cast<std::int32_t>(messages.size()); ++m) {
         std::int32_t state = 0;
         for (const char c : messages[m]) {
             state = Next(state, Fold(static_cast<unsigned char>(c), ignoreCase_));
-            for (std::int32_t s = state; s > 0 && climbs[s].counted != m; s = climbs[s].link) {
-                climbs[s].counted = m;
+            for (std::int32_t s = state; s > 0 && states_[s].edge[0] != std::uint32_t(m);
+                 s = states_[s].link) {
+                states_[s].edge[0] = static_cast<std::uint32_t>(m);
                 ++count_[s];
             }
         }
     }
+    states_ = {};
 }
 
 int SampleAutomaton::MessagesContaining(std::string_view text) const {
