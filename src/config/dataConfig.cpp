@@ -127,7 +127,7 @@ void LoadListFile(const std::string& path, std::vector<std::string>& list,
             reader.SkipLine();
     }
     if (yieldPerLine) platform::ProcessMessages();
-    // Also when a read error ends the load with the list half replaced.
+    // Also when an exception ends the fill with the list half replaced.
     struct StampOnExit {
         ~StampOnExit() {
             if (ConfigData) ConfigData->ListsChanged();
