@@ -223,8 +223,9 @@ void SampleAutomaton::CountMessages(const std::vector<std::string>& messages) {
     // The edges are packed: each state's first now holds the last message that counted it,
     // beside its link, so a climb touches little else.
     tables_ = {};
+    constexpr std::uint32_t kNoMessage = 0xffffffff;
     for (State& s : states_)
-        s.edge[0] = kHasTable;
+        s.edge[0] = kNoMessage;
     count_.assign(states_.size(), 0);
     for (std::int32_t m = 0; m < static_cast<std::int32_t>(messages.size()); ++m) {
         std::int32_t state = 0;
