@@ -46,16 +46,6 @@ TEST_F(WizardListSave, AListChangedMeanwhileIsReloadedWithTheEditsOrLeftAlone) {
         EXPECT_NE(ReadFile(IniPath()).find("Server="), std::string::npos);
         std::filesystem::remove(IniPath());
     }
-
-    // Unchanged meanwhile: saved without a question.
-    WriteFile(ProgramFile("spammers.txt"), "keep\r\n");
-    Open();
-    SetText("editSpammerAddress", "mine");
-    Click("btnSpammerAdd");
-    boxes.clear();
-    Click("btnOk");
-    EXPECT_EQ(TakeBox(), "");
-    EXPECT_EQ(ReadFile(ProgramFile("spammers.txt")), "keep\r\nmine\r\n");
 }
 
 } // namespace
