@@ -1,4 +1,5 @@
 #include "config/OrdinaryMail.h"
+#include "config/OrdinarySample.h"
 
 #include <gtest/gtest.h>
 
@@ -85,24 +86,47 @@ TEST(OrdinaryMail, EntriesInAQuarterOfOrdinaryMailAreOverBroad) {
     EXPECT_EQ(OrdinaryMessagesContaining("Date:", true), OrdinaryMailSampleSize());
 }
 
-// The automaton against a plain search of every message, for pieces of the sample and
-// pieces changed in one byte, in both letter-case rules.
-TEST(OrdinaryMail, CountsAgreeWithAPlainSearchOfEachMessage) {
+// The count and the verdict against a plain search of every message, in both letter-case
+// rules: for pieces of the sample, pieces changed in one byte, the shipped frequent strings
+// and each of them grown by a byte of the sample at one end (where the verdict turns), and
+// short strings of letters, marks and line ends.
+TEST(OrdinaryMail, CountsAndVerdictsAgreeWithAPlainSearchOfEachMessage) {
     const std::string text(OrdinaryHeadersText());
     std::mt19937 rng(20261208);
     for (const bool ignoreCase : {false, true}) {
         const std::vector<std::string> messages = Messages(ignoreCase);
         ASSERT_EQ(static_cast<int>(messages.size()), OrdinaryMailSampleSize());
+        std::vector<std::string> entries;
         for (int i = 0; i < 400; ++i) {
             std::string entry = text.substr(rng() % text.size(), 1 + rng() % (i % 4 ? 12 : 80));
             if (i % 3 == 0) entry[rng() % entry.size()] = "aZ:@ -\t"[rng() % 7];
+            entries.push_back(entry);
+        }
+        const std::string_view frequent = DigestedFrequentStrings(ignoreCase);
+        std::size_t strings = 0;
+        for (std::size_t at = 0, end; at < frequent.size(); at = end + 1, ++strings) {
+            end = frequent.find('\n', at);
+            const std::string s(frequent.substr(at, end - at));
+            const char grown = text[rng() % text.size()];
+            entries.insert(entries.end(), {s, strings % 2 ? grown + s : s + grown});
+        }
+        ASSERT_GT(strings, 10u);
+        for (int i = 0; i < 200; ++i) {
+            std::string entry(1 + rng() % 4, ' ');
+            for (char& c : entry)
+                c = "eE.:-@ \r\n"[rng() % 9];
+            entries.push_back(entry);
+        }
+        for (const std::string& entry : entries) {
             const std::string needle(ignoreCase ? Lower(std::string(MatchText(entry)))
                                                 : std::string(MatchText(entry)));
             int expected = 0;
             for (const std::string& m : messages)
                 expected += !needle.empty() && m.find(needle) != std::string::npos;
-            ASSERT_EQ(OrdinaryMessagesContaining(entry, ignoreCase), expected)
-                << testing::PrintToString(entry) << (ignoreCase ? " ignoring case" : "");
+            SCOPED_TRACE(testing::PrintToString(entry) + (ignoreCase ? " ignoring case" : ""));
+            ASSERT_EQ(OrdinaryMessagesContaining(entry, ignoreCase), expected);
+            ASSERT_EQ(IsOverBroadEntry(entry, ignoreCase),
+                      4 * expected >= OrdinaryMailSampleSize());
         }
     }
 }
