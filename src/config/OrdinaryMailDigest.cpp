@@ -24,8 +24,8 @@ namespace {
 std::vector<std::string> MaximalFrequentStrings(const std::vector<std::string>& messages) {
     const std::vector<std::string_view> documents(messages.begin(), messages.end());
     std::vector<std::string_view> candidates;
-    // Entries hold no line end, so only the part after a piece's last line end counts; the
-    // rest of that part is covered by the piece of another state.
+    // Entries hold no line end, so of each piece only the part after its last line end is
+    // kept: a frequent string in an earlier line ends the piece of its own state.
     for (std::string_view piece :
          FrequentStrings(documents, OverBroadLeast(static_cast<int>(messages.size())))) {
         if (const std::size_t end = piece.find_last_of("\r\n"); end != std::string_view::npos)

@@ -56,6 +56,6 @@ class SuffixAutomaton {
 
 // The pieces of the documents that at least `least` of them contain, as views into them: for
 // each group of strings that the same places end, the longest, cut where its document
-// starts. Every string that `least` documents contain is a suffix of one of them.
+// starts. Every string that `least` (at least 1) documents contain is a suffix of one of them.
 std::vector<std::string_view> FrequentStrings(const std::vector<std::string_view>& documents,
                                               int least);
