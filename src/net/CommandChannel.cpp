@@ -89,13 +89,25 @@ void TCommandChannel::DataAvailable() {
         InTurnDataAvailable();
 }
 
+void TCommandChannel::DrainReceived() {
+    held_ = true;
+    std::string line;
+    while (Read(true))
+        while (framer_.NextLine(line))
+            Dispatch(line);
+    held_ = false;
+    DropReceived();
+}
+
 // One read; false when nothing came.
-bool TCommandChannel::Read() {
+bool TCommandChannel::Read(bool arrivedOnly) {
     const std::size_t room = framer_.Room(readBuf_.size());
     if (room == 0) return false; // full of lines still to be handled
-    const int n = transport_->Receive(readBuf_.data(), static_cast<int>(room));
+    const int n = arrivedOnly ? transport_->ReceiveArrived(readBuf_.data(), static_cast<int>(room))
+                              : transport_->Receive(readBuf_.data(), static_cast<int>(room));
     if (n <= 0) {
-        if (order_ == loInTurn && !(n < 0 && transport_->LastError() == wsaWouldBlock))
+        if (order_ == loInTurn && !arrivedOnly &&
+            !(n < 0 && transport_->LastError() == wsaWouldBlock))
             transport_->Close(); // the server went away
         return false;
     }

@@ -74,9 +74,6 @@ class TCommandChannel {
     // ---- replies ----
     void ExpectReply(std::function<bool(TPendingReply&, const std::string&)> onLine);
     void ForgetReplies() { pending_.clear(); }
-    // While held, no line received answers anything expected (the command it would answer
-    // is not written yet).
-    void HoldReplies(bool held) { held_ = held; }
 
     // ---- sending and receiving ----
     void TraceCommand(const std::string& command);
@@ -86,11 +83,17 @@ class TCommandChannel {
     void DataAvailable();
     // Drops what was received and not handled yet; lines of it still to come are not handled.
     void DropReceived();
+    // Takes what the transport already holds, without waiting: its complete lines answer
+    // nothing expected, the rest is dropped. Before a command, so nothing that came before
+    // it can pass for its reply.
+    void DrainReceived();
+    // The longest line taken from now on.
+    void SetMaxLine(std::size_t maxLine) { framer_.SetMaxLine(maxLine); }
 
   private:
     void NestedDataAvailable();
     void InTurnDataAvailable();
-    bool Read();
+    bool Read(bool arrivedOnly = false);
     void ArmTimer();
     void Dispatch(const std::string& line);
 
@@ -100,7 +103,7 @@ class TCommandChannel {
     std::vector<char> readBuf_;
     TLineOrder order_;
     bool stop_ = false;
-    bool held_ = false;
+    bool held_ = false;        // draining: no line answers anything expected
     bool dispatching_ = false; // in turn: lines are being handled
     bool readPending_ = false; // in turn: a read during a handler left bytes unread
     // Whether the channel still exists, for code that a handler's destroying it unwinds.

@@ -112,7 +112,6 @@ std::vector<std::string> FtpSplitDisplayLines(std::string_view Block) {
 TCustomFtpCli::TCustomFtpCli(QObject* Owner)
     : QObject(Owner),
       FChannel(*this, std::make_unique<TSocketTransport>(), 4094, false, TCommandChannel::loInTurn),
-      FControl(&static_cast<TSocketTransport&>(FChannel.Transport()).Socket()),
       FData(std::make_unique<TWSocket>()), FRecvBlock(64 * 1024), FSendBlock(32 * 1024),
       FReadAhead(64 * 1024) {
     TTransport& control = FChannel.Transport();
@@ -127,20 +126,23 @@ TCustomFtpCli::TCustomFtpCli(QObject* Owner)
 
 TCustomFtpCli::~TCustomFtpCli() {
     FLife->Alive = false;
-    // The sockets close themselves as they go; nothing of that may reach a half-destroyed
-    // client.
-    for (TWSocket* s : {static_cast<TWSocket*>(FControl), FData.get()}) {
-        s->OnDnsLookupDone = nullptr;
-        s->OnSessionConnected = nullptr;
-        s->OnDataAvailable = nullptr;
-        s->OnSessionClosed = nullptr;
-        s->OnSessionAvailable = nullptr;
-        s->OnDataSent = nullptr;
-    }
+    // The connections close themselves as they go; nothing of that may reach a
+    // half-destroyed client.
+    TTransport& control = Control();
+    control.OnLookupDone = nullptr;
+    control.OnConnected = nullptr;
+    control.OnDataAvailable = nullptr;
+    control.OnClosed = nullptr;
+    FData->OnDnsLookupDone = nullptr;
+    FData->OnSessionConnected = nullptr;
+    FData->OnDataAvailable = nullptr;
+    FData->OnSessionClosed = nullptr;
+    FData->OnSessionAvailable = nullptr;
+    FData->OnDataSent = nullptr;
 }
 
 bool TCustomFtpCli::Connected() const {
-    return FControl->State() != wsClosed;
+    return !Control().Closed();
 }
 
 // ---- single commands ----
@@ -323,7 +325,7 @@ void TCustomFtpCli::SendCommand(const std::string& Cmd) {
     std::string command = Cmd;
     Fire(OnCommand, this, command);
     FChannel.TraceCommand(command);
-    if (FControl->State() == wsConnected) FChannel.SendCommand(command);
+    if (Control().Connected()) FChannel.SendCommand(command);
 }
 
 // Both go into logs one line each; a reply line may carry a lone LF.

@@ -22,7 +22,6 @@
 #include <vector>
 
 class TWSocket;
-class TTlsWSocket;
 class TCustomWSocket;
 
 enum TFtpShareMode {
@@ -333,9 +332,10 @@ class TCustomFtpCli : public QObject {
 
     std::shared_ptr<Life> FLife = std::make_shared<Life>();
     // The control connection: reply lines end with CR LF, and one with its end fits the
-    // 4 KB a reply line may take. FControl is its socket.
+    // 4 KB a reply line may take.
     TCommandChannel FChannel;
-    TTlsWSocket* FControl;
+    TTransport& Control() { return FChannel.Transport(); }
+    const TTransport& Control() const { return FChannel.Transport(); }
     std::unique_ptr<TWSocket> FData;
 
     std::string FHostName;

@@ -16,7 +16,7 @@ void TCustomFtpCli::Open() {
         FClosingControl = false;
         SetState(ftpStResolving);
         try {
-            FControl->DnsLookup(FHostName);
+            Control().Lookup(FHostName);
         } catch (const ESocketException&) {
             // The socket refused the name before any lookup: nothing is pending any more.
             FRequestDone = true;
@@ -37,16 +37,15 @@ void TCustomFtpCli::NetworkFailure(uint16_t Error) {
 
 void TCustomFtpCli::ControlLookupDone(uint16_t Error) {
     if (Error != 0) return NetworkFailure(Error);
+    TTransport& control = Control();
     try {
-        FControl->SetAddr(FControl->DnsResult());
-        FControl->SetProto("tcp");
-        FControl->SetPort(FPort);
+        control.SetPort(FPort);
         SetState(ftpStAwaitingBanner);
-        FControl->Connect();
+        control.Connect();
     } catch (const ESocketException&) {
         // A port that does not convert, a connect the platform turned down at once: the
         // request ends as a failed connection; the exception still goes to the caller.
-        const int code = FControl->LastError() != 0 ? FControl->LastError() : wsaInvalidArgument;
+        const int code = control.LastError() != 0 ? control.LastError() : wsaInvalidArgument;
         ControlConnected(static_cast<uint16_t>(code));
         throw;
     }
@@ -64,9 +63,9 @@ void TCustomFtpCli::ControlConnected(uint16_t Error) {
 }
 
 void TCustomFtpCli::CloseControl() {
-    if (FControl->State() == wsClosed) return;
+    if (Control().Closed()) return;
     FClosingControl = true;
-    FControl->Close();
+    Control().Close();
 }
 
 // No line end within the longest line: the reply can never complete.
@@ -75,7 +74,7 @@ void TCustomFtpCli::ReplyLineTooLong() {
         FRequestResult = 500;
         TakeErrorMessage("500 Reply line too long");
     }
-    FControl->Close();
+    Control().Close();
 }
 
 void TCustomFtpCli::ControlClosed(uint16_t Error) {

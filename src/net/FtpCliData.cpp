@@ -61,21 +61,15 @@ void TCustomFtpCli::DataPort() {
         FData->SetPort("0");
         FData->SetLingerOnOff(wsLingerOff);
         FData->Listen(); // a failure raises ESocketException
-        sockaddr_in data{}, local{};
+        sockaddr_in data{};
         int len = sizeof data;
         FData->GetSockName(data, len);
-        len = sizeof local;
-        FControl->GetSockName(local, len);
         const unsigned port = ntohs(data.sin_port);
         const std::string tail = "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
-        std::string command;
-        if (FControl->GetPeerAddr() == "127.0.0.1") {
-            command = "PORT 127,0,0,1" + tail;
-        } else {
-            const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
-            command = "PORT " + std::to_string(b[0]) + "," + std::to_string(b[1]) + "," +
-                      std::to_string(b[2]) + "," + std::to_string(b[3]) + tail;
-        }
+        std::string address =
+            Control().PeerAddr() == "127.0.0.1" ? "127.0.0.1" : Control().LocalAddr();
+        std::replace(address.begin(), address.end(), '.', ',');
+        const std::string command = "PORT " + address + tail;
         ExecCommand(ftpRqDataPort, stDataPort, command, {200, 227});
     });
 }
@@ -192,7 +186,7 @@ void TCustomFtpCli::DataSessionAvailable(uint16_t) {
     // turned away, and the transfer goes on waiting for the right connection.
     sockaddr_in peer{};
     socklen_t len = sizeof peer;
-    const std::string expected = FControl->GetPeerAddr();
+    const std::string expected = Control().PeerAddr();
     if (::getpeername(h, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
         DottedAddress(peer) != expected) {
         ::close(h);

@@ -274,7 +274,7 @@ void TCustomFtpCli::PostDone(uint16_t Error, bool EndedMulti) {
 void TCustomFtpCli::Abort() {
     Entry([&] {
         SetState(ftpStAborting);
-        FControl->CancelDnsLookup(); // a pending Open ends here, with the lookup
+        Control().CancelLookup(); // a pending Open ends here, with the lookup
         CloseControl();
         CloseDataSocket();
         CloseLocalFile();

@@ -23,6 +23,7 @@ class TLineFramer {
     // complete lines are taken).
     bool Overflowing() const;
     void Clear();
+    void SetMaxLine(std::size_t maxLine) { max_ = maxLine; }
 
     // A command line with its CR LF.
     static std::string Frame(const std::string& command) { return command + "\r\n"; }

@@ -4,8 +4,7 @@
 #include "net/Pop3Prot.h"
 
 #include "net/Pop3Internal.h"
-#include "platform/ErrorReport.h"
-#include "platform/MessagePump.h"
+#include "net/WSocket.h"
 #include "platform/Trim.h"
 
 #include <algorithm>
@@ -112,6 +111,7 @@ void TCustomPop3Cli::Connect() {
     channel_.ForgetReplies();
     timestamp_.clear();
     connectFailure_.clear();
+    SetStlsStep(stlsNone);
     SetState(pop3DnsLookup);
     TTransport& transport = channel_.Transport();
     transport.Secure(security_, host_, caFile_);
@@ -245,6 +245,7 @@ bool TCustomPop3Cli::HasCapability(const std::string& name) const {
 
 void TCustomPop3Cli::Abort() {
     SetState(pop3Abort);
+    SetStlsStep(stlsNone);        // the close that follows is a close, not a refused STLS
     channel_.Transport().Abort(); // cancels a pending lookup first
     SetState(pop3Ready);
     // Whatever could still finish has finished above, or will as soon as the close being
@@ -301,14 +302,8 @@ void TCustomPop3Cli::ExecCommand(const Command& c, const std::string& line) {
 
 void TCustomPop3Cli::SendCommand(const std::string& line, const Command& c) {
     channel_.TraceCommand(line);
-    // Whatever arrives before the command is out cannot be its reply.
-    channel_.HoldReplies(true);
-    platform::ProcessMessages();
-    channel_.HoldReplies(false);
-    // The connection may have gone while events were processed; its close has already ended
-    // this request, and sending now could only fail.
-    if (!connected_) return;
-    channel_.DropReceived();
+    // Whatever arrived before the command is out cannot be its reply.
+    channel_.DrainReceived();
     channel_.ExpectReply(
         [this, &c](TPendingReply& reply, const std::string&) { return ReplyLine(reply, c); });
     Send(line);

@@ -7,7 +7,7 @@
 // its row names.
 
 #include "net/CommandChannel.h"
-#include "net/TlsWSocket.h"
+#include "net/Security.h"
 #include "platform/Exception.h"
 
 #include <QObject>
@@ -232,6 +232,8 @@ class TCustomPop3Cli : public QObject {
 
     // The one place the state changes; fires OnStateChange.
     void SetState(TPop3State s);
+    // The one place the protocol state changes.
+    void SetProtocolState(TPop3ProtocolState s) { protocolState_ = s; }
     void CheckReady() const;
     void CheckConnected() const;
     void RefuseInvalidNow(const std::string& text);
@@ -253,11 +255,29 @@ class TCustomPop3Cli : public QObject {
     void WireTransport();
     void LookupDone(std::uint16_t error);
     void SessionConnected(std::uint16_t error);
+    void AwaitGreeting();
+    bool TakeGreeting(const std::string& line);
+    // The connection could not be made or secured: the Connect ends with `error`, `reason`
+    // becomes ConnectFailure, and the connection is closed.
+    void ConnectFailed(std::uint16_t error, const std::string& reason);
     void SessionClosed(std::uint16_t error);
     void ReceivedLine(const std::string& line);
     // Ends the request with an error, aborts the connection and ignores what was received.
     void FailAndDrop(const std::string& text, std::uint16_t error);
     void TimedOut();
+
+    // STLS (Pop3Session.cpp): the greeting and the answer to STLS, then the handshake.
+    enum TStlsStep : int {
+        stlsNone,      // no STLS under way
+        stlsGreeting,  // connected in plain; the greeting decides whether STLS is sent
+        stlsReply,     // STLS sent
+        stlsHandshake, // the transport secures the connection
+    };
+    // The one place the step changes.
+    void SetStlsStep(TStlsStep s);
+    bool StlsLine(const std::string& line);
+    void StlsFailed(const std::string& reason);
+    void TlsDone(std::uint16_t error);
 
     // Replies (Pop3Session.cpp).
     bool GreetingLine();
@@ -302,6 +322,10 @@ class TCustomPop3Cli : public QObject {
     std::deque<InFlight> inFlight_;
     TPop3Request replyRequest_ = pop3Connect;
     std::int32_t replyMsgNum_ = 0;
+
+    // STLS: the step, and the greeting it holds until the connection is secure.
+    TStlsStep stlsStep_ = stlsNone;
+    std::string stlsGreeting_;
 
     bool connected_ = false;
     bool reportingClose_ = false; // OnSessionClosed runs; the request ends right after it

@@ -12,6 +12,9 @@ using pop3detail::Shape;
 namespace {
 
 constexpr std::uint16_t kNegativeReply = 500;
+// The greeting and the answer to STLS are short lines; a server that sends more without a
+// line end is not one to talk to.
+constexpr std::size_t kMaxStlsLine = 4096;
 
 bool Positive(const std::string& line) {
     return !line.empty() && line[0] == '+';
@@ -24,10 +27,16 @@ void TCustomPop3Cli::WireTransport() {
     t.OnLookupDone = [this](std::uint16_t e) { LookupDone(e); };
     t.OnConnected = [this](std::uint16_t e) { SessionConnected(e); };
     t.OnClosed = [this](std::uint16_t e) { SessionClosed(e); };
+    t.OnTlsDone = [this](std::uint16_t e) { TlsDone(e); };
     channel_.OnLine = [this](const std::string& line) { ReceivedLine(line); };
     channel_.OnUnexpected = [this](const std::string&) { Display("< " + lastResponse_); };
     channel_.OnTrace = [this](const std::string& text) { Display(text); };
-    channel_.OnLineTooLong = [this] { FailAndDrop("-ERR Reply line too long", kNegativeReply); };
+    channel_.OnLineTooLong = [this] {
+        if (stlsStep_ != stlsNone)
+            StlsFailed("the server's line before STLS is too long");
+        else
+            FailAndDrop("-ERR Reply line too long", kNegativeReply);
+    };
     channel_.OnTimedOut = [this] { TimedOut(); };
 }
 
@@ -38,6 +47,7 @@ TCustomPop3Cli::~TCustomPop3Cli() {
     t.OnLookupDone = nullptr;
     t.OnConnected = nullptr;
     t.OnClosed = nullptr;
+    t.OnTlsDone = nullptr;
 }
 
 // ---- connection events ----
@@ -65,22 +75,36 @@ void TCustomPop3Cli::LookupDone(std::uint16_t error) {
 }
 
 void TCustomPop3Cli::SessionConnected(std::uint16_t error) {
-    if (error != 0) {
-        connectFailure_ = TLineFramer::OneLine(channel_.Transport().TlsError());
-        lastResponse_ =
-            connectFailure_.empty() ? Pop3WinsockFailure(error) : "-ERR " + connectFailure_;
-        connected_ = false;
-        TriggerRequestDone(error);
-        channel_.Transport().Close();
-        SetState(pop3Ready);
+    if (error != 0) return ConnectFailed(error, channel_.Transport().TlsError());
+    if (security_ == secStls) {
+        // Nothing counts as connected before the connection is secure.
+        SetStlsStep(stlsGreeting);
+        channel_.ExpectReply(
+            [this](TPendingReply&, const std::string& line) { return StlsLine(line); });
         return;
     }
-    connected_ = true;
-    SetState(pop3WaitingBanner);
+    AwaitGreeting();
     channel_.ExpectReply([this](TPendingReply&, const std::string&) { return GreetingLine(); });
 }
 
+void TCustomPop3Cli::AwaitGreeting() {
+    connected_ = true;
+    SetState(pop3WaitingBanner);
+}
+
+void TCustomPop3Cli::ConnectFailed(std::uint16_t error, const std::string& reason) {
+    SetStlsStep(stlsNone);
+    connectFailure_ = TLineFramer::OneLine(reason);
+    lastResponse_ = connectFailure_.empty() ? Pop3WinsockFailure(error) : "-ERR " + connectFailure_;
+    connected_ = false;
+    TriggerRequestDone(error);
+    channel_.Transport().Close();
+    SetState(pop3Ready);
+}
+
 void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
+    if (stlsStep_ == stlsGreeting || stlsStep_ == stlsReply)
+        return StlsFailed("the server closed the connection before STLS");
     connected_ = false;
     {
         // An Abort from the handler leaves the outstanding request to be ended below.
@@ -95,10 +119,13 @@ void TCustomPop3Cli::SessionClosed(std::uint16_t error) {
         FailInFlight(wsaInterrupted);
     else
         TriggerRequestDone(wsaInterrupted);
-    protocolState_ = pop3Disconnected;
+    SetProtocolState(pop3Disconnected);
 }
 
 void TCustomPop3Cli::ReceivedLine(const std::string& line) {
+    // The lines before STLS reach no one; its greeting is handed on once the connection is
+    // secure.
+    if (stlsStep_ != stlsNone) return;
     lastResponse_ = line;
     Pop3Call(OnResponse, this, lastResponse_);
 }
@@ -109,6 +136,7 @@ void TCustomPop3Cli::TimedOut() {
 }
 
 void TCustomPop3Cli::FailAndDrop(const std::string& text, std::uint16_t error) {
+    SetStlsStep(stlsNone);
     channel_.DropReceived();
     channel_.ForgetReplies();
     if (!inFlight_.empty()) {
@@ -120,6 +148,54 @@ void TCustomPop3Cli::FailAndDrop(const std::string& text, std::uint16_t error) {
     }
     // Nothing sensible can follow in this session.
     channel_.Transport().Abort();
+}
+
+// ---- STLS ----
+
+void TCustomPop3Cli::SetStlsStep(TStlsStep s) {
+    stlsStep_ = s;
+    channel_.SetMaxLine(s == stlsNone ? MaxLineLength : kMaxStlsLine);
+}
+
+bool TCustomPop3Cli::StlsLine(const std::string& line) {
+    // Bytes that came with either line were sent before the server could know what we
+    // would say: nothing received before the handshake may count after it.
+    channel_.DropReceived();
+    if (stlsStep_ == stlsGreeting) {
+        // A refusing server: its greeting ends the Connect as on a plain connection.
+        if (!Positive(line)) return TakeGreeting(line);
+        stlsGreeting_ = line;
+        SetStlsStep(stlsReply);
+        channel_.SendCommand("STLS");
+        return false; // the answer comes to this handler too
+    }
+    if (line != "+OK" && line.rfind("+OK ", 0) != 0) {
+        StlsFailed("the server refused STLS (" + line + ")");
+        return true;
+    }
+    SetStlsStep(stlsHandshake);
+    channel_.Transport().StartTls();
+    return true;
+}
+
+void TCustomPop3Cli::StlsFailed(const std::string& reason) {
+    channel_.DropReceived();
+    ConnectFailed(kTlsFailure, "TLS error: " + reason);
+}
+
+// The greeting held since before STLS is acted on now, as it would be on a connection that
+// was secure from the start.
+void TCustomPop3Cli::TlsDone(std::uint16_t error) {
+    if (stlsStep_ != stlsHandshake) return;
+    if (error != 0) return ConnectFailed(error, channel_.Transport().TlsError());
+    TakeGreeting(stlsGreeting_);
+}
+
+bool TCustomPop3Cli::TakeGreeting(const std::string& line) {
+    SetStlsStep(stlsNone);
+    AwaitGreeting();
+    ReceivedLine(line);
+    return GreetingLine();
 }
 
 // ---- replies ----
@@ -137,7 +213,7 @@ bool TCustomPop3Cli::GreetingLine() {
         std::size_t close = lastResponse_.find('>', open);
         if (close != std::string::npos) timestamp_ = lastResponse_.substr(open, close - open + 1);
     }
-    protocolState_ = pop3WaitingUser;
+    SetProtocolState(pop3WaitingUser);
     SetState(pop3Connected);
     Pop3Call(OnSessionConnected, this, 0);
     TriggerRequestDone(0);
@@ -160,7 +236,7 @@ bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
         TriggerRequestDone(kNegativeReply);
         return true;
     }
-    protocolState_ = c.OnSuccess;
+    SetProtocolState(c.OnSuccess);
     switch (c.Reply) {
     case Shape::Status:
         break;

@@ -1,6 +1,9 @@
 #include "net/TlsWSocket.h"
 #include "net/WinsockErrors.h"
 
+#include "platform/ErrorReport.h"
+
+#include <QMetaObject>
 #include <QPointer>
 
 #include <arpa/inet.h>
@@ -19,9 +22,6 @@ namespace {
 
 // One TLS record at most; also the read size from the platform socket.
 constexpr int kChunk = 16 * 1024 + 512;
-// The greeting and the answer to STLS are short lines; a server that sends more without a
-// line end is not one to talk to.
-constexpr size_t kMaxPreambleLine = 4096;
 
 bool IsIpAddress(const std::string& Host) {
     unsigned char scratch[sizeof(in6_addr)];
@@ -96,8 +96,8 @@ TTlsWSocket::~TTlsWSocket() = default;
 void TTlsWSocket::ResetTls() {
     FSsl.reset();
     FCtx.reset();
-    FPhase = phPlain;
-    FPreamble.clear();
+    SetPhase(phPlain);
+    FStartedLater = false;
     FPlain.clear();
     FPlainStart = 0;
     FPeerDone = false;
@@ -147,10 +147,16 @@ int TTlsWSocket::Send(const void* Data, int Len) {
     return Len;
 }
 
+void TTlsWSocket::StartTls() {
+    FStartedLater = true;
+    if (FPhase != phPlain || State() != wsConnected) return Fail("no plain connection to secure");
+    StartHandshake();
+}
+
 int TTlsWSocket::Receive(void* Buffer, int BufferSize) {
-    if (FPhase == phPlain && PlainWaiting() == 0) return TWSocket::Receive(Buffer, BufferSize);
+    if (FPhase == phPlain) return TWSocket::Receive(Buffer, BufferSize);
     // Before the connection is secure the owner has nothing to read.
-    const size_t ready = FPhase == phPlain || FPhase == phSecure ? PlainWaiting() : 0;
+    const size_t ready = FPhase == phSecure ? PlainWaiting() : 0;
     const size_t n = std::min(ready, static_cast<size_t>(std::max(BufferSize, 0)));
     if (n == 0) {
         SetLastError(wsaWouldBlock);
@@ -165,21 +171,48 @@ int TTlsWSocket::Receive(void* Buffer, int BufferSize) {
     return static_cast<int>(n);
 }
 
+int TTlsWSocket::ReceiveArrived(void* Buffer, int BufferSize) {
+    const int32_t waiting = RcvdCount();
+    if (FPhase == phPlain)
+        return waiting > 0 ? std::max(TWSocket::Receive(Buffer, std::min(BufferSize, waiting)), 0)
+                           : 0;
+    if (FPhase != phSecure) return 0;
+    if (PlainWaiting() == 0 && waiting > 0 && !FPeerDone) {
+        char raw[kChunk];
+        const int n = TWSocket::Receive(raw, std::min<int>(sizeof raw, waiting));
+        if (n > 0) TakeRaw(raw, n);
+        if (FPeerDone) ClosePeerDoneLater();
+    }
+    return std::max(Receive(Buffer, BufferSize), 0);
+}
+
+// The session ended in bytes read outside a read event: no event may follow them (a close
+// alert on a connection the server keeps open), so the close comes from the loop.
+void TTlsWSocket::ClosePeerDoneLater() {
+    QMetaObject::invokeMethod(
+        this,
+        [this, connection = FConnection] {
+            platform::Guarded([&] {
+                if (connection != FConnection || !FPeerDone || PlainWaiting() > 0) return;
+                ResetTls();
+                TWSocket::Close();
+            });
+        },
+        Qt::QueuedConnection);
+}
+
 // ---------------------------------------------------------------------------------------
 // The platform socket's events
 
 void TTlsWSocket::TriggerSessionConnected(uint16_t Error) {
-    if (Error != 0 || FPhase != phPlain || FSecurity == secNone)
+    if (Error != 0 || FPhase != phPlain || !FTlsFromStart)
         return TWSocket::TriggerSessionConnected(Error);
     // Connected, but not yet secure: the owner hears of it once it is.
-    if (FSecurity == secStls)
-        FPhase = phGreeting;
-    else
-        StartHandshake();
+    StartHandshake();
 }
 
 bool TTlsWSocket::TriggerDataAvailable(uint16_t Error) {
-    if (FPhase == phPlain && PlainWaiting() == 0) return TWSocket::TriggerDataAvailable(Error);
+    if (FPhase == phPlain) return TWSocket::TriggerDataAvailable(Error);
     QPointer<TTlsWSocket> self(this);
     const uint64_t connection = FConnection;
     // Reading the platform socket also lets its next read event come.
@@ -201,17 +234,10 @@ bool TTlsWSocket::TriggerDataAvailable(uint16_t Error) {
 }
 
 void TTlsWSocket::TriggerSessionClosed(uint16_t Error) {
-    switch (FPhase) {
-    case phGreeting:
-    case phStlsReply:
-        Fail("the server closed the connection before STLS");
-        return;
-    case phHandshake:
+    if (FPhase == phHandshake)
         Fail("the server closed the connection during the handshake");
-        return;
-    default:
+    else
         TWSocket::TriggerSessionClosed(Error);
-    }
 }
 
 void TTlsWSocket::TriggerDataSent(uint16_t Error) {
@@ -223,61 +249,12 @@ void TTlsWSocket::TriggerDataSent(uint16_t Error) {
 // Turning raw bytes into plain text
 
 void TTlsWSocket::TakeRaw(const char* Data, int Len) {
-    switch (FPhase) {
-    case phPlain:
-        FPlain.append(Data, static_cast<size_t>(Len));
-        break;
-    case phGreeting:
-    case phStlsReply:
-        FPreamble.append(Data, static_cast<size_t>(Len));
-        ReadPreamble();
-        break;
-    case phHandshake:
-    case phSecure:
-        BIO_write(SSL_get_rbio(FSsl.get()), Data, Len);
-        if (FPhase == phHandshake)
-            ContinueHandshake();
-        else
-            ReadDecrypted();
-        break;
-    case phFailed:
-        break;
-    }
-}
-
-// STLS: the greeting, then the answer to STLS. Bytes that follow either line in the same
-// read are dropped: they were sent before the server could know what we would say, and
-// nothing received before the handshake may count afterwards.
-void TTlsWSocket::ReadPreamble() {
-    const size_t end = FPreamble.find('\n');
-    if (end == std::string::npos) {
-        if (FPreamble.size() > kMaxPreambleLine) Fail("the server's line before STLS is too long");
-        return;
-    }
-    std::string line = FPreamble.substr(0, end);
-    if (!line.empty() && line.back() == '\r') line.pop_back();
-    if (FPhase == phGreeting) {
-        if (line.empty() || line[0] != '+') {
-            // A refusing server: its greeting goes to the owner as it came, which gives up on
-            // it; nothing is sent either way.
-            FPhase = phPlain;
-            FPlain = std::move(FPreamble);
-            FPreamble.clear();
-            TWSocket::TriggerSessionConnected(0);
-            return;
-        }
-        FPlain = line + "\r\n"; // the owner's greeting, once the connection is secure
-        FPreamble.clear();
-        FPhase = phStlsReply;
-        TWSocket::Send("STLS\r\n", 6);
-        return;
-    }
-    FPreamble.clear();
-    if (line != "+OK" && line.rfind("+OK ", 0) != 0) {
-        Fail("the server refused STLS (" + line + ")");
-        return;
-    }
-    StartHandshake();
+    if (FPhase != phHandshake && FPhase != phSecure) return;
+    BIO_write(SSL_get_rbio(FSsl.get()), Data, Len);
+    if (FPhase == phHandshake)
+        ContinueHandshake();
+    else
+        ReadDecrypted();
 }
 
 void TTlsWSocket::StartHandshake() {
@@ -302,7 +279,7 @@ void TTlsWSocket::StartHandshake() {
                               SSL_set1_host(ssl, FTlsHost.c_str()) == 1;
     if (!ok) return Fail("cannot check the certificate against " + FTlsHost);
     SSL_set_connect_state(ssl);
-    FPhase = phHandshake;
+    SetPhase(phHandshake);
     ContinueHandshake();
 }
 
@@ -317,10 +294,16 @@ void TTlsWSocket::ContinueHandshake() {
         return Fail(SslFailure(r));
     }
     FlushOut();
-    FPhase = phSecure;
+    SetPhase(phSecure);
     // Application data may have come with the last handshake record.
     ReadDecrypted();
-    TWSocket::TriggerSessionConnected(0);
+    ReportHandshake(0);
+}
+
+// The owner hears how the handshake went in the event it waits for.
+void TTlsWSocket::ReportHandshake(uint16_t Error) {
+    if (!FStartedLater) return TWSocket::TriggerSessionConnected(Error);
+    if (auto handler = OnTlsDone) handler(this, Error);
 }
 
 void TTlsWSocket::ReadDecrypted() {
@@ -358,7 +341,7 @@ void TTlsWSocket::FlushOut() {
 void TTlsWSocket::OfferPlain(uint16_t Error) {
     QPointer<TTlsWSocket> self(this);
     const uint64_t connection = FConnection;
-    while (PlainWaiting() > 0 && (FPhase == phPlain || FPhase == phSecure)) {
+    while (PlainWaiting() > 0 && FPhase == phSecure) {
         const size_t before = PlainWaiting();
         if (!TWSocket::TriggerDataAvailable(Error)) {
             FPlain.clear(); // nobody to read it
@@ -370,15 +353,15 @@ void TTlsWSocket::OfferPlain(uint16_t Error) {
     }
 }
 
-// The connection cannot be secured: the owner's connect ends with kTlsFailure, and the
-// connection is closed. Nothing of the owner's was sent.
+// The connection cannot be secured: the owner's wait for it ends with kTlsFailure, and the
+// connection is closed. Nothing of the owner's was sent over it since the handshake began.
 void TTlsWSocket::Fail(const std::string& Reason) {
     FTlsError = "TLS error: " + Reason;
     FlushOut(); // the alert that tells the server why, when there is one
-    FPhase = phFailed;
+    SetPhase(phFailed);
     QPointer<TTlsWSocket> self(this);
     const uint64_t connection = FConnection;
-    TWSocket::TriggerSessionConnected(kTlsFailure);
+    ReportHandshake(kTlsFailure);
     if (!self || connection != FConnection) return;
     if (State() != wsClosed) Close();
 }

@@ -2,27 +2,18 @@
 
 // TLS for a client connection of TWSocket, with OpenSSL on memory buffers: the platform
 // socket still does all reading and writing and reports its events as before, and this layer
-// turns its bytes into the plain text its owner sends and receives. The owner sees the same
-// events and calls as on a plain connection: OnSessionConnected only once the connection is
-// secure (or with an error when it cannot be), then the server's lines in plain text.
+// turns its bytes into the plain text its owner sends and receives. TLS starts either with
+// the connection (OnSessionConnected then comes only once the connection is secure, or with
+// an error when it cannot be) or when the owner asks for it on a plain connection it already
+// uses (OnTlsDone then tells how that went). The socket knows no protocol above it.
 
+#include "net/Security.h"
 #include "net/WSocket.h"
-#include "net/WinsockErrors.h"
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <string>
-
-// Ordinals are the values of the Security setting.
-enum TSecurity : int {
-    secNone = 0, // plain POP3
-    secTls = 1,  // TLS from the first byte (POP3S)
-    secStls = 2, // plain until the greeting, then STLS (RFC 2595) and TLS
-};
-
-// The code OnSessionConnected carries when the connection could not be secured; TlsError
-// names the reason.
-inline constexpr uint16_t kTlsFailure = wsaConnectionAborted;
 
 struct ssl_st;
 struct ssl_ctx_st;
@@ -32,9 +23,9 @@ class TTlsWSocket : public TWSocket {
     explicit TTlsWSocket(QObject* Owner = nullptr);
     ~TTlsWSocket() override;
 
-    // Taken by the next Connect.
-    TSecurity Security() const { return FSecurity; }
-    void SetSecurity(TSecurity Value) { FSecurity = Value; }
+    // Taken by the next Connect: the handshake starts as soon as the connection is made.
+    bool TlsFromStart() const { return FTlsFromStart; }
+    void SetTlsFromStart(bool Value) { FTlsFromStart = Value; }
     // The name (or IP address) the server's certificate must be issued for.
     const std::string& TlsHost() const { return FTlsHost; }
     void SetTlsHost(const std::string& Value) { FTlsHost = Value; }
@@ -47,12 +38,22 @@ class TTlsWSocket : public TWSocket {
     const std::string& TlsError() const { return FTlsError; }
     // The handshake of the current connection is complete.
     bool Secure() const { return FPhase == phSecure; }
+    // Starts the handshake on the plain connection now; OnTlsDone follows. The owner must
+    // have taken every plain byte it wants: whatever arrives from here on is TLS.
+    void StartTls();
+    // Fires once the handshake StartTls began has ended: 0 when the connection is secure,
+    // kTlsFailure when it cannot be (TlsError says why; the connection is then closed).
+    std::function<void(TCustomWSocket* Sender, uint16_t Error)> OnTlsDone;
 
     void Connect() override;
     void Close() override;
     void Abort() override;
     int Send(const void* Data, int Len) override;
     int Receive(void* Buffer, int BufferSize) override;
+    // The plain text of what has already arrived, read now without waiting for the event
+    // loop; 0 when nothing waits. The end of the connection and its errors are left to the
+    // events that report them.
+    int ReceiveArrived(void* Buffer, int BufferSize);
 
   protected:
     bool TriggerDataAvailable(uint16_t Error) override;
@@ -62,9 +63,7 @@ class TTlsWSocket : public TWSocket {
 
   private:
     enum TPhase {
-        phPlain,     // no TLS on this connection: everything passes through
-        phGreeting,  // STLS: waiting for the greeting
-        phStlsReply, // STLS sent, waiting for its answer
+        phPlain, // no TLS on this connection (yet): everything passes through
         phHandshake,
         phSecure,
         phFailed, // the connection could not be secured and is being closed
@@ -75,31 +74,34 @@ class TTlsWSocket : public TWSocket {
         void operator()(ssl_ctx_st* C) const;
     };
 
+    // The one place the phase changes.
+    void SetPhase(TPhase Value) { FPhase = Value; }
     void ResetTls();
     void TakeRaw(const char* Data, int Len);
-    void ReadPreamble();
+    void ClosePeerDoneLater();
     void StartHandshake();
     void ContinueHandshake();
     void ReadDecrypted();
     void FlushOut();
     void OfferPlain(uint16_t Error);
+    void ReportHandshake(uint16_t Error);
     void Fail(const std::string& Reason);
     std::string SslFailure(int Result);
     size_t PlainWaiting() const { return FPlain.size() - FPlainStart; }
 
-    TSecurity FSecurity = secNone;
+    bool FTlsFromStart = false;
     std::string FTlsHost;
     std::string FCAFile;
     std::string FTlsError;
 
     TPhase FPhase = phPlain;
+    bool FStartedLater = false; // the handshake of this connection came from StartTls
     // Counts connections, so that code after an owner's handler can tell whether the
     // connection it worked on is still the current one.
     uint64_t FConnection = 0;
     std::unique_ptr<ssl_ctx_st, SslDeleter> FCtx;
     std::unique_ptr<ssl_st, SslDeleter> FSsl;
-    std::string FPreamble; // STLS: plain bytes not yet split into lines
-    std::string FPlain;    // plain text for the owner; FPlainStart is where it begins
+    std::string FPlain; // plain text for the owner; FPlainStart is where it begins
     size_t FPlainStart = 0;
     bool FPeerDone = false; // the server sent its close alert, or broke the session
 };

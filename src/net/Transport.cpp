@@ -1,5 +1,9 @@
 #include "net/Transport.h"
 
+#include "net/TlsWSocket.h"
+
+#include <netinet/in.h>
+
 TSocketTransport::TSocketTransport() : socket_(std::make_unique<TTlsWSocket>()) {
     socket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) {
         if (OnLookupDone) OnLookupDone(e);
@@ -13,10 +17,14 @@ TSocketTransport::TSocketTransport() : socket_(std::make_unique<TTlsWSocket>()) 
     socket_->OnSessionClosed = [this](TCustomWSocket*, std::uint16_t e) {
         if (OnClosed) OnClosed(e);
     };
+    socket_->OnTlsDone = [this](TCustomWSocket*, std::uint16_t e) {
+        if (OnTlsDone) OnTlsDone(e);
+    };
 }
 
 TSocketTransport::~TSocketTransport() {
     // The socket closes itself as it goes; nothing of that may reach a half-destroyed owner.
+    socket_->OnTlsDone = nullptr;
     socket_->OnSessionClosed = nullptr;
     socket_->OnDataAvailable = nullptr;
     socket_->OnSessionConnected = nullptr;
@@ -25,7 +33,7 @@ TSocketTransport::~TSocketTransport() {
 
 void TSocketTransport::Secure(TSecurity security, const std::string& host,
                               const std::string& caFile) {
-    socket_->SetSecurity(security);
+    socket_->SetTlsFromStart(security == secTls);
     socket_->SetTlsHost(host);
     socket_->SetCAFile(caFile);
 }
@@ -40,6 +48,10 @@ void TSocketTransport::Lookup(const std::string& host) {
     socket_->DnsLookup(host);
 }
 
+void TSocketTransport::CancelLookup() {
+    socket_->CancelDnsLookup();
+}
+
 void TSocketTransport::Connect() {
     socket_->SetAddr(socket_->DnsResult());
     socket_->SetProto("tcp");
@@ -51,8 +63,16 @@ int TSocketTransport::Receive(char* buffer, int size) {
     return socket_->Receive(buffer, size);
 }
 
+int TSocketTransport::ReceiveArrived(char* buffer, int size) {
+    return socket_->ReceiveArrived(buffer, size);
+}
+
 void TSocketTransport::Send(const std::string& bytes) {
     socket_->SendStr(bytes);
+}
+
+void TSocketTransport::StartTls() {
+    socket_->StartTls();
 }
 
 void TSocketTransport::Close() {
@@ -65,6 +85,24 @@ void TSocketTransport::Abort() {
 
 bool TSocketTransport::Closed() const {
     return socket_->State() == wsClosed;
+}
+
+bool TSocketTransport::Connected() const {
+    return socket_->State() == wsConnected;
+}
+
+std::string TSocketTransport::PeerAddr() {
+    return socket_->GetPeerAddr();
+}
+
+// Zeros when the socket has no name (as in the PORT command of an FTP client that asks then).
+std::string TSocketTransport::LocalAddr() {
+    sockaddr_in local{};
+    int len = sizeof local;
+    socket_->GetSockName(local, len);
+    const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
+    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
+           std::to_string(b[3]);
 }
 
 int TSocketTransport::LastError() const {

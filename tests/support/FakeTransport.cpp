@@ -28,6 +28,9 @@ FakeTransport& FakeTransport::ServerSendsBytewise(const std::string& bytes) {
 FakeTransport& FakeTransport::ClientSends(const std::string& line) {
     return Add(Op::Expect, line);
 }
+FakeTransport& FakeTransport::ClientStartsTls() {
+    return Add(Op::StartTls, "");
+}
 FakeTransport& FakeTransport::ServerCloses() {
     return Add(Op::Close, "");
 }
@@ -40,6 +43,8 @@ std::string FakeTransport::Describe(std::size_t index) const {
         return n + "client sends '" + s.text + "')";
     case Op::Close:
         return n + "server closes)";
+    case Op::StartTls:
+        return n + "client starts TLS)";
     default:
         return n + "server sends '" + s.text + "')";
     }
@@ -75,7 +80,8 @@ void FakeTransport::Connect() {
 }
 
 void FakeTransport::Play() {
-    while (connected_ && next_ < steps_.size() && steps_[next_].op != Op::Expect) {
+    while (connected_ && next_ < steps_.size() && steps_[next_].op != Op::Expect &&
+           steps_[next_].op != Op::StartTls) {
         const Step& s = steps_[next_++];
         if (s.op == Op::Close) {
             // Once what was sent before it has been read.
@@ -113,6 +119,23 @@ int FakeTransport::Receive(char* buffer, int size) {
     if (chunk.empty()) chunks_.pop_front();
     if (!chunks_.empty()) Post([this] { Deliver(); }); // like a socket: readable while data waits
     return static_cast<int>(n);
+}
+
+int FakeTransport::ReceiveArrived(char* buffer, int size) {
+    return std::max(Receive(buffer, size), 0);
+}
+
+void FakeTransport::StartTls() {
+    if (next_ < steps_.size() && steps_[next_].op == Op::StartTls) {
+        ++next_;
+    } else {
+        failures_.push_back("client started TLS at " +
+                            (next_ < steps_.size() ? Describe(next_) : "the end"));
+    }
+    Post([this] {
+        if (OnTlsDone) OnTlsDone(tlsError_.empty() ? 0 : kTlsFailure);
+        if (tlsError_.empty()) Play();
+    });
 }
 
 void FakeTransport::Send(const std::string& bytes) {

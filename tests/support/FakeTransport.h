@@ -31,9 +31,12 @@ class FakeTransport final : public TTransport {
     FakeTransport& ServerSendsRaw(const std::string& bytes);
     FakeTransport& ServerSendsBytewise(const std::string& bytes); // one read per byte
     FakeTransport& ClientSends(const std::string& line);
+    // The client starts TLS here; the handshake succeeds unless FailTls names a reason.
+    FakeTransport& ClientStartsTls();
     FakeTransport& ServerCloses();
     // The lookup of the next Open fails with this code (0: it succeeds).
     void FailLookup(std::uint16_t error) { lookupError_ = error; }
+    void FailTls(const std::string& reason) { tlsError_ = "TLS error: " + reason; }
 
     // ---- what happened ----
     const std::vector<std::string>& Failures() const { return failures_; }
@@ -46,17 +49,23 @@ class FakeTransport final : public TTransport {
     void Secure(TSecurity, const std::string&, const std::string&) override {}
     void SetPort(const std::string& port) override { port_ = port; }
     void Lookup(const std::string& host) override;
+    void CancelLookup() override {}
     void Connect() override;
     int Receive(char* buffer, int size) override;
+    int ReceiveArrived(char* buffer, int size) override;
     void Send(const std::string& bytes) override;
+    void StartTls() override;
     void Close() override;
     void Abort() override;
     bool Closed() const override { return !connected_; }
+    bool Connected() const override { return connected_; }
+    std::string PeerAddr() override { return "127.0.0.1"; }
+    std::string LocalAddr() override { return "127.0.0.1"; }
     int LastError() const override { return 0; }
-    std::string TlsError() const override { return {}; }
+    std::string TlsError() const override { return tlsError_; }
 
   private:
-    enum class Op { Send, SendBytewise, Expect, Close };
+    enum class Op { Send, SendBytewise, Expect, StartTls, Close };
     struct Step {
         Op op;
         std::string text;
@@ -75,7 +84,7 @@ class FakeTransport final : public TTransport {
     std::deque<std::string> chunks_; // bytes waiting to be read, one read each
     std::string partial_;            // what the client sent of its current line
     std::vector<std::string> sent_, failures_;
-    std::string host_, port_;
+    std::string host_, port_, tlsError_;
     std::uint16_t lookupError_ = 0;
     bool connected_ = false;
     bool closing_ = false; // the server closes once everything sent is read
