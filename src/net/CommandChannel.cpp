@@ -116,8 +116,8 @@ bool TCommandChannel::Read(bool arrivedOnly) {
     return true;
 }
 
-// Handlers called from here may start the next command, which may process events and so
-// run this again before they return: all positions live in the framer, none in locals.
+// Handlers called from here may start the next command, whose drain reads and handles lines
+// before they return: all positions live in the framer, none in locals.
 void TCommandChannel::NestedDataAvailable() {
     if (!Read()) return;
     stop_ = false;

@@ -30,7 +30,7 @@ struct TPendingReply {
 
 class TCommandChannel {
   public:
-    // How lines are handled when a handler lets the event loop run.
+    // How lines are handled when a handler reads (a drain) or lets the event loop run.
     enum TLineOrder {
         // A read during a handler handles its lines at once, nested in the handler.
         loNested,

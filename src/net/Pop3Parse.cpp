@@ -13,7 +13,7 @@ namespace {
 bool IsDigit(char c) {
     return c >= '0' && c <= '9';
 }
-bool IsBlank(char c) {
+bool IsSpaceOrLineEnd(char c) {
     return c == ' ' || c == '\t' || c == '\r' || c == '\n';
 }
 
@@ -27,8 +27,8 @@ std::int32_t ReadNumber(std::string_view s, std::size_t& i) {
     return static_cast<std::int32_t>(value);
 }
 
-void SkipBlanks(std::string_view s, std::size_t& i) {
-    while (i < s.size() && IsBlank(s[i]))
+void SkipSpacesAndLineEnds(std::string_view s, std::size_t& i) {
+    while (i < s.size() && IsSpaceOrLineEnd(s[i]))
         ++i;
 }
 
@@ -39,7 +39,7 @@ TPop3TwoNumbers Pop3ParseTwoNumbers(std::string_view line) {
     std::size_t i = line.find_first_of("0123456789");
     if (i == std::string_view::npos) return result;
     result.First = ReadNumber(line, i);
-    SkipBlanks(line, i);
+    SkipSpacesAndLineEnds(line, i);
     result.Second = ReadNumber(line, i);
     return result;
 }
@@ -49,7 +49,7 @@ TPop3NumberAndId Pop3ParseNumberAndId(std::string_view line) {
     std::size_t i = line.find_first_of("0123456789");
     if (i == std::string_view::npos) return result;
     result.Number = ReadNumber(line, i);
-    SkipBlanks(line, i);
+    SkipSpacesAndLineEnds(line, i);
     std::size_t start = i;
     while (i < line.size() && line[i] >= '!' && line[i] <= '~')
         ++i;
@@ -61,17 +61,17 @@ std::optional<TPop3TwoNumbers> Pop3ParseStat(std::string_view line) {
     if (line.empty() || line[0] != '+') return std::nullopt;
     std::size_t i = line.find_first_of(" \t");
     if (i == std::string_view::npos) return std::nullopt;
-    SkipBlanks(line, i);
+    SkipSpacesAndLineEnds(line, i);
     const std::size_t start = i;
     std::int64_t count = 0;
     for (; i < line.size() && IsDigit(line[i]); ++i) {
         count = count * 10 + (line[i] - '0');
         if (count > std::numeric_limits<std::int32_t>::max()) return std::nullopt;
     }
-    if (i == start || (i < line.size() && !IsBlank(line[i]))) return std::nullopt;
+    if (i == start || (i < line.size() && !IsSpaceOrLineEnd(line[i]))) return std::nullopt;
     TPop3TwoNumbers result;
     result.First = static_cast<std::int32_t>(count);
-    SkipBlanks(line, i);
+    SkipSpacesAndLineEnds(line, i);
     result.Second = ReadNumber(line, i);
     return result;
 }
