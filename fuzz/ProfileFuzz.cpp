@@ -107,15 +107,16 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
     }
     fuzz::Require(WritableNames(section, key) && OneLine(value),
                   "what could not read back is refused");
-    fuzz::Require(file.ReadString(section, key, missing) == value.substr(0, 2047),
+    // Blanks and tabs around a value are not part of it when it is read.
+    fuzz::Require(file.ReadString(section, key, missing) == Trim(value).substr(0, 2047),
                   "the written value reads back");
     for (std::size_t i = 0; i < others.size(); ++i) {
         if (SameName(others[i].section, section) && SameName(others[i].key, key)) continue;
         fuzz::Require(file.ReadString(others[i].section, others[i].key, missing) == seen[i],
                       "another key reads as before: [" + others[i].section + "] " + others[i].key);
     }
-    const std::optional<int32_t> n = platform::ParseProfileInteger(value);
-    if (n && value.size() <= 2047)
+    const std::optional<int32_t> n = platform::ParseProfileInteger(Trim(value));
+    if (n && Trim(value).size() <= 2047)
         fuzz::Require(file.ReadInteger(section, key, 0) == *n &&
                           platform::ParseProfileInteger(std::to_string(*n)) == n,
                       "an integer reads back");
