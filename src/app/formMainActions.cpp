@@ -302,9 +302,9 @@ void TfrmMain::SaveWindowPosition() {
 
 void TfrmMain::closeEvent(QCloseEvent* event) {
     platform::Guarded([this] { SaveWindowPosition(); });
-    // A running scan is abandoned here, not when the window goes: the close may come from
-    // inside the scan's spammer search, which then runs on and could end its last message
-    // with QUIT before the program is through. Without QUIT the server deletes nothing of it.
+    // A running scan is abandoned here, not when the window goes: replies that arrive in
+    // between could let it end its last message with QUIT. Without QUIT the server deletes
+    // nothing of it.
     platform::Guarded([this] { pop3Client_->Abort(); });
     trayIcon_->hide();
     event->accept();

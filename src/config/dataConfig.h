@@ -11,7 +11,7 @@ struct TListFingerprint {
     bool exists = false; // a missing file has no size, time or hash
     std::int64_t size = 0;
     std::int64_t modifiedNs = 0; // last-write time, nanoseconds since the epoch
-    std::string hash;            // SHA-256 of the bytes
+    std::string hash;            // a cryptographic hash of the bytes
     bool operator==(const TListFingerprint&) const = default;
 };
 
@@ -56,12 +56,11 @@ class TConfigData {
     std::int64_t MaxUpdateSize = kDefaultMaxUpdateSize;
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
-    // calls ListsChanged() before anything else may read it (the list loads, including
-    // before each time they let the event loop run, and ConfigDataDestroy do; the update
-    // merge must too). Screening keeps search automatons built from the lists and compares
-    // the lists with them in full only when this number moves. Numbers are drawn from one
-    // sequence for the whole process, so no two list contents that a configuration ever
-    // held share one.
+    // calls ListsChanged() before anything else may read it (the list loads and
+    // ConfigDataDestroy do; the update merge must too). Screening keeps search automatons
+    // built from the lists and compares the lists with them in full only when this number
+    // moves. Numbers are drawn from one sequence for the whole process, so no two list
+    // contents that a configuration ever held share one.
     std::uint64_t ListsStamp() const { return listsStamp_; }
     void ListsChanged();
 
@@ -113,13 +112,13 @@ std::string AddressListPath();
 std::string SpammerListPath();
 
 // Replace GoodAddrList / SpammerList by the lines of their files and record the files'
-// fingerprints; a missing file leaves the list as it is. The spammers version lets the event
-// loop run between lines. Open and read errors throw platform::EInOutError.
+// fingerprints; a missing file leaves the list as it is. Open and read errors throw
+// platform::EInOutError.
 void LoadAddressList();
 void LoadSpammerList();
 
-// Writes SpammerList to spammers.txt, letting the event loop run between lines, if the file
-// is still as SpammerFile says; false, with nothing written, when another program changed it.
+// Writes SpammerList to spammers.txt if the file is still as SpammerFile says; false, with
+// nothing written, when another program changed it.
 bool SaveSpammerList();
 
 // A list file's lines (the load's rules: byte-order marks, UTF-16, Ctrl+Z) and its
@@ -137,5 +136,4 @@ TListFileContent ReadListFile(const std::string& path);
 // throw platform::EInOutError.
 std::optional<TListFingerprint> SaveListFile(const std::string& path,
                                              const std::vector<std::string>& entries,
-                                             const TListFingerprint& expected,
-                                             bool yieldPerLine = false);
+                                             const TListFingerprint& expected);

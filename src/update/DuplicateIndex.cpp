@@ -2,16 +2,14 @@
 
 namespace update {
 
-DuplicateIndex::DuplicateIndex(const std::vector<std::string>& entries,
-                               std::function<void()> onIdle)
-    : onIdle_(std::move(onIdle)), base_(MakeBlock(entries)) {}
+DuplicateIndex::DuplicateIndex(const std::vector<std::string>& entries)
+    : base_(MakeBlock(entries)) {}
 
 DuplicateIndex::~DuplicateIndex() = default;
 
 std::unique_ptr<DuplicateIndex::Block>
 DuplicateIndex::MakeBlock(const std::vector<std::string>& entries) {
     auto block = std::make_unique<Block>();
-    block->OnIdle = onIdle_;
     block->Prepare(entries, true);
     return block;
 }

@@ -2,7 +2,6 @@
 
 #include "screening/FirstEntryMatcher.h"
 
-#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
@@ -17,10 +16,7 @@ namespace update {
 // where comparing with every entry would cost the product of both lengths.
 class DuplicateIndex {
   public:
-    // onIdle is called now and then during long builds and searches (to let the event loop
-    // run).
-    explicit DuplicateIndex(const std::vector<std::string>& entries,
-                            std::function<void()> onIdle = {});
+    explicit DuplicateIndex(const std::vector<std::string>& entries);
     ~DuplicateIndex();
 
     bool Covers(const std::string& line);
@@ -30,7 +26,6 @@ class DuplicateIndex {
     using Block = screening::FirstEntryMatcher; // keeps its own copy of its entries
     std::unique_ptr<Block> MakeBlock(const std::vector<std::string>& entries);
 
-    std::function<void()> onIdle_;
     std::unique_ptr<Block> base_;
     std::vector<std::unique_ptr<Block>> blocks_; // each larger than the next one
 };

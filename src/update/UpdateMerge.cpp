@@ -8,7 +8,6 @@
 #include "log/kelLog.h"
 #include "platform/Exception.h"
 #include "platform/FileInfo.h"
-#include "platform/MessagePump.h"
 
 #include <cstdio>
 #include <optional>
@@ -40,8 +39,7 @@ constexpr int kSaveAttempts = 5;
 void SaveGrownList(TConfigData& config, std::size_t firstAdded, TkelLog& log,
                    TMergeResult& result) {
     for (int attempt = 1;; ++attempt) {
-        if (auto saved =
-                SaveListFile(SpammerListPath(), config.SpammerList, config.SpammerFile, true)) {
+        if (auto saved = SaveListFile(SpammerListPath(), config.SpammerList, config.SpammerFile)) {
             config.SpammerFile = *saved;
             return;
         }
@@ -59,7 +57,7 @@ void SaveGrownList(TConfigData& config, std::size_t firstAdded, TkelLog& log,
         config.SpammerFile = fresh.fingerprint;
         config.ListsChanged();
         firstAdded = config.SpammerList.size();
-        DuplicateIndex index(config.SpammerList, [] { platform::ProcessMessagesSliced(); });
+        DuplicateIndex index(config.SpammerList);
         for (const std::string& line : added) {
             if (index.Covers(line)) {
                 if (config.LogLevel) log.AddLine("", "", "Duplicate skipped: " + line);
@@ -67,7 +65,7 @@ void SaveGrownList(TConfigData& config, std::size_t firstAdded, TkelLog& log,
                 ++result.duplicates;
             } else {
                 config.SpammerList.push_back(line);
-                config.ListsChanged(); // the index lets the event loop run
+                config.ListsChanged();
                 index.Add(line);
             }
         }
@@ -115,7 +113,7 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
                         " bytes after it ignored");
     const std::size_t firstAdded = config.SpammerList.size();
     view.StartProgress(static_cast<int>(lines.size()));
-    DuplicateIndex index(config.SpammerList, [] { platform::ProcessMessagesSliced(); });
+    DuplicateIndex index(config.SpammerList);
     for (const std::string& line : lines) {
         if (MatchText(line).empty()) {
             // Only blanks: as an entry it could never match.
@@ -132,7 +130,6 @@ TMergeResult MergeUpdateFile(const std::string& path, TUpdateSource source, TCon
             index.Add(line);
             ++result.additions;
         }
-        platform::ProcessMessagesSliced();
         view.StepProgress();
     }
 

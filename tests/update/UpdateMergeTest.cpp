@@ -7,10 +7,13 @@
 #include "log/kelLog.h"
 #include "platform/FileInfo.h"
 #include "platform/Profile.h"
+#include "support/Wait.h"
 #include "update/UpdateFile.h"
 #include "update/UpdateMerge.h"
 
+#include <QCoreApplication>
 #include <QDateTime>
+#include <functional>
 #include <random>
 
 namespace {
@@ -253,6 +256,37 @@ TEST_F(UpdateMerge, AgreesWithThePlainMergeOnRandomData) {
         ASSERT_EQ(r.duplicates, expected.duplicates);
         ASSERT_EQ(r.additions, expected.additions);
     }
+}
+
+// The save and the merge run in one go: nothing the event loop holds (a click, a scan's reply)
+// runs in the middle of them and meets a list half saved or half merged.
+TEST_F(UpdateMerge, SaveAndMergeLetNothingElseRunMeanwhile) {
+    Lines list;
+    std::string file, update;
+    for (int i = 0; i < 50000; ++i) {
+        list.push_back("spammer" + std::to_string(i) + "@bulk.example");
+        file += list.back() + "\r\n";
+    }
+    for (int i = 0; i < 2000; ++i)
+        update += "offer" + std::to_string(i) + "@new.example\r\n";
+    WriteFile(ProgramFile("spammers.txt"), file);
+    LoadSpammerList();
+    const struct {
+        const char* name;
+        std::function<void()> work;
+    } cases[] = {
+        {"save", [] { EXPECT_TRUE(SaveSpammerList()); }},
+        {"merge", [&] { EXPECT_TRUE(Merge(update, list).merged); }},
+    };
+    for (const auto& c : cases) {
+        bool ran = false;
+        QMetaObject::invokeMethod(
+            QCoreApplication::instance(), [&ran] { ran = true; }, Qt::QueuedConnection);
+        c.work();
+        EXPECT_FALSE(ran) << c.name;
+        EXPECT_TRUE(testsupport::WaitUntil([&ran] { return ran; })) << c.name;
+    }
+    EXPECT_EQ(ConfigData->SpammerList.size(), 52000u);
 }
 
 } // namespace
