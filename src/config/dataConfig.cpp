@@ -15,6 +15,7 @@
 #include <atomic>
 #include <cerrno>
 #include <fcntl.h>
+#include <future>
 #include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -273,14 +274,21 @@ TListFileContent ReadListFile(const std::string& path) {
 std::optional<TListFingerprint> SaveListFile(const std::string& path,
                                              const std::vector<std::string>& entries,
                                              const TListFingerprint& expected) {
+    // Hashing is about a third of the work on a long list: a second thread hashes what is
+    // written meanwhile, so that the event loop waits that much less.
+    auto written = std::async(std::launch::async, [&entries] {
+        QCryptographicHash hash(kContentHash);
+        for (const std::string& entry : entries) {
+            hash.addData(QByteArrayView(entry.data(), static_cast<qsizetype>(entry.size())));
+            hash.addData(QByteArrayView("\r\n", 2));
+        }
+        return hash.result().toStdString();
+    });
     platform::AtomicFileWriter out(path);
-    QCryptographicHash hash(kContentHash);
     std::int64_t size = 0;
     for (const std::string& entry : entries) {
         out.Write(entry);
         out.Write("\r\n");
-        hash.addData(QByteArrayView(entry.data(), static_cast<qsizetype>(entry.size())));
-        hash.addData(QByteArrayView("\r\n", 2));
         size += static_cast<std::int64_t>(entry.size()) + 2;
     }
     // Held only for the comparison and the rename, so that other writers wait as briefly as
@@ -291,5 +299,5 @@ std::optional<TListFingerprint> SaveListFile(const std::string& path,
     out.Commit();
     struct stat st;
     if (::stat(path.c_str(), &st) != 0) throw platform::InOutErrorFromErrno(errno);
-    return TListFingerprint{true, size, ModifiedNs(st), hash.result().toStdString()};
+    return TListFingerprint{true, size, ModifiedNs(st), written.get()};
 }
