@@ -95,7 +95,7 @@ std::string TSocketTransport::PeerAddr() {
     return socket_->GetPeerAddr();
 }
 
-// Zeros when the socket has no name (as in the PORT command of an FTP client that asks then).
+// "0.0.0.0" when the socket has no name.
 std::string TSocketTransport::LocalAddr() {
     sockaddr_in local{};
     int len = sizeof local;

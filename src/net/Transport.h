@@ -17,7 +17,8 @@ class TTransport {
   public:
     virtual ~TTransport() = default;
 
-    // Each event fires later, from the event loop (or from inside Abort or Close).
+    // Each event fires later, from the event loop (or from inside Abort or Close, and
+    // OnTlsDone from inside StartTls when the handshake cannot even begin).
     std::function<void(std::uint16_t error)> OnLookupDone;
     std::function<void(std::uint16_t error)> OnConnected;
     std::function<void()> OnDataAvailable;
