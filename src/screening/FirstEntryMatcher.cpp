@@ -9,8 +9,6 @@
 namespace screening {
 
 namespace {
-constexpr std::size_t kEntriesPerIdle = 1024;
-constexpr std::size_t kBytesPerIdle = 4096;
 constexpr std::size_t kChildBlock = 16;
 
 using Bytes = const unsigned char*;
@@ -54,10 +52,6 @@ void FirstEntryMatcher::Prepare(const std::vector<std::string>& entries, bool ig
     ignoreCase_ = ignoreCase;
     stamp_ = stamp;
     Build();
-}
-
-void FirstEntryMatcher::Idle() {
-    if (OnIdle) OnIdle();
 }
 
 void FirstEntryMatcher::Build() {
@@ -136,7 +130,6 @@ void FirstEntryMatcher::BuildTrie() {
                 end.firstChild = static_cast<std::uint32_t>(length);
             }
         }
-        if ((k + 1) % kEntriesPerIdle == 0) Idle();
     }
 }
 
@@ -166,7 +159,6 @@ void FirstEntryMatcher::BuildLinks() {
             node.outLink = Report(fail);
             node.checkLink = Check(fail);
         }
-        if ((u + 1) % (kEntriesPerIdle * 16) == 0) Idle();
     }
 }
 
@@ -216,7 +208,8 @@ bool FirstEntryMatcher::TailFollows(const Node& leaf, const unsigned char* text,
     return true;
 }
 
-long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos) {
+long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos,
+                                   std::size_t* start) {
     if (!built_ || text.empty() || nodes_.size() == 1) return kNoMatch;
     if (++generation_ == 0) {
         std::fill(seen_.begin(), seen_.end(), 0);
@@ -225,40 +218,43 @@ long FirstEntryMatcher::FirstMatch(const std::string& text, std::size_t minPos) 
     const Bytes bytes = BytesOf(text);
     const std::size_t size = text.size();
     long best = kNoMatch;
+    std::size_t bestStart = 0;
     std::int32_t state = 0;
-    std::size_t p = 0;
-    while (p < size) {
-        const std::size_t stop = std::min(size, (p / kBytesPerIdle + 1) * kBytesPerIdle);
-        for (; p < stop; ++p) {
-            const unsigned char b = fold_[bytes[p]];
-            if (state != 0)
-                state = Next(state, b);
-            else if ((state = rootNext_[b]) == 0)
-                continue; // most bytes of a header start no entry at all
-            // Whole entries are reported once, at the end of their first occurrence; a
-            // state met before had its whole chain reported then.
-            for (std::int32_t out = Report(state); out >= 0 && seen_[out] != generation_;
-                 out = nodes_[out].outLink) {
-                seen_[out] = generation_;
-                const Node& hit = nodes_[out];
-                const std::size_t start = p + 2 - Entry(hit.entry).size(); // 1-based
-                if (start >= minPos && (best == kNoMatch || hit.entry < best)) best = hit.entry;
+    for (std::size_t p = 0; p < size; ++p) {
+        const unsigned char b = fold_[bytes[p]];
+        if (state != 0)
+            state = Next(state, b);
+        else if ((state = rootNext_[b]) == 0)
+            continue; // most bytes of a header start no entry at all
+        // Whole entries are reported once, at the end of their first occurrence; a state
+        // met before had its whole chain reported then.
+        for (std::int32_t out = Report(state); out >= 0 && seen_[out] != generation_;
+             out = nodes_[out].outLink) {
+            seen_[out] = generation_;
+            const Node& hit = nodes_[out];
+            const std::size_t at = p + 2 - Entry(hit.entry).size(); // 1-based
+            if (at >= minPos && (best == kNoMatch || hit.entry < best)) {
+                best = hit.entry;
+                bestStart = at;
             }
-            // A tail leaf's entry occurs only if its tail follows here; until it has, every
-            // occurrence of the leaf is a candidate. Entries after the best so far need no
-            // look: they cannot win.
-            for (std::int32_t leaf = Check(state); leaf >= 0; leaf = nodes_[leaf].checkLink) {
-                const Node& hit = nodes_[leaf];
-                if (seen_[leaf] == generation_ || (best != kNoMatch && hit.entry >= best) ||
-                    !TailFollows(hit, bytes, size, p + 1))
-                    continue;
-                seen_[leaf] = generation_;
-                if (p + 2 - hit.firstChild >= minPos) best = hit.entry;
-            }
-            if (best == 0) return best;
         }
-        if (p % kBytesPerIdle == 0) Idle();
+        // A tail leaf's entry occurs only if its tail follows here; until it has, every
+        // occurrence of the leaf is a candidate. Entries after the best so far need no
+        // look: they cannot win.
+        for (std::int32_t leaf = Check(state); leaf >= 0; leaf = nodes_[leaf].checkLink) {
+            const Node& hit = nodes_[leaf];
+            if (seen_[leaf] == generation_ || (best != kNoMatch && hit.entry >= best) ||
+                !TailFollows(hit, bytes, size, p + 1))
+                continue;
+            seen_[leaf] = generation_;
+            if (p + 2 - hit.firstChild >= minPos) {
+                best = hit.entry;
+                bestStart = p + 2 - hit.firstChild;
+            }
+        }
+        if (best == 0) break;
     }
+    if (start && best != kNoMatch) *start = bestStart;
     return best;
 }
 

@@ -4,7 +4,6 @@
 
 #include <cstddef>
 #include <cstdint>
-#include <functional>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -27,11 +26,6 @@ class FirstEntryMatcher {
   public:
     static constexpr long kNoMatch = -1;
 
-    // Called every few thousand steps of long work (building, searching) so the caller can
-    // let the event loop run. The matcher works on its own copy of the list, so whatever
-    // runs there cannot disturb it.
-    std::function<void()> OnIdle;
-
     // Makes the matcher answer for this list and mode; rebuilds only on a change. With
     // ignoreCase, entries and text are compared after ASCII lower-casing. A stamp, when
     // given, identifies the list's content (a new one for every change, as
@@ -41,8 +35,9 @@ class FirstEntryMatcher {
                  std::optional<std::uint64_t> stamp = std::nullopt);
 
     // Index of the first entry whose first occurrence starts at 1-based position minPos
-    // or later, or kNoMatch.
-    long FirstMatch(const std::string& text, std::size_t minPos);
+    // or later, or kNoMatch. With `start`, a match also gives where that occurrence starts
+    // (1-based).
+    long FirstMatch(const std::string& text, std::size_t minPos, std::size_t* start = nullptr);
 
     std::size_t Count() const { return ends_.size(); }
     // The entry as it was given (its own letter case).
@@ -88,7 +83,6 @@ class FirstEntryMatcher {
     // Does the rest of the tail leaf's entry follow in the text at `at` (0-based)?
     bool TailFollows(const Node& leaf, const unsigned char* text, std::size_t size,
                      std::size_t at) const;
-    void Idle();
 
     // The matcher's copy of the list: the entries end to end, entry i ending at ends_[i].
     std::string pool_;

@@ -1,7 +1,6 @@
 #include "HeaderRules.h"
 
 #include "config/OrdinaryMail.h"
-#include "platform/MessagePump.h"
 #include "screening/TextMatch.h"
 
 namespace screening {
@@ -9,6 +8,31 @@ namespace screening {
 namespace {
 int Count(const std::vector<std::string>& list) {
     return static_cast<int>(list.size());
+}
+
+// How many header lines, from the first, the strict check had lower-cased when it came to
+// `sender`: up to and including the matching "to:" line, or all of them without a match.
+std::size_t LinesLowered(const std::vector<std::string>& lines, const ScreeningInput& input,
+                         const TVerdict& sender) {
+    if (!input.Strict) return 0;
+    if (sender.kind == TVerdict::UnknownSender) return lines.size();
+    if (sender.kind == TVerdict::Ok) return static_cast<std::size_t>(sender.headerLine) + 1;
+    return 0;
+}
+
+// The header line that holds the 1-based byte `position` of the header text (a line's CR LF
+// counts as its own).
+int LineAt(const std::vector<std::string>& lines, std::size_t position) {
+    std::size_t end = 0;
+    for (std::size_t i = 0; i < lines.size(); ++i) {
+        end += lines[i].size() + 2;
+        if (position <= end) return static_cast<int>(i);
+    }
+    return -1;
+}
+
+bool IsToLine(const std::string& line) {
+    return LowerCase(line.substr(0, 3)) == "to:";
 }
 } // namespace
 
@@ -56,64 +80,80 @@ int THeaderRules::StepsTaken(long match, const SearchedList& list, int count) {
 }
 
 THeaderRules::THeaderRules(TProgressDisplay& progress, LogFn log)
-    : progress_(progress), log_(std::move(log)) {
-    addresses_.OnIdle = platform::ProcessMessagesSliced;
-    spammers_.OnIdle = platform::ProcessMessagesSliced;
-}
+    : progress_(progress), log_(std::move(log)) {}
 
-std::string THeaderRules::ValidAddressCheck(std::vector<std::string>& headerLines,
-                                            const ScreeningInput& input) {
-    if (!input.Unknown && !input.Strict) return "valid address checking disabled";
+TVerdict THeaderRules::SenderVerdict(const std::vector<std::string>& headerLines,
+                                     const ScreeningInput& input) {
+    if (!input.Unknown && !input.Strict) return {};
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(Count(input.GoodAddrList));
     // Addresses always compare without regard to letter case.
     addressList_.Make(input.GoodAddrList, input.ListsStamp, false, true);
     addresses_.Prepare(addressList_.entries, true, input.ListsStamp);
     const int count = Count(input.GoodAddrList);
+    auto found = [&](long match, int line) {
+        return TVerdict{TVerdict::Ok,
+                        std::string(addresses_.Entry(static_cast<std::size_t>(match))), line};
+    };
 
     if (input.Strict) {
-        for (auto& line : headerLines) {
-            line = LowerCase(std::move(line));
-            if (line.compare(0, 3, "to:") != 0) continue;
-            if (input.LogLevel) log_("Strict Check -> " + line);
-            long match = addresses_.FirstMatch(line, 1);
+        for (std::size_t i = 0; i < headerLines.size(); ++i) {
+            if (!IsToLine(headerLines[i])) continue;
+            if (input.LogLevel) log_("Strict Check -> " + LowerCase(headerLines[i]));
+            long match = addresses_.FirstMatch(headerLines[i], 1);
             progress_.StepProgress(StepsTaken(match, addressList_, count));
-            if (match != FirstEntryMatcher::kNoMatch)
-                return std::string(addresses_.Entry(static_cast<std::size_t>(match)));
+            if (match != FirstEntryMatcher::kNoMatch) return found(match, static_cast<int>(i));
         }
-        return "";
+        return {TVerdict::UnknownSender, {}, -1};
     }
 
-    long match = addresses_.FirstMatch(HeaderText(headerLines), 1);
+    std::size_t start = 0;
+    long match = addresses_.FirstMatch(HeaderText(headerLines), 1, &start);
     progress_.StepProgress(StepsTaken(match, addressList_, count));
-    return match == FirstEntryMatcher::kNoMatch
-               ? ""
-               : std::string(addresses_.Entry(static_cast<std::size_t>(match)));
+    return match == FirstEntryMatcher::kNoMatch ? TVerdict{TVerdict::UnknownSender, {}, -1}
+                                                : found(match, LineAt(headerLines, start));
 }
 
-std::string THeaderRules::SpammerCheck(const std::vector<std::string>& headerLines,
-                                       const ScreeningInput& input) {
+TVerdict THeaderRules::SpammerVerdict(const std::vector<std::string>& headerLines,
+                                      const ScreeningInput& input, const TVerdict& sender) {
     const int count = Count(input.SpammerList);
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(count);
     spammerList_.Make(input.SpammerList, input.ListsStamp, true, input.NoCase);
     if (spammerList_.entries.empty()) {
         if (count > 0) progress_.StepProgress(count); // looked at every entry: none can match
-        return "";
+        return sender;
     }
     spammers_.Prepare(spammerList_.entries, input.NoCase, input.ListsStamp);
 
+    std::string text = HeaderText(headerLines);
+    std::size_t lowered = 0;
+    for (std::size_t i = 0; i < LinesLowered(headerLines, input, sender); ++i)
+        lowered += headerLines[i].size() + 2;
+    if (lowered > 0) text.replace(0, lowered, LowerCase(text.substr(0, lowered)));
+
     // A match at the very first byte of the header text does not count.
-    long match = spammers_.FirstMatch(HeaderText(headerLines), 2);
+    std::size_t start = 0;
+    long match = spammers_.FirstMatch(text, 2, &start);
     progress_.StepProgress(StepsTaken(match, spammerList_, count));
-    if (match == FirstEntryMatcher::kNoMatch) {
-        platform::ProcessMessagesSliced();
-        return "";
-    }
+    if (match == FirstEntryMatcher::kNoMatch) return sender;
     std::string entry(spammers_.Entry(static_cast<std::size_t>(match)));
     log_("Spammer Match: " + entry);
     progress_.SetProgressPosition(count);
-    return entry;
+    return {TVerdict::Spammer, std::move(entry), LineAt(headerLines, start)};
+}
+
+std::string THeaderRules::ValidAddressCheck(std::vector<std::string>& headerLines,
+                                            const ScreeningInput& input) {
+    const TVerdict sender = SenderVerdict(headerLines, input);
+    for (std::size_t i = 0; i < LinesLowered(headerLines, input, sender); ++i)
+        headerLines[i] = LowerCase(std::move(headerLines[i]));
+    return sender.kind == TVerdict::CheckSkipped ? "valid address checking disabled" : sender.entry;
+}
+
+std::string THeaderRules::SpammerCheck(const std::vector<std::string>& headerLines,
+                                       const ScreeningInput& input) {
+    return SpammerVerdict(headerLines, input, TVerdict{}).entry;
 }
 
 } // namespace screening

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "screening/FirstEntryMatcher.h"
+#include "screening/Verdict.h"
 
 #include <cstdint>
 #include <functional>
@@ -50,14 +51,26 @@ class THeaderRules {
 
     THeaderRules(TProgressDisplay& progress, LogFn log);
 
-    // The first valid address found (without the blanks around it), "" for an unknown user, or
-    // "valid address checking disabled". The strict check lower-cases the header lines it
-    // examines in place.
+    // Whether a known sender wrote the message: Ok with the first valid address found (as
+    // stored) and the line it was found in, UnknownSender, or CheckSkipped when both address
+    // checks are off. The lines are left as received.
+    TVerdict SenderVerdict(const std::vector<std::string>& headerLines,
+                           const ScreeningInput& input);
+
+    // The first spammer entry found from the second byte of the header text on, as a Spammer
+    // verdict with the line where it starts; `sender` (the address check's verdict on the
+    // same lines) when none is found. The text is searched as the strict check leaves it:
+    // the lines up to and including the matching "to:" line, all of them without a match,
+    // lower-cased.
+    TVerdict SpammerVerdict(const std::vector<std::string>& headerLines,
+                            const ScreeningInput& input, const TVerdict& sender);
+
+    // The same judgements as texts: the first valid address found, "" for an unknown user,
+    // or "valid address checking disabled"; the strict check lower-cases the lines it
+    // examined in place, so that a later SpammerCheck on them sees what it left.
     std::string ValidAddressCheck(std::vector<std::string>& headerLines,
                                   const ScreeningInput& input);
-
-    // The first spammer entry (without the blanks around it) found from the second byte of
-    // the header text on, or "".
+    // The first spammer entry found from the second byte of the header text on, or "".
     std::string SpammerCheck(const std::vector<std::string>& headerLines,
                              const ScreeningInput& input);
 

@@ -6,6 +6,7 @@
 
 using screening::ScreeningInput;
 using screening::THeaderRules;
+using screening::TVerdict;
 
 namespace {
 
@@ -153,6 +154,53 @@ TEST_F(Rules, SpammerLetterCaseFollowsNoCaseAndSeesTheStrictLowerCasing) {
     lines = Headers();
     rules.ValidAddressCheck(lines, Input(false, true));
     EXPECT_EQ(rules.SpammerCheck(lines, Input(false, true)), "");
+}
+
+TEST_F(Rules, VerdictsNameTheEntryAndItsLineAndLeaveTheLinesAsReceived) {
+    using enum TVerdict::Kind;
+    struct Case {
+        const char* name;
+        std::vector<std::string> goodAddr, spammers;
+        bool unknown, strict;
+        TVerdict sender, verdict;
+    };
+    const TVerdict skipped{CheckSkipped, "", -1}, unknown{UnknownSender, "", -1};
+    const std::string folded = "example>,\r\n\tjoe";
+    // clang-format off
+    const std::vector<Case> cases = {
+        {"no address check", {"nobody"}, {"stuff"}, false, false,
+         skipped, {Spammer, "stuff", 7}},
+        {"an address on a later line", {"jane@home"}, {"nothing"}, true, false,
+         {Ok, "jane@home", 6}, {Ok, "jane@home", 6}},
+        {"a match across a line end starts on the first line", {folded}, {}, true, false,
+         {Ok, folded, 3}, {Ok, folded, 3}},
+        {"an unknown sender", {"stranger@x"}, {"CHEAP"}, true, false,
+         unknown, {Spammer, "CHEAP", 7}},
+        {"a spammer entry past the first byte", {}, {"Promo"}, false, false,
+         skipped, {Spammer, "Promo", 0}},
+        // The spammer search sees the lines up to the matching To line in small letters, as
+        // the strict check judged them; the next line keeps its letters.
+        {"a strict match", {"Jane.Doe@Work.Example"}, {"Promo", "Joe@"}, false, true,
+         {Ok, "Jane.Doe@Work.Example", 3}, {Spammer, "Joe@", 4}},
+        {"a strict miss lowers every line", {"joe@home.example"}, {"CHEAP", "stuff"}, false, true,
+         unknown, {Spammer, "stuff", 7}},
+    };
+    // clang-format on
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        goodAddr = c.goodAddr;
+        spammers = c.spammers;
+        const std::vector<std::string> lines = Headers();
+        const TVerdict sender = rules.SenderVerdict(lines, Input(c.unknown, c.strict));
+        EXPECT_EQ(sender.kind, c.sender.kind);
+        EXPECT_EQ(sender.entry, c.sender.entry);
+        EXPECT_EQ(sender.headerLine, c.sender.headerLine);
+        const TVerdict verdict = rules.SpammerVerdict(lines, Input(c.unknown, c.strict), sender);
+        EXPECT_EQ(verdict.kind, c.verdict.kind);
+        EXPECT_EQ(verdict.entry, c.verdict.entry);
+        EXPECT_EQ(verdict.headerLine, c.verdict.headerLine);
+        EXPECT_EQ(lines, Headers());
+    }
 }
 
 TEST_F(Rules, EmptySpammerListResultsAtOnce) {
