@@ -11,6 +11,8 @@
 
 namespace screening {
 
+// Enters FetchingHeaders for message 1, with its TOP and those of the next messages sent at
+// once when the server can take them.
 void TScanSession::StartPipelining(bool serverCan) {
     pipelined_ = serverCan;
     client_.SetPipelining(serverCan);
@@ -76,7 +78,7 @@ bool TScanSession::PipelinedDone(TPop3Request rqType, std::uint16_t error) {
 
 // The screening takes the current message's TOP reply.
 void TScanSession::DeliverTop() {
-    if (!scanning_ || !pipelined_) return;
+    if (state_ != FetchingHeaders || !pipelined_) return;
     const auto it = fetched_.find(currentMsg_);
     if (it == fetched_.end()) return;
     Fetched fetched = std::move(it->second);
@@ -87,15 +89,13 @@ void TScanSession::DeliverTop() {
         Log(text);
     if (fetched.Refused) {
         ShowError(*fetched.Refused);
-        Failed(pop3Top, true);
+        Failed(true);
     } else if (fetched.Error != 0) {
-        ShowError("Error " + std::to_string(fetched.Error) + " retrieving msg " +
-                  std::to_string(currentMsg_));
-        Failed(pop3Top, false);
+        TopDone(fetched.Error);
     } else {
         headerLines_ = std::move(fetched.Lines);
         TopUp(); // the bytes it held are free again
-        ScreenMessage();
+        TopDone(0);
     }
 }
 

@@ -2,23 +2,14 @@
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
-#include "net/WSocket.h"
-#include "platform/Clock.h"
 #include "platform/ErrorReport.h"
 
-#include <QMetaObject>
-
-#include <algorithm>
 #include <exception>
 #include <optional>
 
 namespace screening {
 
 namespace {
-std::string Num(long long n) {
-    return std::to_string(n);
-}
-
 // The client's error code for a request the server answered with -ERR.
 constexpr std::uint16_t kNegativeReply = 500;
 
@@ -50,9 +41,9 @@ TScanSession::~TScanSession() {
 void TScanSession::StartScan(bool EatSpam) {
     // Busy is shared with the spammers-list update, which clears it when its dialog closes,
     // even in the middle of a scan; a second start must not tear down the running one.
-    if (busy_ || scanning_) return;
+    if (busy_ || state_ != Idle) return;
     busy_ = true;
-    scanning_ = true;
+    SetState(Connecting);
     reachedReport_ = false;
     errorCount_ = 0;
     view_.SetTrayAnimation(true);
@@ -78,12 +69,97 @@ void TScanSession::StartScan(bool EatSpam) {
         Log(text);
     }
     view_.SetConnectionStatus("Connecting to mail server");
-    Start(pop3Connect);
+    Send();
+}
+
+void TScanSession::SetState(TScanState state) {
+    state_ = state;
+    if (OnStateChange) OnStateChange(state);
+}
+
+void TScanSession::Enter(TScanState state) {
+    SetState(state);
+    Send();
+}
+
+std::optional<TPop3Request> TScanSession::RequestOf(TScanState state) {
+    switch (state) {
+    case Connecting:
+        return pop3Connect;
+    case LoggingInUser:
+        return pop3User;
+    case LoggingInPass:
+        return pop3Pass;
+    case ReadingStatus:
+        return pop3Stat;
+    case AskingCapabilities:
+        return pop3Capa;
+    case FetchingHeaders:
+        return pop3Top;
+    case Quarantining:
+        return pop3Retr;
+    case Deleting:
+        return pop3Dele;
+    case Quitting:
+        return pop3Quit;
+    case Idle:
+        break;
+    }
+    return std::nullopt;
+}
+
+void TScanSession::Send() {
+    try {
+        switch (state_) {
+        case Connecting:
+            client_.Connect();
+            break;
+        case LoggingInUser:
+            client_.User();
+            break;
+        case LoggingInPass:
+            client_.Pass();
+            break;
+        case ReadingStatus:
+            client_.Stat();
+            break;
+        case AskingCapabilities:
+            client_.Capa();
+            break;
+        case FetchingHeaders:
+            client_.SetMsgNum(currentMsg_);
+            client_.SetMsgLines(0);
+            client_.Top();
+            break;
+        case Quarantining:
+        case Deleting:
+            // Set here: pipelined TOPs of later messages may have gone out since the screening.
+            client_.SetMsgNum(currentMsg_);
+            if (state_ == Quarantining)
+                client_.Retr();
+            else
+                client_.Dele();
+            break;
+        case Quitting:
+            stopSending_ = true;
+            // Without a connection the client ends QUIT at once, and nothing was deleted.
+            quitSent_ = client_.ProtocolState() != pop3Disconnected;
+            client_.Quit();
+            break;
+        case Idle:
+            return;
+        }
+        if (pipelined_) sent_.push_back({*RequestOf(state_), currentMsg_});
+    } catch (const std::exception& e) {
+        if (state_ == Quarantining) EndRetr();
+        ShowError(e.what());
+        Failed(true);
+    }
 }
 
 void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
                                          std::uint16_t Error) {
-    if (!scanning_) // a late event of an abandoned request
+    if (state_ == Idle) // a late event of an abandoned request
         return;
     try {
         HandleRequestDone(RqType, Error);
@@ -93,180 +169,127 @@ void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
         platform::ReportCurrentException();
         ++errorCount_;
         platform::Guarded([this] { client_.Abort(); });
-        if (scanning_) FinishWithReport();
+        if (state_ != Idle) FinishWithReport();
     }
 }
 
 void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
     if (pipelined_ && PipelinedDone(rqType, error)) return;
-    if (rqType == pop3Capa && error != 0 && error != kNegativeReply) {
-        // No answer at all, or the connection gone: the TOPs would fare no better.
-        ShowError("Error " + Num(error) + " getting server capabilities");
-        Failed(rqType, false);
+    if (rqType != RequestOf(state_)) return; // no request of the scan
+    switch (state_) {
+    case Connecting:
+        return ConnectDone(error);
+    case LoggingInUser:
+        return UserDone(error);
+    case LoggingInPass:
+        return PassDone(error);
+    case ReadingStatus:
+        return StatDone(error);
+    case AskingCapabilities:
+        return CapaDone(error);
+    case FetchingHeaders:
+        return TopDone(error);
+    case Quarantining:
+        return RetrDone(error);
+    case Deleting:
+        return DeleDone(error);
+    case Quitting:
+        return QuitDone(error);
+    case Idle:
         return;
-    }
-    if (rqType == pop3Capa) {
-        // A server that cannot say what it can is asked one command at a time.
-        StartPipelining(error == 0 && client_.HasCapability("PIPELINING"));
-        return;
-    }
-    if (error != 0) {
-        const std::string n = Num(error);
-        switch (rqType) {
-        case pop3Connect: {
-            // A connection that could not be secured, or a port that cannot be used, says
-            // why in plain words.
-            const std::string& why = client_.ConnectFailure();
-            FinishWithoutQuit(!why.empty() ? why : "Error " + n + " attempting connection");
-            return;
-        }
-        case pop3User:
-            ShowError("Error " + n + " sending username");
-            break;
-        case pop3Pass:
-            ShowError("Error " + n + " during authentication");
-            break;
-        case pop3Stat:
-            ShowError("Error " + n + " getting mailbox status");
-            break;
-        case pop3Top:
-            ShowError("Error " + n + " retrieving msg " + Num(currentMsg_));
-            break;
-        case pop3Dele:
-            ShowError("Error " + n + " deleting msg " + Num(currentMsg_));
-            break;
-        case pop3Retr:
-            EndRetr();
-            ShowError("Error " + n + " copying msg " + Num(currentMsg_) +
-                      " to quarantine - not deleted");
-            break;
-        case pop3Quit:
-            break; // its error is of no consequence
-        default:
-            return; // no request of the scan
-        }
-        Failed(rqType, false);
-        return;
-    }
-
-    switch (rqType) {
-    case pop3Connect:
-        headerLines_.clear();
-        view_.SetConnectionStatus("Connection to server established");
-        Log("Connection to mail server established");
-        Start(pop3User);
-        break;
-    case pop3User:
-        view_.SetConnectionStatus("User login in progress");
-        Start(pop3Pass);
-        break;
-    case pop3Pass:
-        view_.SetConnectionStatus("Authenticated...login complete");
-        Start(pop3Stat);
-        break;
-    case pop3Stat:
-        if (client_.MsgCount() < 1) {
-            view_.SetActivity("No messages waiting on server.");
-            Start(pop3Quit);
-        } else if (client_.MsgCount() > 1 && pipeliningAllowed_) {
-            Start(pop3Capa); // with more than one message, pipelining may pay
-        } else {
-            currentMsg_ = 1;
-            FetchMessage();
-        }
-        break;
-    case pop3Top:
-        ScreenMessage();
-        break;
-    case pop3Retr:
-        QuarantineFetched();
-        break;
-    case pop3Dele:
-        view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
-        ++eatenCount_;
-        MessageDone();
-        break;
-    case pop3Quit:
-        quitAnswered_ = quitSent_;
-        FinishWithReport();
-        break;
-    default:
-        break;
     }
 }
 
-void TScanSession::Failed(TPop3Request rq, bool raised) {
+void TScanSession::ConnectDone(std::uint16_t error) {
+    if (error != 0) {
+        // A connection that could not be secured, or a port that cannot be used, says why in
+        // plain words.
+        const std::string& why = client_.ConnectFailure();
+        FinishWithoutQuit(!why.empty() ? why : "Error " + Num(error) + " attempting connection");
+        return;
+    }
+    headerLines_.clear();
+    view_.SetConnectionStatus("Connection to server established");
+    Log("Connection to mail server established");
+    Enter(LoggingInUser);
+}
+
+void TScanSession::UserDone(std::uint16_t error) {
+    if (error != 0) return Fail("Error " + Num(error) + " sending username");
+    view_.SetConnectionStatus("User login in progress");
+    Enter(LoggingInPass);
+}
+
+void TScanSession::PassDone(std::uint16_t error) {
+    if (error != 0) return Fail("Error " + Num(error) + " during authentication");
+    view_.SetConnectionStatus("Authenticated...login complete");
+    Enter(ReadingStatus);
+}
+
+void TScanSession::StatDone(std::uint16_t error) {
+    if (error != 0) return Fail("Error " + Num(error) + " getting mailbox status");
+    if (client_.MsgCount() < 1) {
+        view_.SetActivity("No messages waiting on server.");
+        Enter(Quitting);
+    } else if (client_.MsgCount() > 1 && pipeliningAllowed_) {
+        Enter(AskingCapabilities); // with more than one message, pipelining may pay
+    } else {
+        currentMsg_ = 1;
+        FetchMessage();
+    }
+}
+
+void TScanSession::CapaDone(std::uint16_t error) {
+    // No answer at all, or the connection gone: the TOPs would fare no better.
+    if (error != 0 && error != kNegativeReply)
+        return Fail("Error " + Num(error) + " getting server capabilities");
+    // A server that cannot say what it can is asked one command at a time.
+    StartPipelining(error == 0 && client_.HasCapability("PIPELINING"));
+}
+
+// The QUIT's own error is of no consequence, but only its +OK made the deletions take effect.
+void TScanSession::QuitDone(std::uint16_t error) {
+    if (error == 0) quitAnswered_ = quitSent_;
+    FinishWithReport();
+}
+
+void TScanSession::Fail(const std::string& text) {
+    ShowError(text);
+    Failed(false);
+}
+
+void TScanSession::Failed(bool raised) {
     // A client that refused an operation, or whose connection is gone, will not do better
     // on the next message: such a failure goes straight to QUIT.
     const bool giveUp = raised || client_.ProtocolState() == pop3Disconnected;
-    switch (rq) {
-    case pop3Connect:
+    switch (state_) {
+    case Connecting:
         platform::Guarded([this] { client_.Abort(); }); // it may be left mid-lookup
         FinishWithoutQuit(std::nullopt);
         break;
-    case pop3Top:
-    case pop3Retr:
-    case pop3Dele:
-        if (rq != pop3Top) ++checkedCount_; // its headers were fetched: it was checked
+    case FetchingHeaders:
+    case Quarantining:
+    case Deleting:
+        if (state_ != FetchingHeaders) ++checkedCount_; // its headers were fetched: it was checked
         headerLines_.clear();
         if (giveUp)
-            Start(pop3Quit);
+            Enter(Quitting);
         else
             NextMessage();
         break;
-    case pop3Quit:
+    case Quitting:
         if (raised) // leave the client ready for the next scan
             platform::Guarded([this] { client_.Abort(); });
-        FinishWithReport(); // the QUIT's own error is of no consequence
+        FinishWithReport();
         break;
-    default: // USER, PASS, STAT, CAPA
-        Start(pop3Quit);
+    case LoggingInUser:
+    case LoggingInPass:
+    case ReadingStatus:
+    case AskingCapabilities:
+        Enter(Quitting);
         break;
-    }
-}
-
-void TScanSession::Start(TPop3Request rq) {
-    try {
-        switch (rq) {
-        case pop3Connect:
-            client_.Connect();
-            break;
-        case pop3User:
-            client_.User();
-            break;
-        case pop3Pass:
-            client_.Pass();
-            break;
-        case pop3Stat:
-            client_.Stat();
-            break;
-        case pop3Top:
-            client_.Top();
-            break;
-        case pop3Retr:
-            client_.SetMsgNum(currentMsg_);
-            client_.Retr();
-            break;
-        case pop3Dele:
-            // Set here: pipelined TOPs of later messages may have gone out since the screening.
-            client_.SetMsgNum(currentMsg_);
-            client_.Dele();
-            break;
-        case pop3Capa:
-            client_.Capa();
-            break;
-        default:
-            stopSending_ = true;
-            // Without a connection the client ends QUIT at once, and nothing was deleted.
-            quitSent_ = client_.ProtocolState() != pop3Disconnected;
-            client_.Quit();
-            break;
-        }
-        if (pipelined_) sent_.push_back({rq, currentMsg_});
-    } catch (const std::exception& e) {
-        if (rq == pop3Retr) EndRetr();
-        ShowError(e.what());
-        Failed(rq, true);
+    case Idle:
+        break;
     }
 }
 
@@ -274,119 +297,6 @@ void TScanSession::ShowError(const std::string& text) {
     ++errorCount_;
     view_.SetConnectionStatus(text);
     Log(text);
-}
-
-void TScanSession::FetchMessage() {
-    view_.SetConnectionStatus("Retrieving message " + Num(currentMsg_) + " of " +
-                              Num(client_.MsgCount()));
-    if (pipelined_) {
-        TopUp();
-        if (const auto it = fetched_.find(currentMsg_); it != fetched_.end() && it->second.Done)
-            // Posted: a mailbox whose replies are all in must not nest one message in the next.
-            QMetaObject::invokeMethod(
-                &context_, [this] { DeliverTop(); }, Qt::QueuedConnection);
-        else
-            waitingTop_ = currentMsg_;
-        return;
-    }
-    client_.SetMsgNum(currentMsg_);
-    client_.SetMsgLines(0);
-    Start(pop3Top);
-}
-
-void TScanSession::NextMessage() {
-    ++currentMsg_;
-    if (currentMsg_ > client_.MsgCount())
-        Start(pop3Quit);
-    else
-        FetchMessage();
-}
-
-void TScanSession::ScreenMessage() {
-    view_.SetConnectionStatus("Headers for message " + Num(currentMsg_) + " retrieved.");
-    view_.SetActivity("Valid address check in progress");
-    const ScreeningInput input = Input();
-    std::string address = rules_.ValidAddressCheck(headerLines_, input);
-    if (address.empty()) {
-        view_.SetActivity("Unknown user - Assuming Spammer");
-        Log("Unknown user - assuming spam");
-        if (eatMode_) {
-            Eat();
-            return;
-        }
-        MessageDone();
-        return;
-    }
-    if (input.Unknown || input.Strict) {
-        view_.SetActivity("Valid Addr: " + address);
-        Log("Valid Address: " + address);
-    }
-    view_.SetActivity("Scan for known spammers in progress");
-    if (config_.LogLevel) Log("Scanning message for spammer match");
-    // Input() afresh: the address check lets the event loop run, and what runs there may
-    // change the lists and their stamp.
-    std::string spammer = rules_.SpammerCheck(headerLines_, Input());
-    if (spammer.empty()) {
-        view_.SetActivity("Message OK...Checking next message");
-        if (config_.LogLevel) Log("Message cleared - no spammer found");
-        ++okCount_;
-    } else if (eatMode_) {
-        view_.SetActivity("Found Spammer - Eating Message");
-        Eat();
-        return;
-    } else {
-        view_.SetActivity("Spammer Found");
-    }
-    MessageDone();
-}
-
-void TScanSession::Eat() {
-    if (!config_.Quarantine) {
-        Start(pop3Dele);
-        return;
-    }
-    try {
-        quarantine_ = std::make_unique<TQuarantineCopy>(QuarantinePath(), platform::Now());
-    } catch (const std::exception& e) {
-        ShowError("Cannot keep msg " + Num(currentMsg_) + " in quarantine: " + e.what() +
-                  " - not deleted");
-        MessageDone();
-        return;
-    }
-    headerReplyBound_ = client_.MaxReplySize();
-    client_.SetMaxReplySize(std::max(headerReplyBound_, MaxQuarantinedMessage));
-    client_.SetMsgNum(currentMsg_);
-    view_.SetConnectionStatus("Copying message " + Num(currentMsg_) + " to quarantine");
-    Start(pop3Retr);
-}
-
-// The whole message has arrived; only a copy safe on disk lets the DELE go out.
-void TScanSession::QuarantineFetched() {
-    std::unique_ptr<TQuarantineCopy> copy = std::move(quarantine_);
-    EndRetr();
-    try {
-        copy->Commit();
-    } catch (const std::exception& e) {
-        ShowError("Cannot keep msg " + Num(currentMsg_) + " in quarantine: " + e.what() +
-                  " - not deleted");
-        copy.reset();
-        MessageDone();
-        return;
-    }
-    Log("Kept in quarantine: " + copy->Summary());
-    Start(pop3Dele);
-}
-
-// The RETR is over: a copy not committed by now is cut back off the file.
-void TScanSession::EndRetr() {
-    quarantine_.reset();
-    client_.SetMaxReplySize(headerReplyBound_);
-}
-
-void TScanSession::MessageDone() {
-    ++checkedCount_;
-    headerLines_.clear();
-    NextMessage();
 }
 
 void TScanSession::FinishWithReport() {
@@ -417,7 +327,7 @@ void TScanSession::FinishWithReport() {
     EnableCommands();
     headerLines_.clear();
     busy_ = false;
-    scanning_ = false;
+    SetState(Idle);
     reachedReport_ = true;
     if (view_.HiddenToTray()) view_.HideToTray();
     if (OnScanEnd) OnScanEnd();
@@ -430,7 +340,7 @@ void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText
     StopPipelining();
     EnableCommands();
     busy_ = false;
-    scanning_ = false;
+    SetState(Idle);
     view_.SetStatusBar("Last Results - unable to locate server");
     if (errorText) ShowError(*errorText);
     CloseConnection();

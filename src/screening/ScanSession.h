@@ -23,8 +23,9 @@ namespace screening {
 
 // One check of the mailbox: connect, USER, PASS, STAT, TOP for every message, screening,
 // DELE of spam in eat mode (with the setting Quarantine, a RETR into the quarantine file
-// first), QUIT and the report. An event-driven chain: each request's end
-// (Pop3ClientRequestDone) starts the next one; between requests the event loop runs freely.
+// first), QUIT and the report. A state machine driven by the client's events: each state
+// waits for the end of one request (Pop3ClientRequestDone), whose handler judges the reply
+// and enters the next state; between requests the event loop runs freely.
 // A server that lists PIPELINING gets the TOPs of the coming messages ahead of time, a window
 // of them in flight; their replies wait until the screening reaches them, so the user sees
 // (and the log holds) what a scan one request at a time shows.
@@ -32,6 +33,20 @@ namespace screening {
 // the log, the settings and the view are the owner's and must outlive it.
 class TScanSession {
   public:
+    // What the scan waits for: the end of the request its state sends.
+    enum class TScanState {
+        Idle,               // no scan
+        Connecting,         // Connect
+        LoggingInUser,      // USER
+        LoggingInPass,      // PASS
+        ReadingStatus,      // STAT
+        AskingCapabilities, // CAPA, when more than one message may pay for pipelining
+        FetchingHeaders,    // the current message's TOP (sent now, or ahead when pipelined)
+        Quarantining,       // RETR of the current message into the quarantine
+        Deleting,           // DELE of the current message
+        Quitting,           // QUIT
+    };
+
     TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigData& config, TScanView& view);
     ~TScanSession();
     TScanSession(const TScanSession&) = delete;
@@ -45,6 +60,7 @@ class TScanSession {
     bool Busy() const { return busy_; }
     void SetBusy(bool busy) { busy_ = busy; }
 
+    TScanState State() const { return state_; }
     bool EatMode() const { return eatMode_; }
     std::int32_t CurrentMsg() const { return currentMsg_; }
     std::int32_t CheckedCount() const { return checkedCount_; }
@@ -58,6 +74,9 @@ class TScanSession {
     int ErrorCount() const { return errorCount_; }
     // Whether a server that lists PIPELINING gets its TOPs ahead of time (on by default).
     void SetPipeliningAllowed(bool on) { pipeliningAllowed_ = on; }
+    // Fired on every entry into a state (also into the one it is in: the next message's
+    // FetchingHeaders).
+    std::function<void(TScanState)> OnStateChange;
     // Fired once at the end of every scan that started, after everything is shown.
     std::function<void()> OnScanEnd;
 
@@ -77,18 +96,41 @@ class TScanSession {
     void Pop3ClientDisplay(TCustomPop3Cli* Sender, const std::string& Msg);
 
   private:
+    using enum TScanState;
+
+    // The only writer of state_.
+    void SetState(TScanState state);
+    // Enters a state and sends its request.
+    void Enter(TScanState state);
+    // Sends the request of the current state; one that raises is shown as its failure.
+    void Send();
+    static std::optional<TPop3Request> RequestOf(TScanState state);
+
+    // One handler per state for the request that ends it.
     void HandleRequestDone(TPop3Request rqType, std::uint16_t error);
-    // Starts a request; an operation that raises is shown as that request's failure.
-    void Start(TPop3Request rq);
-    // What follows the failure of a request, once the error has been shown.
-    void Failed(TPop3Request rq, bool raised);
+    void ConnectDone(std::uint16_t error);
+    void UserDone(std::uint16_t error);
+    void PassDone(std::uint16_t error);
+    void StatDone(std::uint16_t error);
+    void CapaDone(std::uint16_t error);
+    void TopDone(std::uint16_t error);
+    void RetrDone(std::uint16_t error);
+    void DeleDone(std::uint16_t error);
+    void QuitDone(std::uint16_t error);
+    // Shows the error of the current state's request and goes on from it.
+    void Fail(const std::string& text);
+    // What follows the failure of the current state's request, once the error is shown.
+    void Failed(bool raised);
+
     void ShowError(const std::string& text);
+    static std::string Num(long long n) { return std::to_string(n); }
+
+    // The messages (ScanMessage.cpp).
     void FetchMessage();
     void NextMessage();
     void ScreenMessage();
     // Deletes the current message, after keeping a copy when the setting asks for one.
     void Eat();
-    void QuarantineFetched();
     void EndRetr();
     void MessageDone();
     void FinishWithReport();
@@ -124,23 +166,30 @@ class TScanSession {
     TScanView& view_;
     THeaderRules rules_;
 
+    // Every state: the scan as a whole.
+    TScanState state_ = Idle;
     bool busy_ = false;
-    bool scanning_ = false; // a scan of ours is between StartScan and its end
     bool eatMode_ = false;
-    std::int32_t currentMsg_ = 0;
     std::int32_t checkedCount_ = 0;
     std::int32_t okCount_ = 0;
     std::int32_t eatenCount_ = 0;
-    std::vector<std::string> headerLines_;
     bool reachedReport_ = false;
     int errorCount_ = 0;
-    bool quitSent_ = false;     // the last QUIT went to a connected server
-    bool quitAnswered_ = false; // ... and it answered +OK: the deletions took effect
 
-    // While a RETR runs: the copy its lines go to, and the client's reply bound to restore.
+    // FetchingHeaders, Quarantining, Deleting: the message at hand and its header lines, as
+    // received.
+    std::int32_t currentMsg_ = 0;
+    std::vector<std::string> headerLines_;
+
+    // Quarantining: the copy the RETR's lines go to, and the client's reply bound to restore.
     std::unique_ptr<TQuarantineCopy> quarantine_;
     std::size_t headerReplyBound_ = 0;
 
+    // Quitting.
+    bool quitSent_ = false;     // the last QUIT went to a connected server
+    bool quitAnswered_ = false; // ... and it answered +OK: the deletions took effect
+
+    // From AskingCapabilities to the end, on a server that can pipeline.
     bool pipeliningAllowed_ = true;
     bool pipelined_ = false;
     struct Sent {
