@@ -137,13 +137,6 @@ struct Request {
     std::int32_t msgNum;
 };
 
-// Bytes the client has not read yet (its socket's own count throws once it is closed).
-int Unread(const TSocketTransport& transport) {
-    int unread = 0;
-    const int fd = transport.Socket().HSocket();
-    return fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0 ? unread : 0;
-}
-
 void Start(TPop3Cli& client, const Request& r) {
     client.SetMsgNum(r.msgNum);
     switch (r.op) {
@@ -262,7 +255,7 @@ void Converse(const uint8_t* data, size_t size) {
         QCoreApplication::processEvents();
         QCoreApplication::sendPostedEvents();
         const bool moved = peer.Pump();
-        const bool busy = moved || events != before || peer.InFlight() || Unread(transport) > 0;
+        const bool busy = moved || events != before || peer.InFlight() || transport.UnreadBytes() > 0;
         // Quiet twice in a row: anything posted in the first round has run by the second.
         quietRounds = busy ? 0 : quietRounds + 1;
         if (quietRounds < 2) continue;

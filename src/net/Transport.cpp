@@ -3,6 +3,7 @@
 #include "net/TlsWSocket.h"
 
 #include <netinet/in.h>
+#include <sys/ioctl.h>
 
 TSocketTransport::TSocketTransport() : socket_(std::make_unique<TTlsWSocket>()) {
     socket_->OnDnsLookupDone = [this](TCustomWSocket*, std::uint16_t e) {
@@ -65,6 +66,12 @@ int TSocketTransport::Receive(char* buffer, int size) {
 
 int TSocketTransport::ReceiveArrived(char* buffer, int size) {
     return socket_->ReceiveArrived(buffer, size);
+}
+
+int TSocketTransport::UnreadBytes() const {
+    int unread = 0;
+    const int fd = socket_->HSocket();
+    return fd >= 0 && ::ioctl(fd, FIONREAD, &unread) == 0 ? unread : 0;
 }
 
 void TSocketTransport::Send(const std::string& bytes) {

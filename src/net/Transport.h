@@ -84,6 +84,9 @@ class TSocketTransport final : public TTransport {
     std::string LocalAddr() override;
     int LastError() const override;
     std::string TlsError() const override;
+    // Bytes that have arrived and wait to be read; 0 without a connection. For harnesses that
+    // must know when the client has taken everything in.
+    int UnreadBytes() const;
 
   private:
     std::unique_ptr<TTlsWSocket> socket_;
