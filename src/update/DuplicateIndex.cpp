@@ -2,6 +2,14 @@
 
 namespace update {
 
+namespace {
+std::string AsciiLower(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+} // namespace
+
 DuplicateIndex::DuplicateIndex(const std::vector<std::string>& entries)
     : base_(MakeBlock(entries)) {}
 
@@ -18,11 +26,19 @@ bool DuplicateIndex::Covers(const std::string& line) {
     if (base_->FirstMatch(line, 1) != Block::kNoMatch) return true;
     for (const auto& block : blocks_)
         if (block->FirstMatch(line, 1) != Block::kNoMatch) return true;
+    if (loose_.empty()) return false;
+    const std::string folded = AsciiLower(line);
+    for (const std::string& entry : loose_)
+        if (folded.find(entry) != std::string::npos) return true;
     return false;
 }
 
 void DuplicateIndex::Add(const std::string& entry) {
-    std::vector<std::string> merged{entry};
+    if (entry.empty()) return; // matches nothing
+    loose_.push_back(AsciiLower(entry));
+    if (loose_.size() < kLoose) return;
+    std::vector<std::string> merged = std::move(loose_);
+    loose_.clear();
     // Carry: fold the smallest blocks into the new one while they are no larger than it.
     while (!blocks_.empty() && blocks_.back()->Count() <= merged.size()) {
         const Block& older = *blocks_.back();
