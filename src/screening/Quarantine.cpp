@@ -18,7 +18,8 @@ bool IsBlank(char c) {
     return c == ' ' || c == '\t';
 }
 
-std::string Trimmed(const std::string& s) {
+// Unlike platform::Trimmed, only blanks and tabs go: other control bytes are the header's own.
+std::string TrimmedOfBlanks(const std::string& s) {
     std::size_t b = 0, e = s.size();
     while (b < e && IsBlank(s[b]))
         ++b;
@@ -33,7 +34,7 @@ std::string AddressOf(const std::string& value) {
     const std::size_t open = value.find('<');
     const std::size_t close = open == std::string::npos ? open : value.find('>', open);
     if (close != std::string::npos) {
-        a = Trimmed(value.substr(open + 1, close - open - 1));
+        a = TrimmedOfBlanks(value.substr(open + 1, close - open - 1));
     } else {
         for (std::size_t at = 0; at < value.size();) {
             while (at < value.size() && IsBlank(value[at]))
@@ -89,8 +90,8 @@ std::string HeaderValue(const std::vector<std::string>& headerLines, const std::
         std::string value = headerLines[i].substr(wanted.size());
         for (std::size_t j = i + 1;
              j < headerLines.size() && !headerLines[j].empty() && IsBlank(headerLines[j][0]); ++j)
-            value += " " + Trimmed(headerLines[j]);
-        return Trimmed(value);
+            value += " " + TrimmedOfBlanks(headerLines[j]);
+        return TrimmedOfBlanks(value);
     }
     return {};
 }
