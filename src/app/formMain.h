@@ -104,8 +104,9 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     QAction* AddItem(QMenu* menu, const char* name, const char* caption,
                      std::function<void()> handler);
     std::function<void()> Do(void (TfrmMain::*handler)());
-    // Starts a scan under the program folder's check lock; when another check holds it, the
-    // status bar says so and nothing else changes.
+    // Starts a scan under the program folder's check lock, once the password has been read;
+    // when another check holds the lock or the password cannot be had, the status bar says
+    // so and nothing else changes.
     void StartLockedScan(bool eat);
     void FormCreate();
     void FormResize();
@@ -122,6 +123,8 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     std::unique_ptr<screening::TScanSession> session_;
     // Held from the start of a scan to its end: one check per program folder at a time.
     std::unique_ptr<screening::TCheckLock> checkLock_;
+    // Between taking the lock and starting the scan: the password is being read.
+    bool readingPassword_ = false;
     // The countdown of the blocking socket operations, attached to nothing.
     TWait* Pop3Wait_ = nullptr;
     // The open update window, if any: a second request brings it to the front.

@@ -15,6 +15,8 @@
 #include "screening/Pop3Settings.h"
 #include "screening/Quarantine.h"
 #include "screening/ScanSession.h"
+#include "secrets/SecretStore.h"
+#include "secrets/SettingsFileMode.h"
 #include "update/formFtp.h"
 
 #include <QAction>
@@ -61,15 +63,29 @@ void TfrmMain::CheckEatSpam1Click() {
 void TfrmMain::StartLockedScan(bool eat) {
     // While Busy the session starts nothing: the lock, if any, is the running scan's or the
     // update's. The scan's end lets go of it (OnScanEnd), also when it ends inside StartScan.
-    if (!checkLock_ && !session_->Busy()) {
-        auto lock = std::make_unique<screening::TCheckLock>();
-        if (!lock->TryLock()) {
-            SetStatusBar(lock->BusyText());
-            return;
-        }
-        checkLock_ = std::move(lock);
+    if (readingPassword_) return;
+    if (checkLock_ || session_->Busy()) return session_->StartScan(eat);
+    auto lock = std::make_unique<screening::TCheckLock>();
+    if (!lock->TryLock()) {
+        SetStatusBar(lock->BusyText());
+        return;
     }
-    session_->StartScan(eat);
+    checkLock_ = std::move(lock);
+    const secrets::TModeCheck mode = secrets::TightenSettingsFile();
+    if (mode.kind != secrets::TModeCheck::Private) logFile_->AddLine("", "", mode.text);
+    readingPassword_ = true;
+    secrets::ReadPassword(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
+        readingPassword_ = false;
+        platform::Guarded([&] {
+            if (!password.ok) {
+                checkLock_.reset();
+                SetStatusBar(password.error);
+                return;
+            }
+            pop3Client_->SetPassWord(password.secret);
+            session_->StartScan(eat);
+        });
+    });
 }
 
 void TfrmMain::Exit1Click() {

@@ -10,6 +10,7 @@ TCheckArgs Command(const std::string& arg) {
     if (arg == "--help") return {TCheckCommand::Help, {}};
     if (arg == "--version") return {TCheckCommand::Version, {}};
     if (arg == "--update") return {TCheckCommand::UpdateFromServer, {}};
+    if (arg == "--set-password") return {TCheckCommand::SetPassword, {}};
     const std::string update = "--update=";
     if (arg.rfind(update, 0) == 0 && arg.size() > update.size())
         return {TCheckCommand::UpdateFromFile, arg.substr(update.size())};
@@ -46,16 +47,21 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
         parsed.command = one.command;
         parsed.updateFile = one.updateFile;
     }
-    if (wait && (parsed.command == TCheckCommand::Help || parsed.command == TCheckCommand::Version))
+    if (wait &&
+        (parsed.command == TCheckCommand::Help || parsed.command == TCheckCommand::Version ||
+         parsed.command == TCheckCommand::SetPassword))
         return usageError;
     return parsed;
 }
 
 const char* const kUsageText =
     "Usage: morvandle-check [--eat | --update[=FILE]] [--wait[=SECONDS]]\n"
+    "       morvandle-check --set-password\n"
     "Checks the POP3 mailbox named in Morvandle.ini against the valid addresses in\n"
     "GoodAddr.txt and the spammer search strings in spammers.txt (both in the program's\n"
     "folder), and writes the activity log spammers.log there.\n"
+    "The password comes from the command in PasswordCommand if it is set, else from the\n"
+    "desktop keyring (service morvandle, key LOGIN@SERVER), else from Morvandle.ini.\n"
     "\n"
     "  (no option)  Check Only: screen every message, delete nothing\n"
     "  --eat        Check and Eat: delete every message judged to be spam\n"
@@ -63,6 +69,9 @@ const char* const kUsageText =
     "               Morvandle.ini) and merge it into spammers.txt: every line that no\n"
     "               entry covers is added\n"
     "  --update=FILE  merge the update file FILE instead (the file itself is kept)\n"
+    "  --set-password  read the password (twice, without echo, from a terminal; else\n"
+    "               one line of standard input) and store it in the desktop keyring,\n"
+    "               or scrambled in Morvandle.ini when no keyring is available\n"
     "  --wait       if another check or update runs in the program's folder, wait\n"
     "               for it to end (without --wait: do nothing and exit with 3)\n"
     "  --wait=SECONDS  wait for it at most that long\n"
@@ -75,4 +84,6 @@ const char* const kUsageText =
     "or another check was running and nothing was done.\n"
     "With --update: 0 merged, 1 the file could not be had (no connection, no such file\n"
     "on the server, an incomplete download, a missing file) or the lists not saved,\n"
-    "2 usage error, 3 another check was running and nothing was done.\n";
+    "2 usage error, 3 another check was running and nothing was done.\n"
+    "With --set-password: 0 stored, 1 not stored (the two entries differ, no input,\n"
+    "or Morvandle.ini could not be written), 2 usage error.\n";

@@ -8,6 +8,7 @@ enum class TCheckCommand {
     CheckAndEat,
     UpdateFromServer,
     UpdateFromFile,
+    SetPassword,
     Help,
     Version,
     UsageError
@@ -23,7 +24,8 @@ struct TCheckArgs {
     int waitSeconds = 0;
 };
 
-// morvandle-check [--eat | --update[=FILE] | --help | --version] [--wait[=SECONDS]]
+// morvandle-check [--eat | --update[=FILE] | --set-password | --help | --version]
+//                 [--wait[=SECONDS]]
 TCheckArgs ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsageText;

@@ -150,6 +150,7 @@ void TConfigData::ConfigDataCreate() {
         Login = ini.ReadString(kSection, "Login", "undefined");
         Password = UnquotedPassword(ini.ReadString(kSection, "Password", ""));
         if (!Password.empty()) Password = UnscramblePassword(Password);
+        PasswordCommand = ini.ReadString(kSection, "PasswordCommand", "");
         LogLevel = ini.ReadBool(kSection, "LogLevel", false);
         Unknown = ini.ReadBool(kSection, "Unknown", false);
         Strict = ini.ReadBool(kSection, "Strict", false);
@@ -197,7 +198,6 @@ void TConfigData::WriteConfig() {
     platform::ProfileFile ini = SettingsFile();
     ini.WriteString(kSection, "Server", Server);
     ini.WriteString(kSection, "Login", Login);
-    ini.WriteString(kSection, "Password", QuotedPassword(ScramblePassword(Password)));
     ini.WriteBool(kSection, "LogLevel", LogLevel);
     ini.WriteBool(kSection, "Unknown", Unknown);
     ini.WriteBool(kSection, "Strict", Strict);
@@ -230,6 +230,14 @@ void WriteConfigInteger(const std::string& key, int32_t value) {
 
 void WriteConfigString(const std::string& key, const std::string& value) {
     SettingsFile().WriteString(kSection, key, value);
+}
+
+void WritePasswordKey(const std::string& password) {
+    SettingsFile().WriteString(kSection, "Password", QuotedPassword(ScramblePassword(password)));
+}
+
+void RemovePasswordKey() {
+    SettingsFile().DeleteKey(kSection, "Password");
 }
 
 std::string ScramblePassword(const std::string& text) {

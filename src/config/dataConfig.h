@@ -23,6 +23,8 @@ class TConfigData {
     std::string Server;
     std::string Login;
     std::string Password; // in clear text; only the file holds it scrambled
+    // A shell command whose first output line is the password; empty for none.
+    std::string PasswordCommand;
     std::vector<std::string> GoodAddrList;
     std::vector<std::string> SpammerList;
     // The files as the lists were last loaded from or saved to them.
@@ -70,12 +72,12 @@ class TConfigData {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, Password (scrambled, quoted when it would lose blanks), LogLevel,
-    // Unknown, Strict, NoCase, Quarantine, Security and CAFile, in that order; never the
-    // window bounds, and never Update, which only the update merge writes: a copy read at
-    // start would undo a merge run meanwhile by another program. A refused
-    // write throws platform::Exception("Unable to write to Morvandle.ini"), keys before it stay
-    // written.
+    // Writes Server, Login, LogLevel, Unknown, Strict, NoCase, Quarantine, Security and CAFile,
+    // in that order; never Password, which goes where the secret store decides (the keyring
+    // or WritePasswordKey), never the window bounds, and never Update, which only the update
+    // merge writes: a copy read at start would undo a merge run meanwhile by another program.
+    // A refused write throws platform::Exception("Unable to write to Morvandle.ini"), keys before
+    // it stay written.
     void WriteConfig();
     // Writes LogLevel alone.
     void SaveLogLevel();
@@ -102,6 +104,11 @@ void DestroyConfigData();
 // window bounds ("Left", "Top", "Width", "Height") and the update time stamp ("Update").
 void WriteConfigInteger(const std::string& key, int32_t value);
 void WriteConfigString(const std::string& key, const std::string& value);
+
+// The settings file's Password key: written scrambled (quoted when it would lose blanks), or
+// removed once the password lives elsewhere. Errors as WriteConfig's.
+void WritePasswordKey(const std::string& password);
+void RemovePasswordKey();
 
 // Flips bit 3 of every byte; each undoes the other.
 std::string ScramblePassword(const std::string& text);

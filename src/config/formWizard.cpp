@@ -107,6 +107,7 @@ void TfrmWizard::FormShow() {
     Fill(editLoginName, ConfigData->Login, login_);
     Fill(editPassword, ConfigData->Password, password_);
     Fill(editConfirm, ConfigData->Password, confirm_);
+    ShowPasswordPlace();
     // Selecting one clears the others, so strict wins when the file has both on.
     if (ConfigData->Unknown) rbStdCheck->setChecked(true);
     if (ConfigData->Strict) rbStrictCheck->setChecked(true);
@@ -357,7 +358,7 @@ void TfrmWizard::ReloadWithEdits(const std::string& path, TSortedListModel& mode
 void TfrmWizard::btnOkClick() {
     platform::Guarded([this] {
         SaveSettings();
-        accept();
+        SavePasswordThen([this] { accept(); });
     });
 }
 
@@ -369,7 +370,7 @@ void TfrmWizard::btnCancelClick() {
         if (answer == platform::mrYes) {
             platform::Guarded([this] {
                 SaveSettings();
-                QDialog::done(Rejected);
+                SavePasswordThen([this] { QDialog::done(Rejected); });
             });
             return;
         }

@@ -5,6 +5,7 @@
 #include <QDialog>
 #include <QString>
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -12,6 +13,7 @@ class QCheckBox;
 class QComboBox;
 class QGroupBox;
 class QKeyEvent;
+class QLabel;
 class QLineEdit;
 class QListView;
 class QPushButton;
@@ -41,6 +43,10 @@ class TfrmWizard : public QDialog {
     // edits applied again and not saving that list. Failures throw; what was written
     // before stays written.
     void SaveSettings();
+    // Stores the password where the secret store puts it, when the dialog changed it or it
+    // still sits in the settings file, then runs `then`; on a failure the error is shown
+    // and the dialog stays open.
+    void SavePasswordThen(std::function<void()> then);
 
   protected:
     void showEvent(QShowEvent* event) override;
@@ -66,6 +72,9 @@ class TfrmWizard : public QDialog {
     void SetTabOrder();
 
     void FormShow();
+    // Says next to the password boxes where the password is kept; fills them from the
+    // keyring when it is kept there.
+    void ShowPasswordPlace();
     bool FormKeyDown(QKeyEvent* event);
     void Fill(QLineEdit* edit, const std::string& bytes, FilledText& filled);
     std::string Taken(const QLineEdit* edit, const FilledText& filled) const;
@@ -108,6 +117,8 @@ class TfrmWizard : public QDialog {
     bool shown_ = false;
     bool listUpdating_ = false;
     FilledText server_, login_, password_, confirm_;
+    // The settings file held the password when the dialog opened.
+    bool passwordInFile_ = false;
 
     QTabWidget* pgctrlPreferences = nullptr;
     QWidget* tabshtServer = nullptr;
@@ -121,6 +132,7 @@ class TfrmWizard : public QDialog {
     QLineEdit* editLoginName = nullptr;
     QLineEdit* editPassword = nullptr;
     QLineEdit* editConfirm = nullptr;
+    QLabel* lblPasswordPlace = nullptr;
 
     QLineEdit* editEmailAddress = nullptr;
     QListView* lbAddresses = nullptr;

@@ -114,6 +114,8 @@ void TfrmWizard::BuildServerPage() {
     grid->addWidget(LabelFor("&Confirm Password:", editConfirm), 4, 1);
     grid->addWidget(editPassword, 5, 0);
     grid->addWidget(editConfirm, 5, 1);
+    lblPasswordPlace = Named(new QLabel, "lblPasswordPlace");
+    grid->addWidget(lblPasswordPlace, 6, 0, 1, 2);
     // The order of the items is the Security setting's number.
     cmbSecurity = Named(new QComboBox, "cmbSecurity");
     cmbSecurity->addItems(
@@ -122,8 +124,8 @@ void TfrmWizard::BuildServerPage() {
         QStringLiteral("TLS: an encrypted connection from the start (port 995 unless the\n"
                        "server names one). STLS: a plain connection made secure before the\n"
                        "login. Either way the server's certificate is checked."));
-    grid->addWidget(LabelFor("Connection &security:", cmbSecurity), 6, 0);
-    grid->addWidget(cmbSecurity, 7, 0);
+    grid->addWidget(LabelFor("Connection &security:", cmbSecurity), 7, 0);
+    grid->addWidget(cmbSecurity, 8, 0);
     page->addWidget(frame);
     page->addStretch();
     pgctrlPreferences->addTab(tabshtServer, QStringLiteral("Server"));

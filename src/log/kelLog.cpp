@@ -162,7 +162,8 @@ void TkelLog::CheckArchive() {
 
 // Appends to an existing file, else creates it empty.
 TkelLog::OpenedFile::OpenedFile(TkelLog& log) : log_(log) {
-    log_.file_ = ::open(log_.logFileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0666);
+    // Private: the log names the login and the sender and subject of every deleted message.
+    log_.file_ = ::open(log_.logFileName_.c_str(), O_WRONLY | O_APPEND | O_CREAT | O_CLOEXEC, 0600);
     if (log_.file_ < 0) throw platform::InOutErrorFromErrno(errno);
 }
 

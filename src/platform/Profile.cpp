@@ -125,6 +125,17 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return data;
 }
 
+// Replaces the file by the lines: private (0600), as it may hold a password.
+void WriteLines(const std::string& path, const std::vector<Line>& lines) {
+    CreateFolders(FolderOf(path), 0700);
+    AtomicFileWriter out(path, 0600);
+    for (const Line& line : lines) {
+        out.Write(line.text);
+        out.Write(line.end);
+    }
+    out.Commit();
+}
+
 bool FitsOnOneLine(std::string_view s) {
     return s.find_first_of("\r\n") == std::string_view::npos;
 }
@@ -251,15 +262,23 @@ void ProfileFile::WriteString(std::string_view section, std::string_view key,
             if (pos.insertAt == lines.size()) EndLastLine(lines, nl);
             lines.insert(lines.begin() + static_cast<ptrdiff_t>(pos.insertAt), {keyLine, nl});
         }
-        CreateFolders(FolderOf(path_), 0700);
-        AtomicFileWriter out(path_, 0600);
-        for (const Line& line : lines) {
-            out.Write(line.text);
-            out.Write(line.end);
-        }
-        out.Commit();
+        WriteLines(path_, lines);
     } catch (const EInOutError&) {
         throw refused;
+    }
+}
+
+void ProfileFile::DeleteKey(std::string_view section, std::string_view key) const {
+    try {
+        std::optional<std::string> data = ReadWholeFile(path_);
+        if (!data) return;
+        std::vector<Line> lines = SplitLines(*data);
+        Position pos = Locate(lines, section, key);
+        if (!pos.keyLine) return;
+        lines.erase(lines.begin() + static_cast<ptrdiff_t>(*pos.keyLine));
+        WriteLines(path_, lines);
+    } catch (const EInOutError&) {
+        throw Exception("Unable to write to " + FileNameOf(path_));
     }
 }
 

@@ -39,6 +39,8 @@ class ProfileFile {
     void WriteInteger(std::string_view section, std::string_view key, int32_t value) const;
     // "1" or "0".
     void WriteBool(std::string_view section, std::string_view key, bool value) const;
+    // Removes the key's line, if there is one, with the rules and failures of WriteString.
+    void DeleteKey(std::string_view section, std::string_view key) const;
 
   private:
     std::string path_;

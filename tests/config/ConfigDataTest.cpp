@@ -66,8 +66,8 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Strict = true;
     ConfigData->Update = "stamp"; // written by the update merge alone
     ConfigData->Width = 1;        // never written by WriteConfig
-    ConfigData->WriteConfig();
-    EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\nPassword=ijk\n"
+    ConfigData->WriteConfig(); // the password goes where the secret store decides
+    EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\n"
                                    "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\n"
                                    "Quarantine=1\nSecurity=0\nCAFile=\n");
 
@@ -77,7 +77,7 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Quarantine = false;
     ConfigData->WriteConfig();
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\nWidth=600\nLeft=7\nLogLevel=0\nFoo=bar\n"
-                                   "Server=pop.example.com\nLogin=me\nPassword=\nUnknown=0\n"
+                                   "Server=pop.example.com\nLogin=me\nUnknown=0\n"
                                    "Strict=1\nNoCase=0\nQuarantine=0\nSecurity=0\nCAFile=\n"
                                    "[Extra]\nX=1\n");
 }
@@ -119,7 +119,7 @@ TEST_F(ConfigDataTest, PasswordIsScrambledExactlyOnceEachWay) {
     WriteFile(IniPath(), "[Config]\nPassword= " + stored + "\t\n");
     CreateConfigData();
     EXPECT_EQ(ConfigData->Password, clear);
-    ConfigData->WriteConfig();
+    WritePasswordKey(ConfigData->Password);
     DestroyConfigData();
     CreateConfigData();
     EXPECT_EQ(ConfigData->Password, clear);

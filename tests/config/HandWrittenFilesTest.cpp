@@ -33,8 +33,7 @@ TEST_F(HandWrittenFiles, BlanksAndTabsAroundAValueDoNotChangeIt) {
     // The scrambling turns "(" into a blank, 0x01 into a tab and "*" into a quote.
     for (const std::string password : {"(secret", "secret(", "\x01tab", "*quoted*", "(", "plain"}) {
         CreateConfigData();
-        ConfigData->Password = password;
-        ConfigData->WriteConfig();
+        WritePasswordKey(password);
         DestroyConfigData();
         CreateConfigData();
         EXPECT_EQ(ConfigData->Password, password);

@@ -1,0 +1,76 @@
+#include "SecretStore.h"
+
+#include "config/dataConfig.h"
+#include "platform/Exception.h"
+
+#include <exception>
+
+namespace secrets {
+namespace {
+
+constexpr const char* kKeyringError = "Cannot read the password from the keyring: ";
+
+// Writes the settings file's part; its refusal becomes the result's error.
+TStored InSettingsFile(const std::function<void()>& write, std::string notice) {
+    try {
+        write();
+        return {true, std::move(notice), {}};
+    } catch (const std::exception& e) {
+        return {false, {}, e.what()};
+    }
+}
+
+} // namespace
+
+std::string AccountKey(const std::string& login, const std::string& server) {
+    return login + "@" + server;
+}
+
+void ReadPassword(const TConfigData& config, QObject* context, SecretDone done,
+                  const TSecretLimits& limits) {
+    if (!config.PasswordCommand.empty())
+        return RunSecretCommand(config.PasswordCommand, "password command", context,
+                                std::move(done), limits.command);
+    KeyringRead(
+        AccountKey(config.Login, config.Server), context,
+        [fallback = config.Password, done = std::move(done)](const TKeyringAnswer& answer) {
+            switch (answer.kind) {
+            case TKeyringAnswer::Done:
+                return done({true, answer.secret, {}});
+            case TKeyringAnswer::NotFound:
+                return done({true, fallback, {}});
+            case TKeyringAnswer::Unavailable:
+                if (!fallback.empty()) return done({true, fallback, {}});
+                break;
+            case TKeyringAnswer::Refused:
+                break;
+            }
+            done({false, {}, kKeyringError + answer.reason});
+        },
+        limits.keyring);
+}
+
+void StorePassword(const TConfigData& config, QObject* context,
+                   std::function<void(const TStored&)> done, const TSecretLimits& limits) {
+    const std::string key = AccountKey(config.Login, config.Server);
+    if (config.Password.empty()) {
+        // Whether or not the keyring had an item, the settings file says "no password".
+        KeyringRemove(
+            key, context,
+            [done = std::move(done)](const TKeyringAnswer&) {
+                done(InSettingsFile([] { WritePasswordKey(""); }, {}));
+            },
+            limits.keyring);
+        return;
+    }
+    KeyringWrite(
+        key, config.Password, context,
+        [password = config.Password, done = std::move(done)](const TKeyringAnswer& answer) {
+            if (answer.kind == TKeyringAnswer::Done)
+                return done(InSettingsFile([] { RemovePasswordKey(); }, {}));
+            done(InSettingsFile([&password] { WritePasswordKey(password); }, kNoKeyringNotice));
+        },
+        limits.keyring);
+}
+
+} // namespace secrets
