@@ -1,4 +1,5 @@
 #include "net/HostLookup.h"
+#include "net/SockAddr.h"
 
 #include <QHostAddress>
 #include <QMetaMethod>
@@ -30,25 +31,22 @@ int StartHostLookup(const QString& name, QObject* receiver, const char* member) 
     return info.lookupId();
 }
 
-std::optional<in_addr> ResolveHostNow(const std::string& name) {
+std::vector<std::string> ResolveHostNow(const std::string& name) {
+    std::vector<std::string> found;
     if (lookupOverride) {
-        const QHostInfo info = lookupOverride(QString::fromStdString(name));
-        for (const QHostAddress& address : info.addresses()) {
-            if (address.protocol() != QAbstractSocket::IPv4Protocol) continue;
-            in_addr a{};
-            a.s_addr = htonl(address.toIPv4Address());
-            return a;
-        }
-        return std::nullopt;
+        for (const QHostAddress& address : lookupOverride(QString::fromStdString(name)).addresses())
+            found.push_back(address.toString().toStdString());
+        return found;
     }
     addrinfo hints{};
-    hints.ai_family = AF_INET;
+    hints.ai_family = AF_UNSPEC;
     hints.ai_socktype = SOCK_STREAM;
-    addrinfo* found = nullptr;
-    if (getaddrinfo(name.c_str(), nullptr, &hints, &found) != 0 || !found) return std::nullopt;
-    const in_addr a = reinterpret_cast<sockaddr_in*>(found->ai_addr)->sin_addr;
-    freeaddrinfo(found);
-    return a;
+    addrinfo* list = nullptr;
+    if (getaddrinfo(name.c_str(), nullptr, &hints, &list) != 0) return found;
+    for (const addrinfo* a = list; a; a = a->ai_next)
+        found.push_back(AddrText(a->ai_addr));
+    freeaddrinfo(list);
+    return found;
 }
 
 void SetHostLookupOverride(THostLookupFn fn) {

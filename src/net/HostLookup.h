@@ -6,9 +6,8 @@
 #include <QHostInfo>
 
 #include <functional>
-#include <netinet/in.h>
-#include <optional>
 #include <string>
+#include <vector>
 
 // Answers one lookup at once: of a host name, or of a dotted address for a lookup of the
 // name. The answer's error, addresses and host name count; its lookup id does not.
@@ -18,8 +17,9 @@ using THostLookupFn = std::function<QHostInfo(const QString& name)>;
 // from the event loop, and never once the receiver is gone. Returns the answer's lookup id.
 int StartHostLookup(const QString& name, QObject* receiver, const char* member);
 
-// The first IPv4 address of a host name, waited for at once; none when there is none.
-std::optional<in_addr> ResolveHostNow(const std::string& name);
+// The addresses of a host name, IPv6 and IPv4 as text in the system's order (RFC 6724),
+// waited for at once; empty when there are none.
+std::vector<std::string> ResolveHostNow(const std::string& name);
 
 // Answers every lookup from `fn` instead of the system's name service; an empty function
 // restores the name service.

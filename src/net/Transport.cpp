@@ -54,7 +54,9 @@ void TSocketTransport::CancelLookup() {
 }
 
 void TSocketTransport::Connect() {
-    socket_->SetAddr(socket_->DnsResult());
+    // Every address the lookup found, raced in its order; a numeric host gave just the one.
+    const std::vector<std::string>& found = socket_->DnsResultList();
+    socket_->SetAddrList(found.empty() ? std::vector{socket_->DnsResult()} : found);
     socket_->SetProto("tcp");
     socket_->SetPort(port_);
     socket_->Connect();
@@ -104,12 +106,10 @@ std::string TSocketTransport::PeerAddr() {
 
 // "0.0.0.0" when the socket has no name.
 std::string TSocketTransport::LocalAddr() {
-    sockaddr_in local{};
+    sockaddr_storage local{};
     int len = sizeof local;
-    socket_->GetSockName(local, len);
-    const auto* b = reinterpret_cast<const unsigned char*>(&local.sin_addr.s_addr);
-    return std::to_string(b[0]) + "." + std::to_string(b[1]) + "." + std::to_string(b[2]) + "." +
-           std::to_string(b[3]);
+    if (socket_->GetSockName(local, len) != 0) return "0.0.0.0";
+    return AddrText(reinterpret_cast<const sockaddr*>(&local));
 }
 
 int TSocketTransport::LastError() const {

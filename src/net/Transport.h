@@ -36,8 +36,8 @@ class TTransport {
     virtual void Lookup(const std::string& host) = 0;
     // Cancels a pending lookup, which then ends with 10004.
     virtual void CancelLookup() = 0;
-    // Connects to the address looked up; raises ESocketException when that is refused at
-    // once, with LastError set.
+    // Connects to the addresses looked up, racing them in their order; raises ESocketException when
+    // that is refused at once, with LastError set.
     virtual void Connect() = 0;
     // Bytes received: more than 0 when there were some.
     virtual int Receive(char* buffer, int size) = 0;
@@ -54,7 +54,7 @@ class TTransport {
     virtual void Abort() = 0;
     virtual bool Closed() const = 0;
     virtual bool Connected() const = 0;
-    // Dotted IPv4 addresses of the two ends of the connection.
+    // Addresses of the two ends of the connection: dotted IPv4 or IPv6 text.
     virtual std::string PeerAddr() = 0;
     virtual std::string LocalAddr() = 0;
     virtual int LastError() const = 0;

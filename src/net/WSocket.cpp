@@ -9,6 +9,7 @@
 #include <QHostInfo>
 #include <QPointer>
 #include <QSocketNotifier>
+#include <QTimer>
 
 #include <algorithm>
 #include <arpa/inet.h>
@@ -19,6 +20,9 @@
 #include <unistd.h>
 
 namespace {
+
+// RFC 8305's connection attempt delay.
+constexpr int kNextAttemptDelayMs = 250;
 
 // Blanks and control characters go from both ends.
 bool StartsWithDigit(const std::string& s) {
@@ -36,10 +40,11 @@ bool LeadingNumber(const std::string& s, long Limit, long& Value) {
     return true;
 }
 
-std::string Dotted(in_addr a) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &a, text, sizeof text);
-    return text;
+// A numeric address in its canonical text; none for a host name.
+std::optional<std::string> NumericText(const std::string& Text) {
+    const std::optional<TSockAddr> a = NumericAddr(Text);
+    if (!a) return std::nullopt;
+    return AddrText(a->Raw());
 }
 
 } // namespace
@@ -86,7 +91,14 @@ void TCustomWSocket::NotifierDeleter::operator()(QSocketNotifier* N) const {
     N->deleteLater();
 }
 
-TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner) {
+TCustomWSocket::TCustomWSocket(QObject* Owner) : QObject(Owner), FRaceTimer(new QTimer(this)) {
+    FRaceTimer->setSingleShot(true);
+    FRaceTimer->setInterval(kNextAttemptDelayMs);
+    connect(FRaceTimer, &QTimer::timeout, this, [this] {
+        platform::Guarded([this] {
+            if (FState == wsConnecting) StartNextAttempt(false);
+        });
+    });
     AssignDefaultValue();
 }
 
@@ -94,12 +106,13 @@ TCustomWSocket::~TCustomWSocket() {
     FDestroying = true;
     EndBlockingWaits();
     // No events from here: the owner's handlers may belong to an object being destroyed.
+    EndRace();
     CloseHandleAndNotifiers();
 }
 
 void TCustomWSocket::AssignDefaultValue() {
-    FSin = {};
-    FSin.sin_family = AF_INET;
+    FSin = AnyAddr(AF_INET);
+    FAddrList.clear();
     FPortAssigned = false;
     FAddrAssigned = false;
     FAddrResolved = false;
@@ -123,8 +136,9 @@ void TCustomWSocket::AssignDefaultValue() {
 }
 
 void TCustomWSocket::SetAddr(const std::string& Value) {
-    if (FAddrAssigned && Value == FAddrStr) return;
+    if (FAddrAssigned && Value == FAddrStr && FAddrList.empty()) return;
     FAddrStr = Value;
+    FAddrList.clear();
     if (platform::Trimmed(Value).empty()) {
         FAddrAssigned = false;
         return;
@@ -165,6 +179,12 @@ bool TCustomWSocket::ConvertSetting(const std::string& Value, std::string& Store
     return true;
 }
 
+void TCustomWSocket::SetAddrList(const std::vector<std::string>& List) {
+    if (List.empty()) return SetAddr("");
+    SetAddr(List.front());
+    if (FAddrAssigned) FAddrList = List;
+}
+
 void TCustomWSocket::SetPort(const std::string& Value) {
     long port = 0;
     const auto service = [this](const std::string& text, long& number) {
@@ -175,7 +195,7 @@ void TCustomWSocket::SetPort(const std::string& Value) {
     };
     if (ConvertSetting(Value, FPortStr, FPortAssigned, "Port", 65535,
                        "SetPort: Cannot convert port '", service, port))
-        FSin.sin_port = htons(static_cast<uint16_t>(port));
+        FPortNumber = static_cast<uint16_t>(port);
 }
 
 void TCustomWSocket::SetProto(const std::string& Value) {
@@ -213,17 +233,29 @@ int32_t TCustomWSocket::RcvdCount() {
     return count;
 }
 
+// Every address Addr (or the list) stands for, in order, with the port as now set; the
+// first is the address record. Numeric text in any form the classic parsers accept (the
+// broadcast address included) is taken as it is; a host name is asked of the name service,
+// waiting for it, unless it was resolved since Addr was set.
 void TCustomWSocket::ResolveAddr() {
     const std::string text = platform::Trimmed(FAddrStr);
-    in_addr a{};
-    // Dotted text in any form the classic parser accepts, including the broadcast address.
-    if (inet_aton(text.c_str(), &a) == 0) {
-        const std::optional<in_addr> found = ResolveHostNow(text);
-        if (!found) throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
-        a = *found;
+    if (!FAddrResolved) {
+        FCandidates.clear();
+        for (const std::string& each : FAddrList.empty() ? std::vector{text} : FAddrList) {
+            const std::string host = platform::Trimmed(each);
+            const std::optional<TSockAddr> numeric = NumericAddr(host);
+            for (const std::string& found :
+                 numeric ? std::vector{AddrText(numeric->Raw())} : ResolveHostNow(host))
+                if (const std::optional<TSockAddr> a = NumericAddr(found))
+                    FCandidates.push_back(*a);
+        }
+        if (FCandidates.empty())
+            throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
+        FAddrResolved = true;
     }
-    FSin.sin_addr = a;
-    FAddrResolved = true;
+    for (TSockAddr& a : FCandidates)
+        a.SetPort(FPortNumber);
+    FSin = FCandidates.front();
 }
 
 // ---------------------------------------------------------------------------------------
@@ -270,6 +302,8 @@ void TCustomWSocket::TriggerError() {
 void TCustomWSocket::ChangeState(TSocketState NewState) {
     const TSocketState old = FState;
     FState = NewState;
+    // The race of a stream connect ends with its outcome, or with a close before it.
+    if (NewState != wsConnecting && NewState != wsOpened) EndRace();
     UpdateNotifiers();
     QPointer<TCustomWSocket> self(this);
     TriggerChangeState(old, NewState);
@@ -317,9 +351,8 @@ bool TCustomWSocket::BeginLookup(const std::string& Name) {
 
 void TCustomWSocket::DnsLookup(const std::string& HostName) {
     if (!BeginLookup(HostName)) return;
-    in_addr a{};
-    if (inet_aton(HostName.c_str(), &a) != 0) {
-        FDnsResult = Dotted(a);
+    if (const std::optional<std::string> numeric = NumericText(HostName)) {
+        FDnsResult = *numeric;
         TriggerDnsLookupDone(0);
         return;
     }
@@ -328,9 +361,7 @@ void TCustomWSocket::DnsLookup(const std::string& HostName) {
 
 void TCustomWSocket::ReverseDnsLookup(const std::string& HostAddr) {
     if (!BeginLookup(HostAddr)) return;
-    in_addr a{};
-    if (inet_aton(HostAddr.c_str(), &a) == 0) a.s_addr = INADDR_NONE;
-    StartLookup(Dotted(a), true);
+    StartLookup(NumericText(HostAddr).value_or("255.255.255.255"), true);
 }
 
 // The answer always comes from the event loop, and never to a socket that is gone. A lookup
@@ -368,9 +399,9 @@ void TCustomWSocket::LookupAnswered(const QHostInfo& Info) {
     } else if (Info.error() != QHostInfo::NoError) {
         error = wsaTryAgain;
     } else {
+        // Both families, in the order the name service gave them (RFC 6724).
         for (const QHostAddress& address : Info.addresses())
-            if (address.protocol() == QAbstractSocket::IPv4Protocol)
-                FDnsResultList.push_back(address.toString().toStdString());
+            FDnsResultList.push_back(address.toString().toStdString());
         if (FDnsResultList.empty())
             error = wsaNoData;
         else

@@ -3,6 +3,7 @@
 // The program's one network transport: a non-blocking stream or datagram socket whose every
 // network happening arrives as an event on the owning thread, through its event loop.
 
+#include "net/SockAddr.h"
 #include "net/Wait.h"
 #include "net/WinsockErrors.h"
 #include "platform/Exception.h"
@@ -21,6 +22,7 @@
 
 class QHostInfo;
 class QSocketNotifier;
+class QTimer;
 
 // Ordinals are fixed: callers store and compare them by number.
 enum TSocketState {
@@ -91,9 +93,16 @@ class TCustomWSocket : public QObject {
     explicit TCustomWSocket(QObject* Owner = nullptr);
     ~TCustomWSocket() override;
 
-    // Remote host (or, for Listen, the local one): dotted address or host name.
+    // Remote host (or, for Listen, the local one): dotted IPv4 address, IPv6 address or
+    // host name. A name is resolved at Connect to all its addresses, tried as SetAddrList.
     const std::string& Addr() const { return FAddrStr; }
     void SetAddr(const std::string& Value);
+    // Addresses (IPv4 or IPv6 text, as a lookup returned them) that a stream Connect tries in
+    // this order, RFC 8305 style: the next starts when one fails or has not connected within
+    // 250 ms, the first connected wins and the others are dropped; when all fail, the
+    // outcome carries the error of the last address tried. Addr becomes the first; setting
+    // Addr again drops the list.
+    void SetAddrList(const std::vector<std::string>& List);
     // Port number or service name.
     const std::string& Port() const { return FPortStr; }
     void SetPort(const std::string& Value);
@@ -173,12 +182,14 @@ class TCustomWSocket : public QObject {
     // Until the connection is closed, delivering what arrives meanwhile.
     virtual void WaitForClose();
 
-    // Dotted peer address, or "error".
+    // Peer address as dotted IPv4 or IPv6 text, or "error".
     virtual std::string GetPeerAddr();
     virtual int GetPeerName(sockaddr_in& Name, int& NameLen);
     // Local port in decimal, or "error".
     virtual std::string GetLocalPort();
     virtual int GetSockName(sockaddr_in& saddr, int& saddrlen);
+    // The local address of either family.
+    int GetSockName(sockaddr_storage& saddr, int& saddrlen);
 
     // Fires again while data waits, so each call should Receive; until the handler does,
     // no further read event comes (nor the close event, which follows the last data).
@@ -230,6 +241,8 @@ class TCustomWSocket : public QObject {
                         const std::string& Name, long Limit, const std::string& Failure,
                         LookupFn Lookup, long& Number);
     void ResolveAddr();
+    // A connect that fails with this at once has ended: no event will follow on its handle.
+    static bool TurnedDownAtOnce(int Error);
     void SetLingerOption();
     void InternalClose(bool Shut);
     void CloseHandleAndNotifiers();
@@ -253,6 +266,15 @@ class TCustomWSocket : public QObject {
     int ReadResult(ssize_t Got);
     bool StillCurrent(uint64_t Serial) const;
 
+    // The connection race over the addresses of SetAddrList (WSocketRace.cpp).
+    int OpenAttempt(size_t Index, TSocketHandle& H);
+    bool StartNextAttempt(bool AsPrimary);
+    void MakePrimary(TSocketHandle H, size_t Index);
+    void PrimaryFailed(uint64_t Serial, int Error);
+    void RacerReady(TSocketHandle H);
+    void NoteFailure(size_t Index, int Error);
+    void EndRace();
+
     // The blocking operations' side.
     struct TLineRead {
         std::string Line;
@@ -269,7 +291,10 @@ class TCustomWSocket : public QObject {
     std::string FAddrStr, FPortStr, FProtoStr = "tcp";
     bool FAddrAssigned = false, FPortAssigned = false, FProtoAssigned = true;
     bool FAddrResolved = false;
-    sockaddr_in FSin{};
+    std::vector<std::string> FAddrList;
+    // The address record: where the connection goes (or Listen binds, or Accept's peer).
+    TSockAddr FSin;
+    uint16_t FPortNumber = 0;
     int FProto = 6;
     int FType = 0;
 
@@ -313,6 +338,21 @@ class TCustomWSocket : public QObject {
         void operator()(QSocketNotifier* N) const;
     };
     std::unique_ptr<QSocketNotifier, NotifierDeleter> FReadNotifier, FWriteNotifier;
+
+    // A stream connect runs its first attempt on the handle; attempts started later that
+    // are still connecting wait here, each watched for its outcome.
+    struct TAttempt {
+        TSocketHandle Handle;
+        std::unique_ptr<QSocketNotifier, NotifierDeleter> Notifier;
+        size_t Index;
+    };
+    std::vector<TSockAddr> FCandidates; // from Addr or SetAddrList, resolved
+    size_t FNextCandidate = 0;          // the first not tried yet
+    size_t FPrimaryIndex = 0;           // the one on the handle
+    std::vector<TAttempt> FRacers;
+    QTimer* FRaceTimer = nullptr; // starts the next attempt after the delay
+    int FRaceError = 0;           // of the last address tried that failed
+    size_t FRaceErrorIndex = 0;
 
     // Shared with the ReadLine that started it, so the part read survives a close (which
     // starts a fresh one) and even the socket's destruction.

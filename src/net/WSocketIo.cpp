@@ -107,7 +107,8 @@ void TCustomWSocket::OnWriteReady() {
         socklen_t len = sizeof err;
         if (getsockopt(FHSocket, SOL_SOCKET, SO_ERROR, &err, &len) < 0) err = errno;
         const int code = WinsockErrorFromErrno(err);
-        HandleNetworkEvent(serial, code == 0 ? kEventConnect | kEventWrite : kEventConnect, code);
+        if (code != 0) return PrimaryFailed(serial, code);
+        HandleNetworkEvent(serial, kEventConnect | kEventWrite, 0);
         return;
     }
     FWritePending = false;
@@ -316,8 +317,8 @@ int TCustomWSocket::SendStr(const std::string& Str) {
 int TCustomWSocket::RealSend(const char* Data, int Len) {
     const int flags = MSG_NOSIGNAL | (FSendFlags == wsSendUrgent ? MSG_OOB : 0);
     if (FType == SOCK_DGRAM)
-        return static_cast<int>(sendto(FHSocket, Data, static_cast<size_t>(Len), flags,
-                                       reinterpret_cast<const sockaddr*>(&FSin), sizeof FSin));
+        return static_cast<int>(
+            sendto(FHSocket, Data, static_cast<size_t>(Len), flags, FSin.Raw(), FSin.Len));
     return static_cast<int>(send(FHSocket, Data, static_cast<size_t>(Len), flags));
 }
 

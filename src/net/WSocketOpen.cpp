@@ -33,9 +33,13 @@ void TCustomWSocket::Connect() {
         RaiseOrReport("Connect: No Protocol Specified");
         return;
     }
-    if (!FAddrResolved) ResolveAddr();
+    ResolveAddr();
     DeleteBufferedData();
-    const int h = socket(AF_INET, FType | SOCK_CLOEXEC | SOCK_NONBLOCK, FProto);
+    FNextCandidate = 1;
+    FPrimaryIndex = 0;
+    FRaceError = 0;
+    FRaceErrorIndex = 0;
+    const int h = socket(FSin.Family(), FType | SOCK_CLOEXEC | SOCK_NONBLOCK, FProto);
     if (h < 0) {
         SocketError("Connect (socket)", LastNetError());
         return;
@@ -51,7 +55,7 @@ void TCustomWSocket::Connect() {
     if (FType == SOCK_DGRAM) {
         BindSocket();
         if (gone()) return;
-        if (FSin.sin_addr.s_addr == INADDR_BROADCAST &&
+        if (AddrText(FSin.Raw()) == "255.255.255.255" &&
             setsockopt(h, SOL_SOCKET, SO_BROADCAST, &on, sizeof on) < 0) {
             SocketError("setsockopt(SO_BROADCAST)", LastNetError());
             if (gone()) return;
@@ -71,20 +75,17 @@ void TCustomWSocket::Connect() {
         SocketError("setsockopt(SO_REUSEADDR)", LastNetError());
         if (gone()) return;
     }
-    if (::connect(h, reinterpret_cast<const sockaddr*>(&FSin), sizeof FSin) < 0) {
+    if (::connect(h, FSin.Raw(), FSin.Len) < 0) {
         const int err = LastNetError();
-        // Here a refusal can come back at once; the outcome still arrives as the connect
-        // event, from the event loop, as it always does.
-        if (err == wsaConnectionRefused || err == wsaTimedOut || err == wsaConnectionReset ||
-            err == wsaNetUnreachable || err == wsaHostUnreachable) {
+        // Here a refusal can come back at once; the outcome still arrives from the event
+        // loop, as it always does: the connect event, or the next address tried.
+        if (TurnedDownAtOnce(err)) {
             FConnectPosted = true; // the descriptor has nothing more to say about it
             ChangeState(wsConnecting);
             if (gone()) return;
             QMetaObject::invokeMethod(
                 this,
-                [this, serial, err] {
-                    platform::Guarded([&] { HandleNetworkEvent(serial, kEventConnect, err); });
-                },
+                [this, serial, err] { platform::Guarded([&] { PrimaryFailed(serial, err); }); },
                 Qt::QueuedConnection);
             return;
         }
@@ -94,13 +95,18 @@ void TCustomWSocket::Connect() {
         }
     }
     ChangeState(wsConnecting);
+    if (gone()) return;
+    if (FNextCandidate < FCandidates.size()) FRaceTimer->start();
+}
+
+bool TCustomWSocket::TurnedDownAtOnce(int Error) {
+    return Error == wsaConnectionRefused || Error == wsaTimedOut || Error == wsaConnectionReset ||
+           Error == wsaNetUnreachable || Error == wsaHostUnreachable || Error == wsaAddrNotAvail;
 }
 
 void TCustomWSocket::BindSocket() {
-    sockaddr_in local{};
-    local.sin_family = AF_INET;
-    local.sin_addr.s_addr = htonl(INADDR_ANY);
-    if (bind(FHSocket, reinterpret_cast<const sockaddr*>(&local), sizeof local) < 0) {
+    const TSockAddr local = AnyAddr(FSin.Family());
+    if (bind(FHSocket, local.Raw(), local.Len) < 0) {
         FLastError = LastNetError();
         RaiseOrReport("winsock.bind failed, error #" + std::to_string(FLastError));
     }
@@ -122,15 +128,16 @@ int TCustomWSocket::Listen() {
         SocketError("listen: address not assigned", wsaInvalidArgument);
         return -1;
     }
-    if (!FAddrResolved) ResolveAddr();
+    ResolveAddr();
     DeleteBufferedData();
-    const int h = socket(AF_INET, FType | SOCK_CLOEXEC | SOCK_NONBLOCK, FProto);
+    // IPv4 or IPv6 as the address is.
+    const int h = socket(FSin.Family(), FType | SOCK_CLOEXEC | SOCK_NONBLOCK, FProto);
     if (h < 0) {
         SocketError("socket", LastNetError());
         return -1;
     }
     AdoptHandle(h);
-    if (bind(h, reinterpret_cast<const sockaddr*>(&FSin), sizeof FSin) < 0) {
+    if (bind(h, FSin.Raw(), FSin.Len) < 0) {
         const int err = LastNetError();
         // Nothing was opened as far as the state goes, so the handle is dropped quietly.
         CloseHandleAndNotifiers();
@@ -167,10 +174,9 @@ TSocketHandle TCustomWSocket::Accept() {
         FReadHeld = false;
         UpdateNotifiers();
     }
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    const int h =
-        accept4(FHSocket, reinterpret_cast<sockaddr*>(&peer), &len, SOCK_CLOEXEC | SOCK_NONBLOCK);
+    TSockAddr peer;
+    peer.Len = sizeof peer.Storage;
+    const int h = accept4(FHSocket, peer.Raw(), &peer.Len, SOCK_CLOEXEC | SOCK_NONBLOCK);
     if (h < 0) {
         SocketError("Accept", LastNetError());
         return -1;
@@ -297,14 +303,10 @@ int TCustomWSocket::Resume() {
 // Addresses
 
 std::string TCustomWSocket::GetPeerAddr() {
-    sockaddr_in peer{};
-    socklen_t len = sizeof peer;
-    if (FState != wsConnected ||
-        getpeername(FHSocket, reinterpret_cast<sockaddr*>(&peer), &len) < 0)
-        return "error";
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &peer.sin_addr, text, sizeof text);
-    return text;
+    TSockAddr peer;
+    peer.Len = sizeof peer.Storage;
+    if (FState != wsConnected || getpeername(FHSocket, peer.Raw(), &peer.Len) < 0) return "error";
+    return AddrText(peer.Raw());
 }
 
 int TCustomWSocket::GetPeerName(sockaddr_in& Name, int& NameLen) {
@@ -320,13 +322,17 @@ int TCustomWSocket::GetPeerName(sockaddr_in& Name, int& NameLen) {
 
 std::string TCustomWSocket::GetLocalPort() {
     if (FState != wsBound && FState != wsConnected && FState != wsListening) return "error";
-    sockaddr_in local{};
-    socklen_t len = sizeof local;
-    if (getsockname(FHSocket, reinterpret_cast<sockaddr*>(&local), &len) < 0) return "error";
-    return std::to_string(ntohs(local.sin_port));
+    TSockAddr local;
+    local.Len = sizeof local.Storage;
+    if (getsockname(FHSocket, local.Raw(), &local.Len) < 0) return "error";
+    return std::to_string(local.Port());
 }
 
 int TCustomWSocket::GetSockName(sockaddr_in& saddr, int& saddrlen) {
+    return GetSockName(reinterpret_cast<sockaddr_storage&>(saddr), saddrlen);
+}
+
+int TCustomWSocket::GetSockName(sockaddr_storage& saddr, int& saddrlen) {
     socklen_t len = static_cast<socklen_t>(std::max(saddrlen, 0));
     if (getsockname(FHSocket, reinterpret_cast<sockaddr*>(&saddr), &len) < 0) {
         FLastError = FHSocket == INVALID_SOCKET ? wsaNotSocket : LastNetError();

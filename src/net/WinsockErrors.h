@@ -12,6 +12,7 @@ enum TWinsockError : int {
     wsaWouldBlock = 10035,
     wsaInProgress = 10036,
     wsaNotSocket = 10038,
+    wsaAddrNotAvail = 10049,
     wsaNetUnreachable = 10051,
     wsaConnectionAborted = 10053,
     wsaConnectionReset = 10054,

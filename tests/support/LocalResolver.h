@@ -16,7 +16,8 @@ namespace testsupport {
 
 class LocalResolver {
   public:
-    // names: host name -> dotted IPv4 address; a lookup of the address answers the name.
+    // names: host name -> its addresses, IPv4 or IPv6, separated by blanks and answered in
+    // that order ("::1 127.0.0.1"); a lookup of one of the addresses answers the name.
     explicit LocalResolver(
         std::initializer_list<std::pair<const std::string, std::string>> names = {})
         : names_(names) {
@@ -31,11 +32,15 @@ class LocalResolver {
         QHostInfo info;
         info.setHostName(QString::fromStdString(name));
         if (const auto it = names_.find(name); it != names_.end()) {
-            info.setAddresses({QHostAddress(QString::fromStdString(it->second))});
+            QList<QHostAddress> addresses;
+            for (const QString& a :
+                 QString::fromStdString(it->second).split(' ', Qt::SkipEmptyParts))
+                addresses.append(QHostAddress(a));
+            info.setAddresses(addresses);
             return info;
         }
-        for (const auto& [host, address] : names_) {
-            if (address != name) continue;
+        for (const auto& [host, addresses] : names_) {
+            if ((" " + addresses + " ").find(" " + name + " ") == std::string::npos) continue;
             info.setHostName(QString::fromStdString(host));
             return info;
         }
