@@ -37,12 +37,6 @@ bool WriteAll(int Fd, const char* Data, std::size_t Len) {
     return true;
 }
 
-std::string DottedAddress(const sockaddr_in& A) {
-    char text[INET_ADDRSTRLEN] = {};
-    inet_ntop(AF_INET, &A.sin_addr, text, sizeof text);
-    return text;
-}
-
 } // namespace
 
 // ---- PORT and REST ----
@@ -56,20 +50,29 @@ void TCustomFtpCli::DataPort() {
         FData->OnDataSent = nullptr;
         FData->OnSessionClosed = nullptr;
         FData->OnSessionAvailable = nullptr;
+        // Over IPv6 the data connection comes to the control connection's own address, and
+        // the server learns it from EPRT (RFC 2428): PORT carries IPv4 addresses only.
+        const std::string peer = Control().PeerAddr();
+        const bool ipv6 = peer.find(':') != std::string::npos;
+        const std::string local = Control().LocalAddr();
         FData->SetProto("tcp");
-        FData->SetAddr("0.0.0.0");
+        FData->SetAddr(ipv6 ? local : "0.0.0.0");
         FData->SetPort("0");
         FData->SetLingerOnOff(wsLingerOff);
         FData->Listen(); // a failure raises ESocketException
-        sockaddr_in data{};
-        int len = sizeof data;
-        FData->GetSockName(data, len);
-        const unsigned port = ntohs(data.sin_port);
-        const std::string tail = "," + std::to_string(port >> 8) + "," + std::to_string(port & 255);
-        std::string address =
-            Control().PeerAddr() == "127.0.0.1" ? "127.0.0.1" : Control().LocalAddr();
-        std::replace(address.begin(), address.end(), '.', ',');
-        const std::string command = "PORT " + address + tail;
+        TSockAddr data;
+        int len = sizeof data.Storage;
+        FData->GetSockName(data.Storage, len);
+        const unsigned port = data.Port();
+        std::string command;
+        if (ipv6) {
+            command = "EPRT |2|" + local + "|" + std::to_string(port) + "|";
+        } else {
+            std::string address = peer == "127.0.0.1" ? "127.0.0.1" : local;
+            std::replace(address.begin(), address.end(), '.', ',');
+            command = "PORT " + address + "," + std::to_string(port >> 8) + "," +
+                      std::to_string(port & 255);
+        }
         ExecCommand(ftpRqDataPort, stDataPort, command, {200, 227});
     });
 }
@@ -184,13 +187,13 @@ void TCustomFtpCli::DataSessionAvailable(uint16_t) {
     if (h == INVALID_SOCKET) return;
     // Only the server we talk to may deliver the data; anyone else who found the port is
     // turned away, and the transfer goes on waiting for the right connection.
-    sockaddr_in peer{};
+    sockaddr_storage peer{};
     socklen_t len = sizeof peer;
     const std::string expected = Control().PeerAddr();
-    if (::getpeername(h, reinterpret_cast<sockaddr*>(&peer), &len) != 0 ||
-        DottedAddress(peer) != expected) {
+    auto* from = reinterpret_cast<sockaddr*>(&peer);
+    if (::getpeername(h, from, &len) != 0 || AddrText(from) != expected) {
         ::close(h);
-        Display("! Data connection from " + DottedAddress(peer) + " refused");
+        Display("! Data connection from " + AddrText(from) + " refused");
         return;
     }
     FData->OnSessionAvailable = nullptr;

@@ -55,7 +55,8 @@ struct VsftpdServer::Folder {
     QTemporaryDir dir{"/tmp/vsftpd-XXXXXX"};
 };
 
-VsftpdServer::VsftpdServer(long rateLimit) : dir_(std::make_unique<Folder>()), rate_(rateLimit) {}
+VsftpdServer::VsftpdServer(long rateLimit, std::string host)
+    : dir_(std::make_unique<Folder>()), rate_(rateLimit), host_(std::move(host)) {}
 
 VsftpdServer::~VsftpdServer() {
     Stop();
@@ -87,19 +88,20 @@ bool VsftpdServer::Start(std::string* error) {
 }
 
 bool VsftpdServer::StartOnce(std::string* error) {
-    port_ = PickFreePort();
+    port_ = PickFreePort(host_);
     process_ = std::make_unique<QProcess>();
     process_->setProcessChannelMode(QProcess::MergedChannels);
     process_->setChildProcessModifier([] { ::prctl(PR_SET_PDEATHSIG, SIGTERM); });
-    process_->start(QString::fromStdString(kScript),
-                    {dir_->dir.path(), QString::number(port_), QString::number(rate_)});
+    QStringList args{dir_->dir.path(), QString::number(port_), QString::number(rate_)};
+    if (host_.find(':') != std::string::npos) args.prepend("--ipv6");
+    process_->start(QString::fromStdString(kScript), args);
     if (!process_->waitForStarted(kStartTimeoutMs)) {
         *error = "cannot run " + kScript + ": " + process_->errorString().toStdString();
         return false;
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (PortAccepts(port_)) return true;
+        if (PortAccepts(port_, host_)) return true;
         if (process_->waitForFinished(10)) {
             *error = "vsftpd exited with code " + std::to_string(process_->exitCode()) + ":\n" +
                      process_->readAll().toStdString() + LogText();
@@ -131,14 +133,15 @@ void VsftpdServer::Stop() {
 }
 
 namespace {
-std::unique_ptr<VsftpdServer> plainServer, slowServer;
+std::unique_ptr<VsftpdServer> plainServer, slowServer, ipv6Server;
 std::string startError;
-bool plainTried = false, slowTried = false;
+bool plainTried = false, slowTried = false, ipv6Tried = false;
 
-VsftpdServer* StartShared(std::unique_ptr<VsftpdServer>& server, bool& tried, long rate) {
+VsftpdServer* StartShared(std::unique_ptr<VsftpdServer>& server, bool& tried, long rate,
+                          const std::string& host = "127.0.0.1") {
     if (!tried) {
         tried = true;
-        auto s = std::make_unique<VsftpdServer>(rate);
+        auto s = std::make_unique<VsftpdServer>(rate, host);
         if (s->Start(&startError)) server = std::move(s);
     }
     return server.get();
@@ -153,6 +156,10 @@ VsftpdServer* VsftpdEnvironment::SlowServer() {
     return StartShared(slowServer, slowTried, kSlowRate);
 }
 
+VsftpdServer* VsftpdEnvironment::Ipv6Server() {
+    return StartShared(ipv6Server, ipv6Tried, 0, "::1");
+}
+
 const std::string& VsftpdEnvironment::StartError() {
     return startError;
 }
@@ -160,6 +167,7 @@ const std::string& VsftpdEnvironment::StartError() {
 void VsftpdEnvironment::TearDown() {
     plainServer.reset();
     slowServer.reset();
+    ipv6Server.reset();
 }
 
 } // namespace testservers

@@ -9,14 +9,14 @@ class QProcess;
 
 namespace testservers {
 
-// A real vsftpd on 127.0.0.1 with anonymous login, run by the vsftpd-test-server script in
+// A real vsftpd on 127.0.0.1 (or ::1) with anonymous login, run by the vsftpd-test-server script in
 // a temporary folder. Files to download go below Root() + "/pub/apps"; Root() + "/upload"
 // is writable by anonymous sessions. Stopped by the process ids of the listener and of its
 // session processes.
 class VsftpdServer {
   public:
-    // RateLimit: bytes per second for every transfer, 0 for none.
-    explicit VsftpdServer(long rateLimit = 0);
+    // RateLimit: bytes per second for every transfer, 0 for none. Host: 127.0.0.1 or ::1.
+    explicit VsftpdServer(long rateLimit = 0, std::string host = "127.0.0.1");
     ~VsftpdServer();
     VsftpdServer(const VsftpdServer&) = delete;
     VsftpdServer& operator=(const VsftpdServer&) = delete;
@@ -29,7 +29,7 @@ class VsftpdServer {
     bool Start(std::string* error);
     void Stop();
 
-    std::string Host() const { return "127.0.0.1"; }
+    const std::string& Host() const { return host_; }
     int Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
     // The anonymous root as seen from here.
@@ -43,6 +43,7 @@ class VsftpdServer {
     std::unique_ptr<Folder> dir_;
     std::unique_ptr<QProcess> process_;
     long rate_ = 0;
+    std::string host_;
     int port_ = 0;
 };
 
@@ -55,6 +56,7 @@ class VsftpdEnvironment : public ::testing::Environment {
     // The shared servers; nullptr when one could not start (see StartError()).
     static VsftpdServer* Server();
     static VsftpdServer* SlowServer(); // 500,000 bytes per second
+    static VsftpdServer* Ipv6Server(); // on ::1 only
     static const std::string& StartError();
 };
 
