@@ -80,11 +80,12 @@ bool DovecotServer::Start(std::string* error) {
 }
 
 bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
-    port_ = PickFreePort();
+    port_ = PickFreePort(Host());
     QStringList args{QString::fromStdString(Dir()), QString::number(port_)};
+    if (ipv6_) args.prepend("--ipv6");
     if (tls_) {
         do
-            tlsPort_ = PickFreePort();
+            tlsPort_ = PickFreePort(Host());
         while (tlsPort_ == port_);
         args << QString::number(tlsPort_);
     }
@@ -99,7 +100,7 @@ bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
     }
     auto deadline = std::chrono::steady_clock::now() + std::chrono::milliseconds(kStartTimeoutMs);
     while (std::chrono::steady_clock::now() < deadline) {
-        if (PortAccepts(port_) && (!tls_ || PortAccepts(tlsPort_))) return true;
+        if (PortAccepts(port_, Host()) && (!tls_ || PortAccepts(tlsPort_, Host()))) return true;
         // Doubles as the probe interval and notices an early exit.
         if (process_->waitForFinished(10)) {
             *portBusy = process_->exitCode() == kPortBusyExit;
@@ -177,17 +178,18 @@ struct Shared {
     std::string error;
     bool tried = false;
 
-    DovecotServer* Get(bool tls) {
+    DovecotServer* Get(bool tls, bool ipv6 = false) {
         if (!tried) {
             tried = true;
             auto s = std::make_unique<DovecotServer>();
             if (tls) s->EnableTls();
+            if (ipv6) s->UseIpv6();
             if (s->Start(&error)) server = std::move(s);
         }
         return server.get();
     }
 };
-Shared plainServer, tlsServer;
+Shared plainServer, tlsServer, ipv6Server;
 } // namespace
 
 DovecotServer* DovecotEnvironment::Server() {
@@ -206,9 +208,18 @@ const std::string& DovecotEnvironment::TlsStartError() {
     return tlsServer.error;
 }
 
+DovecotServer* DovecotEnvironment::Ipv6Server() {
+    return ipv6Server.Get(false, true);
+}
+
+const std::string& DovecotEnvironment::Ipv6StartError() {
+    return ipv6Server.error;
+}
+
 void DovecotEnvironment::TearDown() {
     plainServer.server.reset();
     tlsServer.server.reset();
+    ipv6Server.server.reset();
 }
 
 } // namespace testservers

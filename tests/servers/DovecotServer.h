@@ -10,7 +10,7 @@ class QProcess;
 
 namespace testservers {
 
-// A real Dovecot POP3 server on 127.0.0.1, run by the dovecot-test-server script in a
+// A real Dovecot POP3 server on 127.0.0.1 (or ::1), run by the dovecot-test-server script in a
 // temporary folder and stopped by its process id. The server also dies with the process
 // that started it (parent-death signal), so a crashed test leaves no Dovecot behind; that
 // signal follows the starting thread, so start it from the main thread.
@@ -26,7 +26,7 @@ class DovecotServer {
 
     // TLS mode, chosen before Start: the server then requires TLS, offers STLS on Port()
     // and POP3S on TlsPort(), with certificates of a test CA made at start (CaFile()). On
-    // 127.0.0.1 and the name localhost its certificate is valid; on ExpiredHost() it presents
+    // 127.0.0.1, ::1 and the name localhost its certificate is valid; on ExpiredHost() it presents
     // an expired one, on OtherNameHost() one issued for other.example only.
     void EnableTls() { tls_ = true; }
     int TlsPort() const { return tlsPort_; }
@@ -41,7 +41,9 @@ class DovecotServer {
     // SIGTERM and wait; SIGKILL if it does not end within 10 s.
     void Stop();
 
-    std::string Host() const { return "127.0.0.1"; }
+    // Plain mode on ::1 instead of 127.0.0.1; chosen before Start.
+    void UseIpv6() { ipv6_ = true; }
+    std::string Host() const { return ipv6_ ? "::1" : "127.0.0.1"; }
     int Port() const { return port_; }
     std::string PortText() const { return std::to_string(port_); }
 
@@ -66,6 +68,7 @@ class DovecotServer {
     std::unique_ptr<QProcess> process_;
     int port_ = 0;
     bool tls_ = false;
+    bool ipv6_ = false;
     int tlsPort_ = 0;
     int messageSeq_ = 0;
 };
@@ -83,6 +86,9 @@ class DovecotEnvironment : public ::testing::Environment {
     // A second shared server, in TLS mode; the same rules.
     static DovecotServer* TlsServer();
     static const std::string& TlsStartError();
+    // A third, plain, on ::1 only (the same port on 127.0.0.1 is closed); the same rules.
+    static DovecotServer* Ipv6Server();
+    static const std::string& Ipv6StartError();
 };
 
 } // namespace testservers
