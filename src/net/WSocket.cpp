@@ -233,31 +233,6 @@ int32_t TCustomWSocket::RcvdCount() {
     return count;
 }
 
-// Every address Addr (or the list) stands for, in order, with the port as now set; the
-// first is the address record. Numeric text in any form the classic parsers accept (the
-// broadcast address included) is taken as it is; a host name is asked of the name service,
-// waiting for it, unless it was resolved since Addr was set.
-void TCustomWSocket::ResolveAddr() {
-    const std::string text = platform::Trimmed(FAddrStr);
-    if (!FAddrResolved) {
-        FCandidates.clear();
-        for (const std::string& each : FAddrList.empty() ? std::vector{text} : FAddrList) {
-            const std::string host = platform::Trimmed(each);
-            const std::optional<TSockAddr> numeric = NumericAddr(host);
-            for (const std::string& found :
-                 numeric ? std::vector{AddrText(numeric->Raw())} : ResolveHostNow(host))
-                if (const std::optional<TSockAddr> a = NumericAddr(found))
-                    FCandidates.push_back(*a);
-        }
-        if (FCandidates.empty())
-            throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
-        FAddrResolved = true;
-    }
-    for (TSockAddr& a : FCandidates)
-        a.SetPort(FPortNumber);
-    FSin = FCandidates.front();
-}
-
 // ---------------------------------------------------------------------------------------
 // Event triggers: each copies its handler first, since a handler may replace itself.
 

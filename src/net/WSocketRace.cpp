@@ -1,12 +1,14 @@
-// The connection race of a stream Connect over several addresses (RFC 8305 in its simple
-// form): the first attempt runs on the socket's handle; each further one starts when the
-// attempts before have all failed, or when the last one started has not connected within the
-// delay. The first attempt to connect becomes the handle and the others are closed.
+// The addresses of Addr, and the connection race of a stream Connect over several of them
+// (RFC 8305 in its simple form): the first attempt runs on the socket's handle; each further one
+// starts when the attempts before have all failed, or when the last one started has not connected
+// within the delay. The first attempt to connect becomes the handle and the others are closed.
 
 #include "net/WSocket.h"
 #include "net/WinsockErrors.h"
 
+#include "net/HostLookup.h"
 #include "platform/ErrorReport.h"
+#include "platform/Trim.h"
 
 #include <QSocketNotifier>
 #include <QTimer>
@@ -15,6 +17,31 @@
 #include <cerrno>
 #include <sys/socket.h>
 #include <unistd.h>
+
+// Every address Addr (or the list) stands for, in order, with the port as now set; the
+// first is the address record. Numeric text in any form the classic parsers accept (the
+// broadcast address included) is taken as it is; a host name is asked of the name service,
+// waiting for it, unless it was resolved since Addr was set.
+void TCustomWSocket::ResolveAddr() {
+    const std::string text = platform::Trimmed(FAddrStr);
+    if (!FAddrResolved) {
+        FCandidates.clear();
+        for (const std::string& each : FAddrList.empty() ? std::vector{text} : FAddrList) {
+            const std::string host = platform::Trimmed(each);
+            const std::optional<TSockAddr> numeric = NumericAddr(host);
+            for (const std::string& found :
+                 numeric ? std::vector{AddrText(numeric->Raw())} : ResolveHostNow(host))
+                if (const std::optional<TSockAddr> a = NumericAddr(found))
+                    FCandidates.push_back(*a);
+        }
+        if (FCandidates.empty())
+            throw ESocketException("SetAddr: Cannot convert host address '" + text + "'");
+        FAddrResolved = true;
+    }
+    for (TSockAddr& a : FCandidates)
+        a.SetPort(FPortNumber);
+    FSin = FCandidates.front();
+}
 
 // A socket for the address, with the options of the first attempt, connecting: 0 with H set,
 // or the error that ended it at once.
