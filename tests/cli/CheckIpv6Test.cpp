@@ -1,5 +1,5 @@
-// morvandle-check against servers that listen on ::1 only, named in the settings by an IPv6
-// address in brackets with a port.
+// morvandle-check against servers on ::1, named in the settings by an IPv6 address in
+// brackets with a port.
 
 #include "config/dataConfig.h"
 #include "servers/DovecotServer.h"
@@ -46,34 +46,43 @@ std::pair<int, std::string> RunCheck(const testsupport::TempDir& programDir,
                                               : out.back().toStdString()};
 }
 
-TEST(CheckIpv6, CheckAndUpdateReachServersOnIpv6Only) {
+// Plain POP3, POP3S (its certificate checked against the address) and the update download.
+TEST(CheckIpv6, CheckAndUpdateReachServersOnIpv6) {
     if (!DovecotServer::Available() || !VsftpdServer::Available())
         GTEST_SKIP() << "dovecot or vsftpd is not installed (scripts/setup installs them)";
-    DovecotServer* pop3 = DovecotEnvironment::Ipv6Server();
-    ASSERT_NE(pop3, nullptr) << DovecotEnvironment::Ipv6StartError();
+    DovecotServer* plain = DovecotEnvironment::Ipv6Server();
+    ASSERT_NE(plain, nullptr) << DovecotEnvironment::Ipv6StartError();
+    DovecotServer* tls = DovecotEnvironment::TlsServer();
+    ASSERT_NE(tls, nullptr) << DovecotEnvironment::TlsStartError();
     VsftpdServer* ftp = VsftpdEnvironment::Ipv6Server();
     ASSERT_NE(ftp, nullptr) << VsftpdEnvironment::StartError();
-    pop3->AddUser("ipv6check", "pw");
-    pop3->AddMessage("ipv6check", "From: sales@cheap-pills.example\nSubject: buy\n\nbody\n");
+    for (DovecotServer* pop3 : {plain, tls}) {
+        pop3->AddUser("ipv6check", "pw");
+        pop3->AddMessage("ipv6check", "From: sales@cheap-pills.example\nSubject: buy\n\nbody\n");
+    }
     WriteFile(ftp->Root() + "/pub/apps/spamupd.txt", "fresh.example\r\n");
 
     struct Case {
-        const char* name;
+        std::string settings;
         QStringList args;
         std::string last;
     } const cases[] = {
-        {"check", {}, "Last Results - 1 Checked, 0 OK'd, 0 Eaten"},
-        {"update", {"--update"}, "Update Summary: 0 Duplicates; 1 Additions"},
+        {"Server=[::1]:" + plain->PortText(), {}, "Last Results - 1 Checked, 0 OK'd, 0 Eaten"},
+        {"Server=[::1]:" + tls->TlsPortText() + "\r\nSecurity=1\r\nCAFile=" + tls->CaFile(),
+         {},
+         "Last Results - 1 Checked, 0 OK'd, 0 Eaten"},
+        {"UpdateServer=[::1]:" + ftp->PortText(),
+         {"--update"},
+         "Update Summary: 0 Duplicates; 1 Additions"},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.name);
+        SCOPED_TRACE(c.settings);
         testsupport::TempDir programDir, configDir;
         std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
         WriteFile(programDir.File("spammers.txt"), "cheap-pills.example\r\n");
         WriteFile(configDir.File("Morvandle.ini"),
-                  "[Config]\r\nServer=[::1]:" + pop3->PortText() +
-                      "\r\nLogin=ipv6check\r\nPassword=" + ScramblePassword("pw") +
-                      "\r\nUpdateServer=[::1]:" + ftp->PortText() + "\r\n");
+                  "[Config]\r\nLogin=ipv6check\r\nPassword=" + ScramblePassword("pw") + "\r\n" +
+                      c.settings + "\r\n");
         const auto [exitCode, last] = RunCheck(programDir, configDir, c.args);
         EXPECT_EQ(exitCode, 0) << last;
         EXPECT_EQ(last, c.last);
