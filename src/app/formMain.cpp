@@ -268,5 +268,5 @@ void TfrmMain::CentreOnScreen() {
 }
 
 bool TfrmMain::Busy() const {
-    return session_->Busy();
+    return session_->Busy() || readingPassword_;
 }

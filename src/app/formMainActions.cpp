@@ -73,12 +73,17 @@ void TfrmMain::StartLockedScan(bool eat) {
     checkLock_ = std::move(lock);
     const secrets::TModeCheck mode = secrets::TightenSettingsFile();
     if (mode.kind != secrets::TModeCheck::Private) logFile_->AddLine("", "", mode.text);
+    // The commands look started at once, as the scan will set them.
     readingPassword_ = true;
+    SetScanCommandsEnabled(false);
+    SetScanModeChecks(!eat, eat);
     secrets::ReadPassword(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
             if (!password.ok) {
                 checkLock_.reset();
+                SetScanCommandsEnabled(true);
+                SetScanModeChecks(false, false);
                 SetStatusBar(password.error);
                 return;
             }

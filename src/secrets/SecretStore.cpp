@@ -38,10 +38,8 @@ void ReadPassword(const TConfigData& config, QObject* context, SecretDone done,
             case TKeyringAnswer::Done:
                 return done({true, answer.secret, {}});
             case TKeyringAnswer::NotFound:
+            case TKeyringAnswer::Unavailable: // no keyring: the settings file as ever
                 return done({true, fallback, {}});
-            case TKeyringAnswer::Unavailable:
-                if (!fallback.empty()) return done({true, fallback, {}});
-                break;
             case TKeyringAnswer::Refused:
                 break;
             }

@@ -22,9 +22,8 @@ struct TSecretLimits {
 
 // The password a check logs in with: PasswordCommand's output when the command is set, else
 // the account's keyring item, else the scrambled Password of the settings file (already in
-// config.Password). A keyring that is locked, refuses or stays silent is an error, and so is
-// one that cannot be reached while the settings file holds no password: a check must not
-// log in with an empty password in place of the one the keyring holds.
+// config.Password), also when no keyring can be reached. A keyring that is locked, refuses
+// or stays silent is an error: the check must not log in without the password it holds.
 void ReadPassword(const TConfigData& config, QObject* context, SecretDone done,
                   const TSecretLimits& limits = {});
 

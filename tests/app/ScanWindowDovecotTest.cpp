@@ -68,7 +68,8 @@ TEST_F(ScanWindow, CheckAndEatFromTheButtonShowsTheScanAndDeletesTheSpam) {
 
     Click("btnCheckEat");
     EXPECT_TRUE(window->Busy());
-    EXPECT_EQ(Text("lblPOPStatus"), "Connecting to mail server");
+    // It connects once the password has been read.
+    EXPECT_TRUE(WaitUntil([&] { return Text("lblPOPStatus") == "Connecting to mail server"; }));
     EXPECT_EQ(Text("lblMessageStatus"), "");
     EXPECT_TRUE(Find<QAction>("CheckEatSpam1")->isChecked());
     EXPECT_FALSE(Find<QAction>("CheckforSpam1")->isChecked());
@@ -83,6 +84,8 @@ TEST_F(ScanWindow, CheckAndEatFromTheButtonShowsTheScanAndDeletesTheSpam) {
 
     EXPECT_EQ(LogLines(),
               (std::vector<std::string>{"Morvandle v" MORVANDLE_VERSION " Started",
+                                        IniPath() + " holds a password and was readable by "
+                                                    "others: made it private (mode 0600)",
                                         "Connection to mail server established",
                                         "Spammer Match: cheap-pills.example",
                                         "Kept in quarantine: sales@cheap-pills.example - two",

@@ -314,6 +314,9 @@ TEST_F(CheckCommandOnDovecot, CheckOnlyThenCheckAndEat) {
     }
     EXPECT_EQ(texts,
               (QStringList{
+                  // The settings file, made by hand with a password, is made private first.
+                  QString::fromStdString(configDir.File("Morvandle.ini")) +
+                      " holds a password and was readable by others: made it private (mode 0600)",
                   "Connection to mail server established", "Valid Address: me@home.example",
                   "Spammer Match: cheap-pills.example", "Valid Address: me@home.example",
                   "Stats: 2 Checked, 1 OK'd, 0 Eaten", "", "Connection to mail server established",
