@@ -82,14 +82,32 @@ int THeaderRules::StepsTaken(long match, const SearchedList& list, int count) {
 THeaderRules::THeaderRules(TProgressDisplay& progress, LogFn log)
     : progress_(progress), log_(std::move(log)) {}
 
+void THeaderRules::Prepare(const ScreeningInput& input, int step) {
+    switch (step) {
+    case 0:
+        // Addresses always compare without regard to letter case.
+        addressList_.Make(input.GoodAddrList, input.ListsStamp, false, true);
+        break;
+    case 1:
+        addresses_.Prepare(addressList_.entries, true, input.ListsStamp);
+        break;
+    case 2:
+        spammerList_.Make(input.SpammerList, input.ListsStamp, true, input.NoCase);
+        break;
+    default:
+        if (!spammerList_.entries.empty())
+            spammers_.Prepare(spammerList_.entries, input.NoCase, input.ListsStamp);
+        break;
+    }
+}
+
 TVerdict THeaderRules::SenderVerdict(const std::vector<std::string>& headerLines,
                                      const ScreeningInput& input) {
     if (!input.Unknown && !input.Strict) return {};
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(Count(input.GoodAddrList));
-    // Addresses always compare without regard to letter case.
-    addressList_.Make(input.GoodAddrList, input.ListsStamp, false, true);
-    addresses_.Prepare(addressList_.entries, true, input.ListsStamp);
+    Prepare(input, 0);
+    Prepare(input, 1);
     const int count = Count(input.GoodAddrList);
     auto found = [&](long match, int line) {
         return TVerdict{TVerdict::Ok,
@@ -119,12 +137,12 @@ TVerdict THeaderRules::SpammerVerdict(const std::vector<std::string>& headerLine
     const int count = Count(input.SpammerList);
     progress_.SetProgressPosition(0);
     progress_.SetProgressMax(count);
-    spammerList_.Make(input.SpammerList, input.ListsStamp, true, input.NoCase);
+    Prepare(input, 2);
+    Prepare(input, 3);
     if (spammerList_.entries.empty()) {
         if (count > 0) progress_.StepProgress(count); // looked at every entry: none can match
         return sender;
     }
-    spammers_.Prepare(spammerList_.entries, input.NoCase, input.ListsStamp);
 
     std::string text = HeaderText(headerLines);
     std::size_t lowered = 0;

@@ -65,6 +65,12 @@ class THeaderRules {
     TVerdict SpammerVerdict(const std::vector<std::string>& headerLines,
                             const ScreeningInput& input, const TVerdict& sender);
 
+    // Builds the searches ahead of the first message, one step at a time (pick the entries of
+    // the address list, build its search, the same for the spammers), so that a check can
+    // spread the work of long lists over turns of the event loop instead of one long pause.
+    static constexpr int kPreparationSteps = 4;
+    void Prepare(const ScreeningInput& input, int step);
+
     // The same judgements as texts: the first valid address found, "" for an unknown user,
     // or "valid address checking disabled"; the strict check lower-cases the lines it
     // examined in place, so that a later SpammerCheck on them sees what it left.

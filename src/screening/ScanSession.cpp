@@ -4,6 +4,8 @@
 #include "log/kelLog.h"
 #include "platform/ErrorReport.h"
 
+#include <QMetaObject>
+
 #include <exception>
 #include <optional>
 
@@ -70,6 +72,27 @@ void TScanSession::StartScan(bool EatSpam) {
     }
     view_.SetConnectionStatus("Connecting to mail server");
     Send();
+    // While the server is reached, the searches are built a step a turn (each step posts the
+    // next: calls posted together run in one turn): for long lists that keeps the window
+    // answering. A scan that ended meanwhile needs none.
+    PostPreparation(0);
+}
+
+void TScanSession::PostPreparation(int step) {
+    QMetaObject::invokeMethod(
+        &context_,
+        [this, step] {
+            if (state_ == Idle) return;
+            const ScreeningInput input = Input();
+            const bool addressStep = step < THeaderRules::kPreparationSteps / 2;
+            try {
+                if (!addressStep || input.Unknown || input.Strict) rules_.Prepare(input, step);
+            } catch (...) {
+                // The first message builds it again, and its failure is shown there.
+            }
+            if (step + 1 < THeaderRules::kPreparationSteps) PostPreparation(step + 1);
+        },
+        Qt::QueuedConnection);
 }
 
 void TScanSession::SetState(TScanState state) {

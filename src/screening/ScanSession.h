@@ -100,6 +100,8 @@ class TScanSession {
 
     // The only writer of state_.
     void SetState(TScanState state);
+    // Takes one step of building the searches in a turn of its own, then posts the next.
+    void PostPreparation(int step);
     // Enters a state and sends its request.
     void Enter(TScanState state);
     // Sends the request of the current state; one that raises is shown as its failure.
