@@ -41,7 +41,10 @@ void RunSecretCommand(const std::string& command, const std::string& what, QObje
     const std::string name = "The " + what + " ";
     QObject::connect(timer, &QTimer::timeout, process, [finish, name, limit]() {
         const auto seconds = std::chrono::duration_cast<std::chrono::seconds>(limit).count();
-        finish({false, {}, name + "gave no answer within " + std::to_string(seconds) + " seconds"});
+        finish({false,
+                {},
+                name + "gave no answer within " + std::to_string(seconds) +
+                    (seconds == 1 ? " second" : " seconds")});
     });
     QObject::connect(
         process, &QProcess::errorOccurred, process,

@@ -108,7 +108,7 @@ TEST_F(SecretStoreTest, PasswordCommandGivesItsFirstLineOrSaysWhyNot) {
          "The password command failed with exit status 3: no such entry"},
         {"true", false, "The password command printed nothing (exit status 0)"},
         {"echo locked >&2", false, "The password command printed nothing (exit status 0): locked"},
-        {"sleep 30", false, "The password command gave no answer within 1 seconds"},
+        {"sleep 30", false, "The password command gave no answer within 1 second"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.command);
