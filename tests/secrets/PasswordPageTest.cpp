@@ -23,7 +23,8 @@ struct PasswordPage : WizardFixture {
 } // namespace
 
 // The label says where the password is kept; OK moves a password out of the settings file
-// into the keyring, from where the next dialog fills the boxes.
+// into the keyring, from where the next dialog fills the boxes; an item belongs to one login
+// on one server, and an emptied password leaves it.
 TEST_F(PasswordPage, ShowsWhereThePasswordIsKeptAndMovesItToTheKeyring) {
     struct Step {
         const char* what;
@@ -39,10 +40,15 @@ TEST_F(PasswordPage, ShowsWhereThePasswordIsKeptAndMovesItToTheKeyring) {
         {"changed", "", "new pw", "Password: kept in the desktop keyring", "abc", false},
         {"the change is kept", "", nullptr, "Password: kept in the desktop keyring", "new pw",
          false},
+        {"another login", "Server=pop.example\nLogin=ann\n", nullptr, "Password: not stored", "",
+         false},
+        {"another server", "Server=pop.other\nLogin=jo\n", nullptr, "Password: not stored", "",
+         false},
+        {"cleared", "Server=pop.example\nLogin=jo\n", "", "Password: kept in the desktop keyring",
+         "new pw", true},
+        {"gone from the keyring", "", nullptr, "Password: not stored", "", true},
         {"a command wins", "Server=pop.example\nLogin=jo\nPasswordCommand=pass mail\n", nullptr,
          "Password: from the command in PasswordCommand", "", false},
-        {"another account", "Server=pop.example\nLogin=ann\n", nullptr, "Password: not stored", "",
-         false},
     };
     for (const Step& s : steps) {
         SCOPED_TRACE(s.what);
