@@ -66,7 +66,7 @@ TEST_F(ConfigDataTest, WriteConfigWritesItsKeysInOrderAndLeavesTheRestAlone) {
     ConfigData->Strict = true;
     ConfigData->Update = "stamp"; // written by the update merge alone
     ConfigData->Width = 1;        // never written by WriteConfig
-    ConfigData->WriteConfig(); // the password goes where the secret store decides
+    ConfigData->WriteConfig();    // the password goes where the secret store decides
     EXPECT_EQ(ReadFile(IniPath()), "[Config]\nServer=pop.example.com\nLogin=me\n"
                                    "LogLevel=1\nUnknown=0\nStrict=1\nNoCase=0\n"
                                    "Quarantine=1\nSecurity=0\nCAFile=\n");
