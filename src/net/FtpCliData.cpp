@@ -11,7 +11,6 @@
 #include <QMetaObject>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>

@@ -2,7 +2,6 @@
 
 #include "net/TlsWSocket.h"
 
-#include <netinet/in.h>
 #include <sys/ioctl.h>
 
 TSocketTransport::TSocketTransport() : socket_(std::make_unique<TTlsWSocket>()) {

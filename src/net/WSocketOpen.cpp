@@ -9,7 +9,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <arpa/inet.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
