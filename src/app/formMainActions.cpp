@@ -85,6 +85,7 @@ void TfrmMain::StartLockedScan(bool eat) {
                 SetScanCommandsEnabled(true);
                 SetScanModeChecks(false, false);
                 SetStatusBar(password.error);
+                logFile_->AddLine("", "", password.error);
                 return;
             }
             pop3Client_->SetPassWord(password.secret);

@@ -81,6 +81,7 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
         secrets::ReadPassword(*ConfigData, &app, [&](const secrets::TSecret& password) {
             platform::Guarded([&] {
                 if (!password.ok) {
+                    log.AddLine("", "", password.error); // for cron jobs that drop the output
                     std::fflush(stdout);
                     std::fprintf(stderr, "%s\n", password.error.c_str());
                     QCoreApplication::exit(0);

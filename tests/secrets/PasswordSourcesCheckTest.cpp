@@ -122,6 +122,8 @@ TEST_F(PasswordSources, CheckLogsInWithThePasswordFromEachSource) {
         EXPECT_EQ(check.exitCode, ok ? 0 : 1) << check.err;
         EXPECT_NE((ok ? check.out : check.err).find(c.outcome), std::string::npos)
             << check.out << check.err;
+        EXPECT_NE(ReadFile(programDir.File("spammers.log")).find(ok ? "Stats:" : c.outcome),
+                  std::string::npos);
         struct stat st {};
         ::stat(Ini().c_str(), &st);
         EXPECT_EQ(st.st_mode & 0777, c.keyInFile ? 0600u : 0644u) << "private once it holds one";
