@@ -28,9 +28,11 @@ void TCustomWSocket::ResolveAddr() {
         FCandidates.clear();
         for (const std::string& each : FAddrList.empty() ? std::vector{text} : FAddrList) {
             const std::string host = platform::Trimmed(each);
-            const std::optional<TSockAddr> numeric = NumericAddr(host);
-            for (const std::string& found :
-                 numeric ? std::vector{AddrText(numeric->Raw())} : ResolveHostNow(host))
+            if (const std::optional<TSockAddr> numeric = NumericAddr(host)) {
+                FCandidates.push_back(*numeric);
+                continue;
+            }
+            for (const std::string& found : ResolveHostNow(host))
                 if (const std::optional<TSockAddr> a = NumericAddr(found))
                     FCandidates.push_back(*a);
         }
