@@ -14,14 +14,14 @@ namespace platform {
 namespace {
 constexpr size_t kMaxValueLength = 2047;
 
-bool IsBlank(char c) {
+bool IsSpaceOrTab(char c) {
     return c == ' ' || c == '\t';
 }
 
 std::string_view Trim(std::string_view s) {
-    while (!s.empty() && IsBlank(s.front()))
+    while (!s.empty() && IsSpaceOrTab(s.front()))
         s.remove_prefix(1);
-    while (!s.empty() && IsBlank(s.back()))
+    while (!s.empty() && IsSpaceOrTab(s.back()))
         s.remove_suffix(1);
     return s;
 }
