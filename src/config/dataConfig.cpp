@@ -3,6 +3,7 @@
 #include "platform/AtomicFile.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
+#include "platform/FileBytes.h"
 #include "platform/FileInfo.h"
 #include "platform/FileLock.h"
 #include "platform/Paths.h"
@@ -14,7 +15,6 @@
 #include <QCryptographicHash>
 #include <atomic>
 #include <cerrno>
-#include <fcntl.h>
 #include <future>
 #include <memory>
 #include <sys/stat.h>
@@ -77,27 +77,10 @@ std::string ContentHash(std::string_view bytes) {
 // The file's bytes and the fingerprint of exactly those bytes; nothing when it is missing.
 std::optional<std::pair<std::string, TListFingerprint>> ReadListBytes(const std::string& path) {
     if (!platform::FileExists(path)) return std::nullopt;
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) throw platform::InOutErrorFromErrno(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    struct stat st;
-    if (::fstat(fd, &st) != 0) throw platform::InOutErrorFromErrno(errno);
-    std::string bytes;
-    bytes.reserve(static_cast<size_t>(st.st_size));
-    char buffer[64 * 1024];
-    for (;;) {
-        const ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw platform::InOutErrorFromErrno(errno);
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<size_t>(n));
-    }
+    std::optional<platform::FileBytes> file = platform::ReadFileBytes(path);
+    if (!file) return std::nullopt;
+    std::string bytes = std::move(file->bytes);
+    const struct stat& st = file->info;
     TListFingerprint print{true, static_cast<std::int64_t>(bytes.size()), ModifiedNs(st),
                            ContentHash(bytes)};
     return std::make_pair(std::move(bytes), std::move(print));
@@ -163,6 +146,7 @@ void TConfigData::ConfigDataCreate() {
         Timeout = ini.ReadInteger(kSection, "Timeout", 60);
         if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
         Quarantine = ini.ReadBool(kSection, "Quarantine", true);
+        HeaderCache = ini.ReadBool(kSection, "HeaderCache", true);
         const bool securitySet =
             !platform::Trimmed(ini.ReadString(kSection, "Security", "")).empty();
         Security = securitySet ? ini.ReadInteger(kSection, "Security", 1) : 0;

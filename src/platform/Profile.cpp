@@ -2,11 +2,9 @@
 
 #include "AtomicFile.h"
 #include "Exception.h"
+#include "FileBytes.h"
 #include "Paths.h"
 
-#include <cerrno>
-#include <fcntl.h>
-#include <unistd.h>
 #include <vector>
 
 namespace platform {
@@ -100,29 +98,9 @@ Position Locate(const std::vector<Line>& lines, std::string_view section, std::s
 
 // The whole file; nullopt when it does not exist. Other failures throw EInOutError.
 std::optional<std::string> ReadWholeFile(const std::string& path) {
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) {
-        if (errno == ENOENT || errno == ENOTDIR) return std::nullopt;
-        throw InOutErrorFromErrno(errno);
-    }
-    std::string data;
-    char buf[16 * 1024];
-    for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) {
-            int err = errno;
-            ::close(fd);
-            throw InOutErrorFromErrno(err);
-        }
-        if (n == 0) break;
-        data.append(buf, static_cast<size_t>(n));
-    }
-    ::close(fd);
-    return data;
+    std::optional<FileBytes> file = ReadFileBytes(path);
+    if (!file) return std::nullopt;
+    return std::move(file->bytes);
 }
 
 // Replaces the file by the lines: private (0600), as it may hold a password.

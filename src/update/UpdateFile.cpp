@@ -1,13 +1,11 @@
 #include "UpdateFile.h"
 
 #include "platform/Exception.h"
+#include "platform/FileBytes.h"
 
 #include <QRegularExpression>
 #include <algorithm>
 #include <cerrno>
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace update {
 
@@ -46,33 +44,14 @@ std::string UpdateFileTooLargeText(std::int64_t size, std::int64_t limit) {
 }
 
 TUpdateLines ReadUpdateFile(const std::string& path, std::int64_t maxBytes) {
-    int fd;
-    do
-        fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    while (fd < 0 && errno == EINTR);
-    if (fd < 0) throw platform::InOutErrorFromErrno(errno);
-    struct Closer {
-        int fd;
-        ~Closer() { ::close(fd); }
-    } closer{fd};
-    std::string bytes;
-    // Sized once, so that the string does not grow by doubling to twice the file.
-    struct stat st;
-    if (::fstat(fd, &st) == 0 && st.st_size > 0)
-        bytes.reserve(static_cast<std::size_t>(std::min<std::int64_t>(st.st_size, maxBytes + 1)));
-    char buffer[64 * 1024];
-    for (;;) {
-        ssize_t n = ::read(fd, buffer, sizeof buffer);
-        if (n < 0 && errno == EINTR) continue;
-        if (n < 0) throw platform::InOutErrorFromErrno(errno);
-        if (n == 0) break;
-        bytes.append(buffer, static_cast<std::size_t>(n));
-        // A file that grew past the limit after the merge looked at its size.
-        if (static_cast<std::int64_t>(bytes.size()) > maxBytes)
-            throw platform::Exception(
-                UpdateFileTooLargeText(static_cast<std::int64_t>(bytes.size()), maxBytes));
+    try {
+        std::optional<platform::FileBytes> file = platform::ReadFileBytes(path, maxBytes);
+        if (!file) throw platform::InOutErrorFromErrno(ENOENT);
+        return TUpdateLines(std::move(file->bytes));
+    } catch (const platform::EFileTooLarge& e) {
+        // Also a file that grew past the limit after the merge looked at its size.
+        throw platform::Exception(UpdateFileTooLargeText(e.Size, maxBytes));
     }
-    return TUpdateLines(std::move(bytes));
 }
 
 std::string UpdateTimestampText(const QDateTime& moment, const QLocale& locale) {
