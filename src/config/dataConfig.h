@@ -44,6 +44,8 @@ class TConfigData {
     int32_t Timeout = 60;
     // Check and Eat keeps a copy of every message it deletes in quarantine.mbox.
     bool Quarantine = true;
+    // Known messages (same UIDL and size) are screened from headers.cache, not fetched.
+    bool HeaderCache = true;
     // How the POP3 connection is secured: 0 plain, 1 TLS from the start (POP3S), 2 STLS.
     // A value other than these reads as 1: a mistyped setting must not send the password
     // in clear.
