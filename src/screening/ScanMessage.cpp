@@ -15,6 +15,20 @@ namespace screening {
 void TScanSession::FetchMessage() {
     view_.SetConnectionStatus("Retrieving message " + Num(currentMsg_) + " of " +
                               Num(client_.MsgCount()));
+    if (const TCachedHeader* cached = Cached(currentMsg_)) {
+        SetState(FetchingHeaders);
+        headerLines_ = cached->Lines;
+        ++fromCache_;
+        if (pipelined_) TopUp();
+        // Posted, as a fetched reply is: a run of cached messages must not nest.
+        QMetaObject::invokeMethod(
+            &context_,
+            [this, msg = currentMsg_] {
+                if (state_ == FetchingHeaders && currentMsg_ == msg) ScreenMessage();
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     if (!pipelined_) return Enter(FetchingHeaders);
     SetState(FetchingHeaders);
     TopUp();
@@ -36,6 +50,7 @@ void TScanSession::NextMessage() {
 
 void TScanSession::TopDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " retrieving msg " + Num(currentMsg_));
+    CacheHeaders();
     ScreenMessage();
 }
 
@@ -118,6 +133,7 @@ void TScanSession::DeleDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " deleting msg " + Num(currentMsg_));
     view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
     ++eatenCount_;
+    if (cacheUsed_ && !uidls_[currentMsg_].empty()) deletedIds_.push_back(uidls_[currentMsg_]);
     MessageDone();
 }
 

@@ -37,6 +37,7 @@ void TScanSession::TopUp() {
     while (!stopSending_ && sent_.size() < PipelineCommands && fetchedBytes_ < PipelineBytes &&
            nextTop_ <= client_.MsgCount()) {
         const std::int32_t msg = nextTop_++;
+        if (Cached(msg)) continue; // screened from the cache, never fetched
         Fetched& fetched = fetched_[msg];
         client_.SetMsgNum(msg);
         client_.SetMsgLines(0);

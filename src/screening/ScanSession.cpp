@@ -30,6 +30,8 @@ TScanSession::TScanSession(TCustomPop3Cli& client, TkelLog& log, const TConfigDa
     client_.OnDisplay = [this](TCustomPop3Cli* sender, const std::string& msg) {
         Pop3ClientDisplay(sender, msg);
     };
+    client_.OnUidlLine = [this](TCustomPop3Cli*) { TakeListLine(true); };
+    client_.OnListLine = [this](TCustomPop3Cli*) { TakeListLine(false); };
 }
 
 TScanSession::~TScanSession() {
@@ -37,6 +39,8 @@ TScanSession::~TScanSession() {
     client_.OnRequestDone = nullptr;
     client_.OnMessageLine = nullptr;
     client_.OnDisplay = nullptr;
+    client_.OnUidlLine = nullptr;
+    client_.OnListLine = nullptr;
     if (quarantine_) EndRetr(); // a copy cut short leaves the file as it was
 }
 
@@ -57,6 +61,12 @@ void TScanSession::StartScan(bool EatSpam) {
     checkedCount_ = 0;
     quitAnswered_ = false;
     StopPipelining();
+    uidls_.clear();
+    sizes_.clear();
+    cacheUsed_ = false;
+    cache_.clear();
+    deletedIds_.clear();
+    fromCache_ = 0;
     view_.SetActivity("");
     if ((config_.Unknown || config_.Strict) && !HasUsableEntry(config_.GoodAddrList)) {
         // Checking against no addresses would call every message spam and, in eat mode,
@@ -117,6 +127,10 @@ std::optional<TPop3Request> TScanSession::RequestOf(TScanState state) {
         return pop3Stat;
     case AskingCapabilities:
         return pop3Capa;
+    case ListingUids:
+        return pop3Uidl;
+    case ListingSizes:
+        return pop3List;
     case FetchingHeaders:
         return pop3Top;
     case Quarantining:
@@ -148,6 +162,14 @@ void TScanSession::Send() {
             break;
         case AskingCapabilities:
             client_.Capa();
+            break;
+        case ListingUids:
+        case ListingSizes:
+            client_.SetMsgNum(0); // the whole mailbox
+            if (state_ == ListingUids)
+                client_.Uidl();
+            else
+                client_.List();
             break;
         case FetchingHeaders:
             client_.SetMsgNum(currentMsg_);
@@ -210,6 +232,10 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         return StatDone(error);
     case AskingCapabilities:
         return CapaDone(error);
+    case ListingUids:
+        return UidlDone(error);
+    case ListingSizes:
+        return ListDone(error);
     case FetchingHeaders:
         return TopDone(error);
     case Quarantining:
@@ -253,12 +279,12 @@ void TScanSession::StatDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " getting mailbox status");
     if (client_.MsgCount() < 1) {
         view_.SetActivity("No messages waiting on server.");
+        cacheUsed_ = config_.HeaderCache; // nothing left to keep
         Enter(Quitting);
     } else if (client_.MsgCount() > 1 && pipeliningAllowed_) {
         Enter(AskingCapabilities); // with more than one message, pipelining may pay
     } else {
-        currentMsg_ = 1;
-        FetchMessage();
+        BeginMessages(false);
     }
 }
 
@@ -267,7 +293,7 @@ void TScanSession::CapaDone(std::uint16_t error) {
     if (error != 0 && error != kNegativeReply)
         return Fail("Error " + Num(error) + " getting server capabilities");
     // A server that cannot say what it can is asked one command at a time.
-    StartPipelining(error == 0 && client_.HasCapability("PIPELINING"));
+    BeginMessages(error == 0 && client_.HasCapability("PIPELINING"));
 }
 
 // The QUIT's own error is of no consequence, but only its +OK made the deletions take effect.
@@ -309,6 +335,8 @@ void TScanSession::Failed(bool raised) {
     case LoggingInPass:
     case ReadingStatus:
     case AskingCapabilities:
+    case ListingUids:
+    case ListingSizes:
         Enter(Quitting);
         break;
     case Idle:
@@ -343,6 +371,7 @@ void TScanSession::FinishWithReport() {
         view_.SetActivity("Scanning Completed - Mailbox Cleaned");
     else
         view_.SetActivity("Scanning Completed - No Spam found");
+    if (cacheUsed_) SaveCache();
     const std::string stats =
         Num(checkedCount_) + " Checked, " + Num(okCount_) + " OK'd, " + Num(eatenCount_) + " Eaten";
     Log("Stats: " + stats);

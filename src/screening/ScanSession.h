@@ -1,6 +1,7 @@
 #pragma once
 
 #include "net/Pop3Prot.h"
+#include "screening/HeaderCache.h"
 #include "screening/HeaderRules.h"
 #include "screening/Quarantine.h"
 #include "screening/ScanView.h"
@@ -29,6 +30,10 @@ namespace screening {
 // A server that lists PIPELINING gets the TOPs of the coming messages ahead of time, a window
 // of them in flight; their replies wait until the screening reaches them, so the user sees
 // (and the log holds) what a scan one request at a time shows.
+// With the setting HeaderCache, the messages' ids and sizes are listed before the first TOP,
+// and a message screened by an earlier check is screened again from its cached header lines
+// (under the lists as they are now) instead of being fetched; the log and the view read the
+// same as when it is fetched.
 // The session installs its handlers on the client and removes them when it goes; the client,
 // the log, the settings and the view are the owner's and must outlive it.
 class TScanSession {
@@ -41,6 +46,8 @@ class TScanSession {
         LoggingInPass,      // PASS
         ReadingStatus,      // STAT
         AskingCapabilities, // CAPA, when more than one message may pay for pipelining
+        ListingUids,        // UIDL of all messages, with the setting HeaderCache
+        ListingSizes,       // LIST of all messages, after a UIDL listing
         FetchingHeaders,    // the current message's TOP (sent now, or ahead when pipelined)
         Quarantining,       // RETR of the current message into the quarantine
         Deleting,           // DELE of the current message
@@ -115,6 +122,8 @@ class TScanSession {
     void PassDone(std::uint16_t error);
     void StatDone(std::uint16_t error);
     void CapaDone(std::uint16_t error);
+    void UidlDone(std::uint16_t error);
+    void ListDone(std::uint16_t error);
     void TopDone(std::uint16_t error);
     void RetrDone(std::uint16_t error);
     void DeleDone(std::uint16_t error);
@@ -138,6 +147,18 @@ class TScanSession {
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
     void CloseConnection();
+
+    // The header cache (ScanCache.cpp).
+    // Lists ids and sizes first when the setting asks for the cache, then fetches.
+    void BeginMessages(bool serverCanPipeline);
+    void TakeListLine(bool ids);
+    // The current listing is usable: load the cache and keep what is still on the server.
+    void UseCache();
+    const TCachedHeader* Cached(std::int32_t msg) const;
+    // The current message's headers arrived complete: they join the cache.
+    void CacheHeaders();
+    void SaveCache();
+    std::string CacheAccount() const;
 
     // Pipelining (ScanPipeline.cpp).
     struct Fetched {
@@ -205,6 +226,14 @@ class TScanSession {
     std::map<std::int32_t, Fetched> fetched_;
     std::size_t fetchedBytes_ = 0;
     bool stopSending_ = false;
+    // From ListingUids to the end, with the setting HeaderCache.
+    bool canPipeline_ = false;            // the server listed PIPELINING
+    std::vector<std::string> uidls_;      // by message number; empty: not listed
+    std::vector<std::int64_t> sizes_;     // by message number; -1: not listed
+    bool cacheUsed_ = false;              // the listings were complete and unambiguous
+    THeaderCache cache_;                  // what this check will leave in the file
+    std::vector<std::string> deletedIds_; // gone with this session's QUIT
+    std::int32_t fromCache_ = 0;
     // Continuations posted by the session go when it goes.
     QObject context_;
 };

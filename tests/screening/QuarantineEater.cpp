@@ -12,6 +12,7 @@ int main(int argc, char** argv) {
     if (argc != 3) return 2;
     platform::SetProgramDirOverride(argv[1]);
     TConfigData config;
+    config.HeaderCache = false; // the scripted servers expect one TOP per message
     config.Unknown = true;
     config.GoodAddrList = {"nobody@elsewhere.example"};
     config.ListsChanged();

@@ -58,6 +58,7 @@ struct ScanFixture : ::testing::Test {
 
     ScanFixture() {
         platform::SetProgramDirOverride(dir.Path()); // where the quarantine file goes
+        config.HeaderCache = false; // the conversation one TOP per message; cache tests set it
         log.SetOptions({});
         log.SetArchiveMode(bkNone);
         log.SetLogFileName(dir.File("spammers.log"));

@@ -1,0 +1,131 @@
+#include "HeaderCache.h"
+
+#include "platform/AtomicFile.h"
+#include "platform/Paths.h"
+
+#include <QCryptographicHash>
+
+#include <charconv>
+#include <fstream>
+#include <iterator>
+#include <optional>
+#include <string_view>
+
+namespace screening {
+
+namespace {
+
+// The first line names the format; a new layout gets a new number, and older files are
+// then simply rebuilt. Every field is length-prefixed, so header bytes need no escaping.
+const std::string kMagic = "morvandle header cache 1\n";
+constexpr std::size_t kDigestSize = 32; // SHA-256, at the end of the file
+
+std::string Digest(std::string_view bytes) {
+    return QCryptographicHash::hash(QByteArrayView(bytes.data(), qsizetype(bytes.size())),
+                                    QCryptographicHash::Sha256)
+        .toStdString();
+}
+
+void PutField(std::string& out, std::string_view field) {
+    out += std::to_string(field.size());
+    out += ':';
+    out += field;
+}
+
+// Reads the fields PutField wrote, failing for good at the first malformed one.
+class TReader {
+  public:
+    explicit TReader(std::string_view text) : text_(text) {}
+    std::optional<std::int64_t> Number() {
+        std::int64_t n = 0;
+        const auto [end, ec] = std::from_chars(text_.data(), text_.data() + text_.size(), n);
+        if (ec != std::errc() || end == text_.data() + text_.size() || *end != ';' || n < 0)
+            return std::nullopt;
+        text_.remove_prefix(std::size_t(end - text_.data()) + 1);
+        return n;
+    }
+    std::optional<std::string> Field() {
+        std::size_t n = 0;
+        const auto [end, ec] = std::from_chars(text_.data(), text_.data() + text_.size(), n);
+        if (ec != std::errc() || end == text_.data() + text_.size() || *end != ':') return {};
+        const std::size_t start = std::size_t(end - text_.data()) + 1;
+        if (text_.size() - start < n) return std::nullopt;
+        std::string field(text_.substr(start, n));
+        text_.remove_prefix(start + n);
+        return field;
+    }
+    bool AtEnd() const { return text_.empty(); }
+
+  private:
+    std::string_view text_;
+};
+
+void PutNumber(std::string& out, std::int64_t n) {
+    out += std::to_string(n);
+    out += ';';
+}
+
+std::optional<THeaderCache> Parse(TReader& in) {
+    THeaderCache headers;
+    const std::optional<std::int64_t> count = in.Number();
+    if (!count) return std::nullopt;
+    for (std::int64_t i = 0; i < *count; ++i) {
+        std::optional<std::string> id = in.Field();
+        const std::optional<std::int64_t> size = in.Number(), lines = in.Number();
+        if (!id || !size || !lines) return std::nullopt;
+        TCachedHeader& header = headers[*id];
+        header.Size = *size;
+        for (std::int64_t l = 0; l < *lines; ++l) {
+            std::optional<std::string> line = in.Field();
+            if (!line) return std::nullopt;
+            header.Lines.push_back(std::move(*line));
+        }
+    }
+    if (!in.AtEnd()) return std::nullopt;
+    return headers;
+}
+
+} // namespace
+
+std::string HeaderCachePath() {
+    return platform::ProgramDir() + "/headers.cache";
+}
+
+THeaderCacheLoad LoadHeaderCache(const std::string& path, const std::string& account) {
+    std::ifstream file(path, std::ios::binary);
+    if (!file) return {{}, "Header cache not found - starting a new one"};
+    const std::string text{std::istreambuf_iterator<char>(file), {}};
+    const std::string_view all(text);
+    if (all.substr(0, kMagic.size()) != kMagic || all.size() < kMagic.size() + kDigestSize)
+        return {{}, "Header cache of an unknown format - starting a new one"};
+    const std::string_view body = all.substr(0, all.size() - kDigestSize);
+    if (Digest(body) != all.substr(body.size()))
+        return {{}, "Header cache damaged - starting a new one"};
+    TReader in(body.substr(kMagic.size()));
+    const std::optional<std::string> owner = in.Field();
+    if (!owner) return {{}, "Header cache damaged - starting a new one"};
+    if (*owner != account) return {{}, "Header cache of another account - starting a new one"};
+    std::optional<THeaderCache> headers = Parse(in);
+    if (!headers) return {{}, "Header cache damaged - starting a new one"};
+    return {std::move(*headers), ""};
+}
+
+void SaveHeaderCache(const std::string& path, const std::string& account,
+                     const THeaderCache& headers) {
+    std::string out = kMagic;
+    PutField(out, account);
+    PutNumber(out, std::int64_t(headers.size()));
+    for (const auto& [id, header] : headers) {
+        PutField(out, id);
+        PutNumber(out, header.Size);
+        PutNumber(out, std::int64_t(header.Lines.size()));
+        for (const std::string& line : header.Lines)
+            PutField(out, line);
+    }
+    out += Digest(out);
+    platform::AtomicFileWriter writer(path, 0600);
+    writer.Write(out);
+    writer.Commit();
+}
+
+} // namespace screening
