@@ -1,20 +1,14 @@
-// The list reader against a plain model of its rules (Ctrl+Z ends the text), over bytes and
-// over a file.
+// The list reader against a plain model of its rules (Ctrl+Z ends the text).
 #include "LineModel.h"
 #include "Require.h"
-#include "ScratchFile.h"
 #include "platform/TextLines.h"
 
 #include <cstdint>
-#include <cstdlib>
-#include <fstream>
 #include <string>
 #include <string_view>
 #include <vector>
 
 namespace {
-
-const std::string filePath = fuzz::ScratchFile("spammers.txt");
 
 std::vector<std::string> ReadAll(platform::TextLineReader& reader, std::size_t limit) {
     std::vector<std::string> lines;
@@ -33,9 +27,5 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* data, size_t size) {
 
     platform::TextLineReader fromBytes(bytes);
     fuzz::Require(ReadAll(fromBytes, size + 1) == expected, "lines read from bytes");
-
-    std::ofstream(filePath, std::ios::binary | std::ios::trunc).write(bytes.data(), bytes.size());
-    platform::TextLineReader fromFile(filePath);
-    fuzz::Require(ReadAll(fromFile, size + 1) == expected, "lines read from a file");
     return 0;
 }
