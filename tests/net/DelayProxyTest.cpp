@@ -72,3 +72,20 @@ TEST(DelayProxy, RelaysBothWaysOneDelayLateAndPassesTheEndOn) {
         EXPECT_TRUE(testsupport::WaitUntil([&] { return echo.peerEnded; }));
     }
 }
+
+// A server's "PIPELINING" lines vanish, also when one arrives in pieces; the rest passes.
+TEST(DelayProxy, HidesPipeliningFromTheServersLines) {
+    EchoServer echo;
+    ASSERT_TRUE(echo.server.isListening());
+    testsupport::DelayProxy proxy("127.0.0.1", echo.server.serverPort(), 0ms, true);
+    QTcpSocket client;
+    QByteArray received;
+    QObject::connect(&client, &QTcpSocket::readyRead, [&] { received += client.readAll(); });
+    client.connectToHost(QHostAddress::LocalHost, proxy.Port());
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return received == "hello\r\n"; }));
+    client.write("+OK\r\nTOP\r\nPIPEL");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return received.size() >= 17; }));
+    client.write("INING\r\nXPIPELINING\r\n.\r\n");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return received.endsWith(".\r\n"); }));
+    EXPECT_EQ(received, "hello\r\n+OK\r\nTOP\r\nXPIPELINING\r\n.\r\n");
+}

@@ -11,9 +11,11 @@
 #include <netinet/tcp.h>
 #include <poll.h>
 #include <stdexcept>
+#include <string_view>
 #include <sys/socket.h>
 #include <thread>
 #include <unistd.h>
+#include <utility>
 #include <vector>
 
 namespace testsupport {
@@ -52,7 +54,23 @@ struct Direction {
     bool readDone = false;  // the sender ended (or failed)
     bool writeDone = false; // the end was passed on
     bool blocked = false;   // the receiver's buffer is full: wait until it can take more
+    bool hidePipelining = false;
+    std::string partial; // with hidePipelining: the start of a line not yet complete
 };
+
+// The complete lines of partial + bytes without "PIPELINING"; the incomplete rest stays.
+std::string WithoutPipelining(std::string& partial, std::string_view bytes) {
+    partial += bytes;
+    const std::size_t end = partial.rfind('\n') + 1; // 0 when no line is complete
+    std::string lines;
+    for (std::size_t at = 0, next; at < end; at = next) {
+        next = partial.find('\n', at) + 1;
+        const std::string_view line(partial.data() + at, next - at);
+        if (line != "PIPELINING\r\n") lines += line;
+    }
+    partial.erase(0, end);
+    return lines;
+}
 
 struct Connection {
     int client = -1, server = -1;
@@ -73,6 +91,7 @@ struct DelayProxy::Relay {
     int wake[2] = {-1, -1};
     sockaddr_in target{};
     Clock::duration delay{};
+    bool hidePipelining = false;
     std::list<Connection> connections;
     char buffer[kReadSize];
     std::thread thread;
@@ -89,10 +108,11 @@ struct DelayProxy::Relay {
 };
 
 DelayProxy::DelayProxy(const std::string& targetHost, std::uint16_t targetPort,
-                       std::chrono::milliseconds delay)
+                       std::chrono::milliseconds delay, bool hidePipelining)
     : relay_(std::make_unique<Relay>()) {
     Relay& r = *relay_;
     r.delay = delay;
+    r.hidePipelining = hidePipelining;
     r.target.sin_family = AF_INET;
     r.target.sin_port = htons(targetPort);
     if (::inet_pton(AF_INET, targetHost.c_str(), &r.target.sin_addr) != 1) {
@@ -194,6 +214,7 @@ void DelayProxy::Relay::Accept() {
     SetNonBlocking(c.server);
     c.up.from = c.down.to = c.client;
     c.up.to = c.down.from = c.server;
+    c.down.hidePipelining = hidePipelining;
 }
 
 void DelayProxy::Relay::Read(Direction& d, Connection& c) {
@@ -205,8 +226,19 @@ void DelayProxy::Relay::Read(Direction& d, Connection& c) {
         return;
     }
     d.readDone = n == 0;
-    d.heldBytes += static_cast<std::size_t>(n);
-    d.held.push_back({Clock::now() + delay, std::string(buffer, static_cast<std::size_t>(n))});
+    std::string bytes(buffer, static_cast<std::size_t>(n));
+    if (d.hidePipelining) {
+        bytes = WithoutPipelining(d.partial, bytes);
+        if (d.readDone) bytes += std::exchange(d.partial, "");
+        if (bytes.empty() && !d.readDone) return;
+    }
+    const Clock::time_point due = Clock::now() + delay;
+    d.heldBytes += bytes.size();
+    if (d.readDone && !bytes.empty()) d.held.push_back({due, std::move(bytes)});
+    if (d.readDone)
+        d.held.push_back({due, ""});
+    else
+        d.held.push_back({due, std::move(bytes)});
 }
 
 void DelayProxy::Relay::Write(Direction& d, Connection& c, Clock::time_point now) {

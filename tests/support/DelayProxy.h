@@ -17,8 +17,10 @@ namespace testsupport {
 class DelayProxy {
   public:
     // Listens on a kernel-chosen port; throws std::runtime_error when it cannot.
+    // hidePipelining drops every line "PIPELINING" the server sends, so that a POP3 server
+    // looks like the large providers, which do not offer it in their CAPA reply.
     DelayProxy(const std::string& targetHost, std::uint16_t targetPort,
-               std::chrono::milliseconds delay);
+               std::chrono::milliseconds delay, bool hidePipelining = false);
     // Stops relaying and closes every connection.
     ~DelayProxy();
     DelayProxy(const DelayProxy&) = delete;
