@@ -3,6 +3,7 @@
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 
+#include <QCoreApplication>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QHBoxLayout>
@@ -11,6 +12,7 @@
 #include <QScreen>
 #include <QShortcut>
 #include <QVBoxLayout>
+#include <algorithm>
 
 namespace {
 
@@ -23,7 +25,8 @@ QLabel* TitleLabel(const char* name, const char* text) {
     font.setBold(true);
     font.setPointSizeF(font.pointSizeF() * 1.3);
     label->setFont(font);
-    label->setStyleSheet("color: #0000c0;");
+    // The palette's link colour stands out as the titles should, on light and dark themes.
+    label->setForegroundRole(QPalette::Link);
     return label;
 }
 
@@ -79,10 +82,7 @@ TAboutBox::TAboutBox(QWidget* owner, std::string versionText)
     auto* column = new QVBoxLayout(this);
     column->addWidget(panel);
     column->addLayout(buttons);
-    setFixedSize(298, 228);
-    // Centred on the screen, not on the main window, which may be hidden in the tray.
-    QScreen* screen = owner ? owner->screen() : QGuiApplication::primaryScreen();
-    move(screen->availableGeometry().center() - rect().center());
+    FitText();
 
     auto* help = new QShortcut(QKeySequence(Qt::Key_F1), this);
     connect(help, &QShortcut::activated, this,
@@ -99,4 +99,18 @@ void TAboutBox::FormShow() {
     productName_->setText("Morvandle - Standard");
     version_->setText(versionText_.empty() ? QString("Version 2.10")
                                            : QString::fromStdString("Version " + versionText_));
+    FitText();
+}
+
+// The classic size, or as much wider as the titles need and as much higher as the comment
+// needs, wrapped in that width.
+void TAboutBox::FitText() {
+    // The texts have just changed: their layouts take the new sizes now.
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::LayoutRequest);
+    const int width = std::max(298, minimumSizeHint().width());
+    const QSize size(width, std::max(228, heightForWidth(width)));
+    setFixedSize(size);
+    // Centred on the screen, not on the main window, which may be hidden in the tray.
+    QScreen* screen = parentWidget() ? parentWidget()->screen() : QGuiApplication::primaryScreen();
+    move(screen->availableGeometry().center() - rect().center());
 }

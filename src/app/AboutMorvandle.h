@@ -16,6 +16,7 @@ class TAboutBox : public QDialog {
 
   private:
     void FormShow();
+    void FitText();
 
     std::string versionText_;
     QLabel* productName_ = nullptr;

@@ -9,6 +9,7 @@
 #include <QAbstractButton>
 #include <QApplication>
 #include <QMessageBox>
+#include <QTimer>
 #include <utility>
 
 namespace {
@@ -38,6 +39,24 @@ constexpr std::pair<platform::TMsgDlgBtn, QMessageBox::StandardButton> kButtons[
     {platform::mbIgnore, QMessageBox::Ignore}, {platform::mbHelp, QMessageBox::Help},
 };
 
+// The caption names the kind of box, as the dialogs' texts expect ("Confirm", "Information").
+const char* CaptionFor(platform::TMsgDlgType type) {
+    using platform::TMsgDlgType;
+    switch (type) {
+    case TMsgDlgType::mtWarning:
+        return "Warning";
+    case TMsgDlgType::mtError:
+        return "Error";
+    case TMsgDlgType::mtInformation:
+        return "Information";
+    case TMsgDlgType::mtConfirmation:
+        return "Confirm";
+    case TMsgDlgType::mtCustom:
+        break;
+    }
+    return kApplicationTitle;
+}
+
 int ResultFor(QMessageBox::StandardButton button) {
     switch (button) {
     case QMessageBox::Yes:
@@ -61,7 +80,7 @@ int ResultFor(QMessageBox::StandardButton button) {
 
 int ShowMessageBox(const platform::MessageBoxRequest& request) {
     QMessageBox box(QApplication::activeWindow());
-    box.setWindowTitle(kApplicationTitle);
+    box.setWindowTitle(CaptionFor(request.type));
     box.setIcon(IconFor(request.type));
     box.setTextFormat(Qt::PlainText);
     box.setText(QString::fromStdString(request.text));
@@ -69,11 +88,18 @@ int ShowMessageBox(const platform::MessageBoxRequest& request) {
     for (const auto& [ours, qt] : kButtons)
         if (request.buttons & ours) buttons |= qt;
     box.setStandardButtons(buttons ? buttons : QMessageBox::Ok);
-    for (;;) {
+    for (bool help = false;; help = true) {
+        // Help opens once the box is up again, as one of its windows, so that both are usable.
+        if (help)
+            QTimer::singleShot(0, &box,
+                               [&request] { platform::ShowHelpContext(request.helpContext); });
         box.exec();
         const auto clicked = box.standardButton(box.clickedButton());
-        if (clicked != QMessageBox::Help) return ResultFor(clicked);
-        platform::ShowHelpContext(request.helpContext);
+        if (clicked == QMessageBox::Help) continue;
+        // The viewer outlives the box: it goes to the dialog below, if any.
+        if (THelpViewer* viewer = OpenHelpViewer(); viewer && viewer->parentWidget() == &box)
+            ReparentHelpViewer(QApplication::activeModalWidget());
+        return ResultFor(clicked);
     }
 }
 

@@ -3,6 +3,7 @@
 #include "platform/FileInfo.h"
 #include "platform/Paths.h"
 
+#include <QApplication>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
@@ -44,11 +45,15 @@ void ShowHelpPage(const platform::HelpRequest& request) {
                              platform::TMsgDlgType::mtError, platform::mbOK);
         return;
     }
+    // A modal dialog blocks every window but its own: over one, the viewer becomes one of
+    // its windows, so that it can be read and used while the dialog stays open.
+    QWidget* owner = QApplication::activeModalWidget();
     if (!Viewer()) {
         Viewer() = new THelpViewer;
         const QRect screen = Viewer()->screen()->availableGeometry();
         Viewer()->move(screen.center() - Viewer()->rect().center());
     }
+    if (Viewer()->parentWidget() != owner) ReparentHelpViewer(owner);
     Viewer()->Open(path);
     Viewer()->show();
     Viewer()->raise();
@@ -57,6 +62,16 @@ void ShowHelpPage(const platform::HelpRequest& request) {
 
 THelpViewer* OpenHelpViewer() {
     return Viewer();
+}
+
+void ReparentHelpViewer(QWidget* owner) {
+    THelpViewer* viewer = Viewer();
+    if (!viewer) return;
+    const QPoint at = viewer->pos();
+    const bool shown = viewer->isVisible();
+    viewer->setParent(owner, Qt::Window); // hides it
+    viewer->move(at);
+    if (shown) viewer->show();
 }
 
 void CloseHelpViewer() {

@@ -23,6 +23,9 @@ void ShowHelpPage(const platform::HelpRequest& request);
 class THelpViewer;
 THelpViewer* OpenHelpViewer();
 void CloseHelpViewer();
+// Makes the open viewer a window of `owner` (null: of its own), keeping it where it is; a
+// viewer owned by a dialog goes with it.
+void ReparentHelpViewer(QWidget* owner);
 
 class THelpViewer : public QWidget {
   public:

@@ -13,6 +13,7 @@
 #include "screening/CheckLock.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
+#include "update/ElidedLabel.h"
 
 #include <QActionGroup>
 #include <QApplication>
@@ -39,11 +40,9 @@ QLabel* AddRow(QGridLayout* grid, int row, const char* name, const char* caption
                const char* valueName, const char* value) {
     auto* label = new QLabel(QString::fromLatin1(caption));
     label->setObjectName(name);
-    auto* valueLabel = new QLabel(QString::fromLatin1(value));
+    // A long server name or reply must not widen the window.
+    auto* valueLabel = new TElidedLabel(QString::fromLatin1(value));
     valueLabel->setObjectName(valueName);
-    // A long server reply must not widen the window.
-    valueLabel->setMinimumWidth(1);
-    valueLabel->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
     grid->addWidget(label, row, 0);
     grid->addWidget(valueLabel, row, 1);
     return valueLabel;
@@ -108,9 +107,6 @@ void TfrmMain::BuildControls() {
         AddRow(grid, 1, "Label2", "Connection Status:", "lblPOPStatus", "Connection inactive");
     lblMessageStatus_ =
         AddRow(grid, 2, "Label3", "Current Activity:", "lblMessageStatus", "<none>");
-    // Label texts are shown as plain text: "<undefined>" is not markup.
-    for (QLabel* l : {lblServerName_, lblPOPStatus_, lblMessageStatus_})
-        l->setTextFormat(Qt::PlainText);
 
     auto* label4 = new QLabel("Message Scanning Progress:");
     label4->setObjectName("Label4");
@@ -145,9 +141,8 @@ void TfrmMain::BuildControls() {
 
     statusBar()->setObjectName("StatusBar");
     statusBar()->setSizeGripEnabled(false);
-    statusPanel_ = new QLabel("Last Results - [none]");
+    statusPanel_ = new TElidedLabel("Last Results - [none]");
     statusPanel_->setObjectName("StatusBarPanel");
-    statusPanel_->setTextFormat(Qt::PlainText);
     statusBar()->addWidget(statusPanel_, 1);
 }
 
@@ -259,6 +254,17 @@ void TfrmMain::FormCreate() {
     screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
     VerboseLogging1_->setChecked(ConfigData->LogLevel);
     lblServerName_->setText(platform::WidgetText(pop3Client_->Host()));
+}
+
+void TfrmMain::AskForServer() {
+    // The settings file without Server reads "undefined".
+    const auto serverSet = [] {
+        return !ConfigData->Server.empty() && ConfigData->Server != "undefined";
+    };
+    if (serverSet()) return;
+    SetStatusBar("No server is set: enter it in File > Preferences");
+    Preferences1Click();
+    if (serverSet()) SetStatusBar("Last Results - [none]");
 }
 
 void TfrmMain::CentreOnScreen() {

@@ -69,6 +69,9 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
 
     // Minimising hides the window in the tray only where a tray exists.
     void SetTrayAvailable(bool available) { trayAvailable_ = available; }
+    // A first start, with no server set: the status bar says what to do and the preferences
+    // dialog opens. Otherwise nothing happens.
+    void AskForServer();
     // Centres the window on its screen, keeping its size; done before it is first shown.
     void CentreOnScreen();
 

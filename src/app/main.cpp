@@ -17,7 +17,6 @@ int main(int argc, char** argv) {
     // The guard is named after the program file as started, before the title is set.
     TSingleInstance guard(RuntimeFolder(), DefaultTitle(QString::fromLocal8Bit(argv[0])));
     QApplication app(argc, argv);
-    QApplication::setApplicationDisplayName(kApplicationTitle);
     QApplication::setWindowIcon(QIcon(":/icons/morvandle.png"));
     // The window hides in the tray and boxes come and go while it is hidden: the program
     // ends when the window is closed, not when no window is visible.
@@ -44,6 +43,7 @@ int main(int argc, char** argv) {
             QTimer::singleShot(0, frmMain.get(), [&frmMain] {
                 frmMain->CentreOnScreen();
                 frmMain->show();
+                platform::Guarded([&frmMain] { frmMain->AskForServer(); });
             });
         } else {
             // The first copy has been called; this one ends through its loop, so its window

@@ -60,6 +60,15 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
         DestroyConfigData();
         return 1;
     }
+    // A first start: without a server the check could only fail with a lookup error.
+    if (ConfigData->Server.empty() || ConfigData->Server == "undefined") {
+        std::fprintf(stderr,
+                     "No server is set: run the desktop program's Preferences, or set Server "
+                     "in %s\n",
+                     platform::SettingsFilePath().c_str());
+        DestroyConfigData();
+        return 1;
+    }
     int status = 0;
     {
         TkelLog log;

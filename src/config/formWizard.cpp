@@ -18,6 +18,8 @@
 #include <QPushButton>
 #include <QRadioButton>
 #include <QScreen>
+#include <QScrollArea>
+#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -79,12 +81,33 @@ TfrmWizard::TfrmWizard(QWidget* owner) : QDialog(owner) {
     BuildSpammerPage();
     BuildButtons();
     SetTabOrder();
-    // Fixed size: the designed client area, or as much more as the fonts need.
-    setFixedSize(minimumSizeHint().expandedTo(QSize(441, 330)));
+    FitScreen(minimumSizeHint().expandedTo(QSize(441, 330)));
     qApp->installEventFilter(this);
 }
 
 TfrmWizard::~TfrmWizard() = default;
+
+// Fixed size: the designed client area, or as much more as the fonts need. Where the screen
+// is smaller than that (large fonts, a scale of 2) the pages scroll, and the OK row stays on it.
+void TfrmWizard::FitScreen(QSize wanted) {
+    const QScreen* screen = this->screen();
+    const int titleBar = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, this);
+    const QSize room =
+        screen ? screen->availableGeometry().size() - QSize(16, titleBar + 16) : wanted;
+    if (wanted.height() > room.height() || wanted.width() > room.width()) {
+        for (int i = 0; i < pgctrlPreferences->count(); ++i) {
+            QWidget* page = pgctrlPreferences->widget(i);
+            const QString title = pgctrlPreferences->tabText(i);
+            pgctrlPreferences->removeTab(i);
+            auto* scroll = new QScrollArea;
+            scroll->setFrameShape(QFrame::NoFrame);
+            scroll->setWidgetResizable(true);
+            scroll->setWidget(page);
+            pgctrlPreferences->insertTab(i, scroll, title);
+        }
+    }
+    setFixedSize(wanted.boundedTo(room));
+}
 
 void TfrmWizard::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
@@ -98,7 +121,7 @@ void TfrmWizard::showEvent(QShowEvent* event) {
 void TfrmWizard::FormShow() {
     WaitCursor cursor;
     setWindowTitle(QStringLiteral("Morvandle Preferences"));
-    pgctrlPreferences->setCurrentWidget(tabshtServer);
+    pgctrlPreferences->setCurrentIndex(0);
     spammers_->Fill(ConfigData->SpammerList);
     addresses_->Fill(ConfigData->GoodAddrList);
     spammersRead_ = {spammers_->Entries(), ConfigData->SpammerFile};

@@ -57,6 +57,7 @@ class TfrmWizard : public QDialog {
     bool eventFilter(QObject* watched, QEvent* event) override;
 
   private:
+    void FitScreen(QSize wanted);
     // Text of an edit filled from the store, with the bytes it was filled from: an edit the
     // user left alone gives back those bytes, even where they are no UTF-8 or were too long
     // for the edit.

@@ -13,7 +13,6 @@
 #include <QListView>
 #include <QPushButton>
 #include <QRadioButton>
-#include <QStyle>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
@@ -152,7 +151,7 @@ void TfrmWizard::BuildAddressPage() {
     for (QPushButton* button : {btnAddAddress, btnChange, btnDeleteAddress})
         button->setEnabled(false);
 
-    page->addLayout(ListEditor("&Email Address:", editEmailAddress, "&Acceptable Email Addresses:",
+    page->addLayout(ListEditor("&Email Address:", editEmailAddress, "Acceptable Email Add&resses:",
                                lbAddresses, btnAddAddress, btnChange, btnDeleteAddress),
                     1);
 
@@ -206,7 +205,7 @@ void TfrmWizard::BuildSpammerPage() {
     btnSpammerDelete = Button("&Delete", "btnSpammerDelete");
 
     page->addLayout(ListEditor("&Search  String:", editSpammerAddress,
-                               "&Defined/Active Search Strings:", lbKnownSpammers, btnSpammerAdd,
+                               "De&fined/Active Search Strings:", lbKnownSpammers, btnSpammerAdd,
                                btnSpammersChange, btnSpammerDelete),
                     1);
 
@@ -239,11 +238,8 @@ void TfrmWizard::BuildSpammerPage() {
 void TfrmWizard::BuildButtons() {
     btnOk = Button("OK", "btnOk");
     btnOk->setDefault(true);
-    btnOk->setIcon(style()->standardIcon(QStyle::SP_DialogOkButton));
     btnHelp = Button("&Help", "btnHelp");
-    btnHelp->setIcon(style()->standardIcon(QStyle::SP_DialogHelpButton));
     btnCancel = Button("Cancel", "btnCancel");
-    btnCancel->setIcon(style()->standardIcon(QStyle::SP_DialogCancelButton));
 
     auto* row = new QHBoxLayout;
     row->addStretch();

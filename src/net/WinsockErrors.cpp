@@ -111,6 +111,37 @@ std::string WinsockErrorDesc(int ErrCode) {
     }
 }
 
+std::string PlainReason(int code) {
+    switch (code) {
+    case wsaInterrupted:
+        return "connection closed";
+    case wsaNetUnreachable:
+        return "network unreachable";
+    case wsaConnectionAborted:
+        return "connection aborted";
+    case wsaConnectionReset:
+        return "connection reset by the server";
+    case wsaTimedOut:
+        return "no answer within 60 s"; // the program's wait for a connection or a reply
+    case wsaConnectionRefused:
+        return "connection refused";
+    case 10064:
+        return "host is down";
+    case wsaHostUnreachable:
+        return "host unreachable";
+    case wsaHostNotFound:
+        return "host not found";
+    case wsaTryAgain:
+        return "name server did not answer";
+    case 11003:
+        return "name lookup failed";
+    case wsaNoData:
+        return "host has no address";
+    default:
+        return "";
+    }
+}
+
 int WinsockErrorFromErrno(int err) {
     switch (err) {
     case 0:

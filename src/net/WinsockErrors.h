@@ -28,6 +28,11 @@ enum TWinsockError : int {
 // The text shown for a network error code; "Not a WinSock error" for unknown codes.
 std::string WinsockErrorDesc(int ErrCode);
 
+// What a network error means to a user, in a few plain words ("connection refused", "host
+// not found"), shown beside the number where the user reads it; empty for the codes that
+// have none. The log keeps the number and WinsockErrorDesc's text.
+std::string PlainReason(int code);
+
 // The WinSock number for an errno value (EAGAIN -> 10035, ECONNREFUSED -> 10061, ...).
 int WinsockErrorFromErrno(int err);
 

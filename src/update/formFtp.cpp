@@ -1,11 +1,13 @@
 #include "formFtp.h"
 
+#include "ElidedLabel.h"
 #include "FileNameEdit.h"
 #include "UpdateDownload.h"
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/FtpCli.h"
+#include "net/WinsockErrors.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 #include "platform/FileInfo.h"
@@ -87,9 +89,8 @@ void TfrmFtp::BuildWindow() {
     groupBox2_->setObjectName(QStringLiteral("GroupBox2"));
     auto* label2 = new QLabel(QStringLiteral("Current Activity:"), groupBox2_);
     label2->setObjectName(QStringLiteral("Label2"));
-    lblActivity_ = new QLabel(groupBox2_);
+    lblActivity_ = new TElidedLabel({}, groupBox2_);
     lblActivity_->setObjectName(QStringLiteral("lblActivity"));
-    lblActivity_->setStyleSheet(QStringLiteral("color: blue"));
     lblActivity_->setMinimumWidth(260);
     pbUpdate_ = new QProgressBar(groupBox2_);
     pbUpdate_->setObjectName(QStringLiteral("pbUpdate"));
@@ -255,10 +256,13 @@ bool TfrmFtp::Download() {
     switch (result) {
     case update::TDownloadResult::Downloaded:
         return true;
-    case update::TDownloadResult::NoConnection:
-        MessageDlg("Unable to connect to " + host_ + ".\r\nPlease try again later.",
+    case update::TDownloadResult::NoConnection: {
+        const std::string reason = PlainReason(ftpClient_->RequestResult());
+        MessageDlg("Unable to connect to " + host_ + (reason.empty() ? "" : " (" + reason + ")") +
+                       ".\r\nPlease try again later.",
                    TMsgDlgType::mtInformation, platform::mbOK);
         break;
+    }
     case update::TDownloadResult::NoSize:
         MessageDlg("Unable to retrieve update file size", TMsgDlgType::mtError, platform::mbOK);
         break;

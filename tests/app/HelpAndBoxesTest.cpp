@@ -87,17 +87,25 @@ TEST_F(Help, EachContextOpensItsPageAndMissingPagesAreReported) {
 }
 
 TEST(DesktopMessageBox, ShowsTheRequestAndReturnsTheButtonPressed) {
+    using platform::TMsgDlgType;
     const struct {
         unsigned buttons;
         QMessageBox::StandardButton press; // NoButton: closed without a button
         int result;
+        TMsgDlgType type;
+        const char* caption;
+        QMessageBox::Icon icon;
     } cases[] = {
-        {platform::mbYes | platform::mbNo, QMessageBox::No, platform::mrNo},
-        {platform::mbYes | platform::mbNo, QMessageBox::Yes, platform::mrYes},
-        {platform::mbOK, QMessageBox::Ok, platform::mrOk},
-        {platform::mbOK | platform::mbCancel, QMessageBox::NoButton, platform::mrCancel},
+        {platform::mbYes | platform::mbNo, QMessageBox::No, platform::mrNo,
+         TMsgDlgType::mtConfirmation, "Confirm", QMessageBox::Question},
+        {platform::mbYes | platform::mbNo, QMessageBox::Yes, platform::mrYes,
+         TMsgDlgType::mtWarning, "Warning", QMessageBox::Warning},
+        {platform::mbOK, QMessageBox::Ok, platform::mrOk, TMsgDlgType::mtInformation, "Information",
+         QMessageBox::Information},
+        {platform::mbOK | platform::mbCancel, QMessageBox::NoButton, platform::mrCancel,
+         TMsgDlgType::mtError, "Error", QMessageBox::Critical},
         {platform::mbAbort | platform::mbRetry | platform::mbIgnore, QMessageBox::Retry,
-         platform::mrRetry},
+         platform::mrRetry, TMsgDlgType::mtCustom, kApplicationTitle, QMessageBox::NoIcon},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.result);
@@ -114,11 +122,10 @@ TEST(DesktopMessageBox, ShowsTheRequestAndReturnsTheButtonPressed) {
             else
                 box->button(c.press)->click();
         });
-        const int result =
-            ShowMessageBox({"Line one\r\nline <two>", platform::TMsgDlgType::mtWarning, c.buttons});
+        const int result = ShowMessageBox({"Line one\r\nline <two>", c.type, c.buttons});
         EXPECT_EQ(result, c.result);
-        EXPECT_EQ(caption, kApplicationTitle);
+        EXPECT_EQ(caption, c.caption);
         EXPECT_EQ(text, "Line one\r\nline <two>");
-        EXPECT_EQ(icon, QMessageBox::Warning);
+        EXPECT_EQ(icon, c.icon);
     }
 }

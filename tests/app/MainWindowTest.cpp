@@ -11,12 +11,14 @@
 #include "screening/ScanSession.h"
 #include "update/formFtp.h"
 
+#include <QDialog>
 #include <QKeyEvent>
 #include <QLineEdit>
 #include <QMenu>
 #include <QScreen>
 #include <QSystemTrayIcon>
 
+#include <filesystem>
 #include <unistd.h>
 
 using apptest::WindowFixture;
@@ -303,4 +305,39 @@ TEST_F(MainWindow, AboutBoxShowsTheVersionClosesWithEnterAndLeavesAHiddenWindowH
     window->ShowMorvandle1Click();
     EXPECT_FALSE(window->HiddenToTray());
     EXPECT_TRUE(window->isVisible());
+}
+
+TEST_F(MainWindow, FirstStartWithoutAServerAsksForOne) {
+    const struct {
+        std::string settings;
+        std::string entered; // typed into the preferences dialog; empty: cancelled
+        bool asked;
+        QString status;
+    } cases[] = {
+        {"Server=mail.example.org\r\n", "", false, "Last Results - [none]"},
+        {"", "", true, "No server is set: enter it in File > Preferences"},
+        {"Login=jo\r\n", "pop.example.net", true, "Last Results - [none]"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.settings + c.entered);
+        MakeWindow(c.settings);
+        bool asked = false;
+        if (c.asked)
+            apptest::OnNextModal([&](QWidget* dialog) {
+                asked = dialog->objectName() == "frmWizard";
+                if (!c.entered.empty()) {
+                    dialog->findChild<QLineEdit*>("editServerName")
+                        ->setText(QString::fromStdString(c.entered));
+                    dialog->findChild<QPushButton*>("btnOk")->click();
+                } else {
+                    static_cast<QDialog*>(dialog)->reject();
+                }
+            });
+        window->AskForServer();
+        EXPECT_EQ(asked, c.asked);
+        EXPECT_EQ(Text("StatusBarPanel"), c.status);
+        window.reset();
+        DestroyConfigData();
+        std::filesystem::remove(IniPath());
+    }
 }

@@ -245,6 +245,19 @@ TEST_F(CheckCommand, ConnectionThatCannotBeSecuredExitsWithOneAndSaysWhy) {
     EXPECT_TRUE(server.Received().empty());
 }
 
+TEST_F(CheckCommand, NoServerSaysWhereToSetOneAndExitsWithOne) {
+    for (const char* settings : {"", "[Config]\r\nServer=\r\nLogin=me\r\n"}) {
+        SCOPED_TRACE(settings);
+        if (*settings) WriteFile(configDir.File("Morvandle.ini"), settings);
+        Result r = Run({});
+        EXPECT_EQ(r.exitCode, 1);
+        EXPECT_EQ(r.out, std::vector<std::string>{});
+        EXPECT_EQ(r.err, "No server is set: run the desktop program's Preferences, or set Server "
+                         "in " +
+                             configDir.File("Morvandle.ini") + "\n");
+    }
+}
+
 TEST_F(CheckCommand, SettingsThatCannotBeReadExitWithOneBeforeAnyScan) {
     Settings("127.0.0.1:1", "nobody", "pw");
     // The list file exists and opens, and its first read fails.

@@ -161,7 +161,7 @@ TEST_F(UpdateFromServer, FailuresLeaveTheWindowOpenToTryAgain) {
         std::string box;
     } cases[] = {
         {"nothing listens", "127.0.0.1:1", "spamupd.txt",
-         "Unable to connect to 127.0.0.1.\r\nPlease try again later."},
+         "Unable to connect to 127.0.0.1 (connection refused).\r\nPlease try again later."},
         {"no such file", "", "missing.txt", "Unable to retrieve update file size"},
     };
     for (const Case& c : cases) {
