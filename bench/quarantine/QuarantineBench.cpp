@@ -49,6 +49,7 @@ double EatAll(const testservers::DovecotServer& server, const std::string& user,
     config.Password = benchsupport::kPassword;
     config.SpammerList = {"bulk-mail.example"};
     config.Quarantine = quarantine;
+    config.HeaderCache = false; // every round fetches every header
     TkelLog log;
     log.SetArchiveMode(bkNone);
     log.SetLogFileName(logFile);

@@ -154,6 +154,7 @@ bool Scan(TConfigData& config, TkelLog& log, int messages) {
     config.Login = benchsupport::kUser;
     config.Password = benchsupport::kPassword;
     config.Quarantine = false;
+    config.HeaderCache = false; // every round fetches every header
     TPop3Cli client;
     screening::ApplyPop3Settings(client, config);
     benchsupport::SilentScanView view;

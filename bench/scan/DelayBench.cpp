@@ -38,7 +38,7 @@ int Rounds(const MailboxBench& bench, int delayMs) {
         std::ofstream ini(configDir.File("Morvandle.ini"), std::ios::binary);
         ini << "[Config]\r\nServer=127.0.0.1:" << proxy.Port() << "\r\nLogin=" << kUser
             << "\r\nPassword=" << ScramblePassword(kPassword)
-            << "\r\nUnknown=0\r\nStrict=0\r\nLogLevel=0\r\nSecurity=0\r\n";
+            << "\r\nUnknown=0\r\nStrict=0\r\nLogLevel=0\r\nSecurity=0\r\nHeaderCache=0\r\n";
     }
     const std::string expected = "Last Results - " + std::to_string(bench.messages) + " Checked, " +
                                  std::to_string(bench.messages) + " OK'd, 0 Eaten";

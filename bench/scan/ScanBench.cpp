@@ -165,7 +165,8 @@ struct CheckSetup {
                    {"[Config]", "Server=" + server.Host() + ":" + port,
                     std::string("Login=") + kUser, "Password=" + ScramblePassword(kPassword),
                     lists ? "Unknown=1" : "Unknown=0", "Strict=0", "NoCase=1", "LogLevel=0",
-                    tls ? "Security=1" : "Security=0", "CAFile=" + (tls ? server.CaFile() : "")});
+                    "HeaderCache=0", tls ? "Security=1" : "Security=0",
+                    "CAFile=" + (tls ? server.CaFile() : "")});
     }
 
     // The whole process; the last line it printed, "" when it failed.
