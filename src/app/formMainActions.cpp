@@ -39,6 +39,34 @@ std::string LogFilePath() {
     return platform::ProgramDir() + "/spammers.log";
 }
 
+// Hands a file or folder to the desktop's program for it. What ends it is not awaited in a
+// loop: a failure to start xdg-open, or its failure status, is said in a box when it comes.
+// The process is owned by nobody, so that a viewer still open outlives the program.
+void OpenWithDesktop(const std::string& path) {
+    auto* opener = new QProcess;
+    const auto failed = [path](const std::string& why) {
+        platform::Guarded([&] {
+            platform::MessageDlg("Unable to open " + path + ":\r\n" + why,
+                                 platform::TMsgDlgType::mtError, platform::mbOK);
+        });
+    };
+    QObject::connect(opener, &QProcess::errorOccurred, opener,
+                     [opener, failed](QProcess::ProcessError error) {
+                         if (error != QProcess::FailedToStart) return;
+                         opener->deleteLater();
+                         failed("xdg-open could not be started (is xdg-utils installed?)");
+                     });
+    QObject::connect(opener, &QProcess::finished, opener,
+                     [opener, failed](int status, QProcess::ExitStatus how) {
+                         opener->deleteLater();
+                         if (how == QProcess::NormalExit && status == 0) return;
+                         failed("xdg-open ended with status " + std::to_string(status));
+                     });
+    opener->setStandardOutputFile(QProcess::nullDevice());
+    opener->setStandardErrorFile(QProcess::nullDevice());
+    opener->start("xdg-open", {platform::WidgetText(path)});
+}
+
 // Restores the normal cursor on every path.
 struct WaitCursor {
     WaitCursor() { QApplication::setOverrideCursor(Qt::WaitCursor); }
@@ -104,8 +132,7 @@ void TfrmMain::VerboseLogging1Click() {
 }
 
 void TfrmMain::ShowLogfile1Click() {
-    // The desktop's viewer for text files; whether it starts is not checked.
-    QProcess::startDetached("xdg-open", {platform::WidgetText(LogFilePath())});
+    OpenWithDesktop(LogFilePath()); // the desktop's viewer for text files
 }
 
 void TfrmMain::ClearLogfile1Click() {
@@ -148,9 +175,7 @@ void TfrmMain::SpammersListUpdate1Click() {
 }
 
 void TfrmMain::OpenQuarantineFolder1Click() {
-    // The desktop's file manager; whether it starts is not checked.
-    QProcess::startDetached(
-        "xdg-open", {platform::WidgetText(platform::FolderOf(screening::QuarantinePath()))});
+    OpenWithDesktop(platform::FolderOf(screening::QuarantinePath())); // the file manager
 }
 
 void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {

@@ -341,3 +341,44 @@ TEST_F(MainWindow, FirstStartWithoutAServerAsksForOne) {
         std::filesystem::remove(IniPath());
     }
 }
+
+TEST_F(MainWindow, OpeningTheLogOrQuarantineSaysSoWhenTheDesktopCannot) {
+    MakeWindow();
+    const QByteArray path = qgetenv("PATH");
+    const std::string bin = dir.File("bin");
+    std::filesystem::create_directory(bin);
+    qputenv("PATH", QByteArray::fromStdString(bin));
+    const struct {
+        const char* item;
+        std::string opener; // the xdg-open script; empty: none
+        std::string box;    // empty: none
+    } cases[] = {
+        {"ShowLogfile1", "echo \"$1\" >" + dir.File("opened") + "; exit 0", ""},
+        {"ShowLogfile1", "",
+         "Unable to open " + LogPath() +
+             ":\r\nxdg-open could not be started (is xdg-utils installed?)"},
+        {"OpenQuarantineFolder1", "exit 4",
+         "Unable to open " + dir.Path() + ":\r\nxdg-open ended with status 4"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.item);
+        boxes.clear();
+        std::filesystem::remove(dir.File("opened"));
+        std::filesystem::remove(bin + "/xdg-open");
+        if (!c.opener.empty()) {
+            WriteFile(bin + "/xdg-open", "#!/bin/sh\n" + c.opener + "\n");
+            std::filesystem::permissions(bin + "/xdg-open", std::filesystem::perms::owner_all);
+        }
+        Trigger(c.item);
+        if (c.box.empty()) {
+            EXPECT_TRUE(WaitUntil([&] { return std::filesystem::exists(dir.File("opened")); }));
+            EXPECT_EQ(ReadFile(dir.File("opened")), LogPath() + "\n");
+            // The script's end, which a failure status would report.
+            EXPECT_FALSE(WaitUntil([&] { return !boxes.empty(); }, 200));
+        } else {
+            ASSERT_TRUE(WaitUntil([&] { return !boxes.empty(); }));
+            EXPECT_EQ(boxes[0].text, c.box);
+        }
+    }
+    qputenv("PATH", path);
+}
