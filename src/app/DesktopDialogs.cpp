@@ -95,11 +95,7 @@ int ShowMessageBox(const platform::MessageBoxRequest& request) {
                                [&request] { platform::ShowHelpContext(request.helpContext); });
         box.exec();
         const auto clicked = box.standardButton(box.clickedButton());
-        if (clicked == QMessageBox::Help) continue;
-        // The viewer outlives the box: it goes to the dialog below, if any.
-        if (THelpViewer* viewer = OpenHelpViewer(); viewer && viewer->parentWidget() == &box)
-            ReparentHelpViewer(QApplication::activeModalWidget());
-        return ResultFor(clicked);
+        if (clicked != QMessageBox::Help) return ResultFor(clicked);
     }
 }
 

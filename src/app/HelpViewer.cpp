@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 
 #include <QApplication>
+#include <QDialog>
 #include <QHBoxLayout>
 #include <QPointer>
 #include <QPushButton>
@@ -23,6 +24,25 @@ constexpr std::pair<int, const char*> kPages[] = {
 QPointer<THelpViewer>& Viewer() {
     static QPointer<THelpViewer> viewer;
     return viewer;
+}
+
+// Makes the viewer a window of `owner` (null: of its own), keeping it where it is. A dialog's
+// end hands it on to the dialog below, or lets it stand alone: it outlives the dialog.
+void Reparent(QWidget* owner) {
+    THelpViewer* viewer = Viewer();
+    const QPoint at = viewer->pos();
+    const bool shown = viewer->isVisible();
+    viewer->setParent(owner, Qt::Window); // hides it
+    viewer->move(at);
+    if (shown) viewer->show();
+    if (auto* dialog = qobject_cast<QDialog*>(owner))
+        QObject::connect(
+            dialog, &QDialog::finished, viewer,
+            [viewer] {
+                if (viewer->parentWidget() != QApplication::activeModalWidget())
+                    Reparent(QApplication::activeModalWidget());
+            },
+            Qt::SingleShotConnection);
 }
 
 } // namespace
@@ -53,7 +73,7 @@ void ShowHelpPage(const platform::HelpRequest& request) {
         const QRect screen = Viewer()->screen()->availableGeometry();
         Viewer()->move(screen.center() - Viewer()->rect().center());
     }
-    if (Viewer()->parentWidget() != owner) ReparentHelpViewer(owner);
+    if (Viewer()->parentWidget() != owner) Reparent(owner);
     Viewer()->Open(path);
     Viewer()->show();
     Viewer()->raise();
@@ -62,16 +82,6 @@ void ShowHelpPage(const platform::HelpRequest& request) {
 
 THelpViewer* OpenHelpViewer() {
     return Viewer();
-}
-
-void ReparentHelpViewer(QWidget* owner) {
-    THelpViewer* viewer = Viewer();
-    if (!viewer) return;
-    const QPoint at = viewer->pos();
-    const bool shown = viewer->isVisible();
-    viewer->setParent(owner, Qt::Window); // hides it
-    viewer->move(at);
-    if (shown) viewer->show();
 }
 
 void CloseHelpViewer() {

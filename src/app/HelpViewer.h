@@ -17,15 +17,13 @@ std::string HelpPagesDir();
 std::string HelpPageFor(const platform::HelpRequest& request);
 
 // The help handler: opens the page in the viewer (one viewer for the whole program, brought
-// to the front), or says in a message box that the page is missing.
+// to the front; over a modal dialog, one of the dialog's windows), or says in a message box
+// that the page is missing.
 void ShowHelpPage(const platform::HelpRequest& request);
 // The viewer if it is open, else null; CloseHelpViewer closes it (the program's end does).
 class THelpViewer;
 THelpViewer* OpenHelpViewer();
 void CloseHelpViewer();
-// Makes the open viewer a window of `owner` (null: of its own), keeping it where it is; a
-// viewer owned by a dialog goes with it.
-void ReparentHelpViewer(QWidget* owner);
 
 class THelpViewer : public QWidget {
   public:

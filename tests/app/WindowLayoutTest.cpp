@@ -4,6 +4,7 @@
 #include "AppTestSupport.h"
 
 #include "app/AboutMorvandle.h"
+#include "app/DesktopDialogs.h"
 #include "app/HelpViewer.h"
 #include "config/formWizard.h"
 #include "update/formFtp.h"
@@ -11,6 +12,7 @@
 #include <QAbstractButton>
 #include <QDialog>
 #include <QFontMetrics>
+#include <QMessageBox>
 #include <QScreen>
 #include <QTabWidget>
 #include <filesystem>
@@ -115,22 +117,36 @@ TEST_F(Windows, PreferencesFitAScreenTooSmallForTheirFont) {
     EXPECT_LE(ok->mapTo(&wizard, QPoint(0, ok->height())).y(), wizard.height());
 }
 
-TEST_F(Windows, HelpOverAModalDialogIsOneOfItsWindowsAndOutlivesIt) {
+TEST_F(Windows, HelpOverAModalDialogOrBoxIsOneOfItsWindowsAndOutlivesIt) {
     std::filesystem::copy(MORVANDLE_HELP_PAGES, dir.File("help"));
-    QWidget* owner = nullptr;
-    {
-        QDialog dialog;
-        apptest::OnNextModal([&](QWidget* modal) {
-            ShowHelpPage({false, 30});
-            owner = OpenHelpViewer() ? OpenHelpViewer()->parentWidget() : nullptr;
-            static_cast<QDialog*>(modal)->done(0);
+    platform::ScopedHelpHandler help(ShowHelpPage);
+    QDialog dialog;
+    std::vector<QWidget*> owners; // over the dialog, over a box on it, after the box
+    apptest::OnNextModal([&](QWidget*) {
+        platform::ShowHelpContext(30);
+        owners.push_back(OpenHelpViewer()->parentWidget());
+        apptest::OnNextModal([&](QWidget* box) {
+            // The box's Help, then the box again with the viewer on it.
+            static_cast<QMessageBox*>(box)->button(QMessageBox::Help)->click();
+            apptest::OnNextModal([&](QWidget* again) {
+                ASSERT_TRUE(testsupport::WaitUntil(
+                    [&] { return OpenHelpViewer() && OpenHelpViewer()->parentWidget() == again; }));
+                owners.push_back(again);
+                static_cast<QMessageBox*>(again)->button(QMessageBox::Ok)->click();
+                owners.push_back(OpenHelpViewer()->parentWidget());
+                dialog.done(0);
+            });
         });
-        dialog.exec();
-        EXPECT_EQ(owner, &dialog); // else the dialog's modality blocks it
-    }
-    // Over no dialog it is a window of its own again.
-    ShowHelpPage({false, 40});
+        ShowMessageBox({"Sure?", platform::TMsgDlgType::mtConfirmation,
+                        platform::mbOK | platform::mbHelp, 30});
+    });
+    dialog.exec();
+    ASSERT_EQ(owners.size(), 3u);
+    EXPECT_EQ(owners[0], &dialog); // else the dialog's modality blocks it
+    EXPECT_EQ(owners[2], &dialog);
+    // The dialog's end leaves it a window of its own.
     ASSERT_NE(OpenHelpViewer(), nullptr);
     EXPECT_EQ(OpenHelpViewer()->parentWidget(), nullptr);
+    EXPECT_TRUE(OpenHelpViewer()->isVisible());
     CloseHelpViewer();
 }
