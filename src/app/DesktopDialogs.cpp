@@ -88,6 +88,10 @@ int ShowMessageBox(const platform::MessageBoxRequest& request) {
     for (const auto& [ours, qt] : kButtons)
         if (request.buttons & ours) buttons |= qt;
     box.setStandardButtons(buttons ? buttons : QMessageBox::Ok);
+    // Without an icon theme the buttons would carry the style's dated stock pictures: words only.
+    if (!QIcon::hasThemeIcon("dialog-ok"))
+        for (QAbstractButton* button : box.buttons())
+            button->setIcon(QIcon());
     for (bool help = false;; help = true) {
         // Help opens once the box is up again, as one of its windows, so that both are usable.
         if (help)
