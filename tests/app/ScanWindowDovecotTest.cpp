@@ -87,8 +87,10 @@ TEST_F(ScanWindow, CheckAndEatFromTheButtonShowsTheScanAndDeletesTheSpam) {
                                         IniPath() + " holds a password and was readable by "
                                                     "others: made it private (mode 0600)",
                                         "Connection to mail server established",
+                                        "Header cache not found - starting a new one",
                                         "Spammer Match: cheap-pills.example",
                                         "Kept in quarantine: sales@cheap-pills.example - two",
+                                        "Headers from cache: 0 of 3 checked",
                                         "Stats: 3 Checked, 2 OK'd, 1 Eaten"}));
     EXPECT_EQ(Text("StatusBarPanel"), "Last Results - 3 Checked, 2 OK'd, 1 Eaten");
     EXPECT_EQ(Text("lblMessageStatus"), "Scanning Completed - Mailbox Cleaned");
