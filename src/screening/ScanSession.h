@@ -93,8 +93,10 @@ class TScanSession {
     // never ends its reply is cut off here. A larger message is not deleted.
     static constexpr std::size_t MaxQuarantinedMessage = 256 * 1024 * 1024;
     // The pipelined window: commands in flight, and header bytes received ahead of the
-    // screening. Either bound stops further TOPs until the screening catches up.
-    static constexpr std::size_t PipelineCommands = 32;
+    // screening. Either bound stops further TOPs until the screening catches up. A TOP goes
+    // out as each reply is taken, so the window stays full: at 256 commands (a few KB on the
+    // wire) a mailbox of 1,000 takes four round trips, not thirty.
+    static constexpr std::size_t PipelineCommands = 256;
     static constexpr std::size_t PipelineBytes = 4 * 1024 * 1024;
 
     // Handlers installed on the client.

@@ -168,10 +168,10 @@ struct DovecotPipeline : ScanFixture {
         ASSERT_NE(server, nullptr) << testservers::DovecotEnvironment::StartError();
     }
 
-    // 40 messages (more than the window holds): friends, spammers and strangers.
+    // 300 messages (more than the window holds): friends, spammers and strangers.
     std::string NewUser(const std::string& name) {
         server->AddUser(name, "pw");
-        for (int i = 1; i <= 40; ++i) {
+        for (int i = 1; i <= 300; ++i) {
             const std::string from = i % 5 == 0 ? "offer@spam.example" : "friend@home.example";
             const std::string to = i % 7 == 0 ? "someone@else.example" : "me@home.example";
             server->AddMessage(name, "From: " + from + "\nTo: " + to + "\nSubject: message " +
@@ -233,7 +233,33 @@ TEST_F(DovecotPipeline, SameLogViewAndMailboxAsOneRequestAtATime) {
         EXPECT_EQ(piped.activities, one.activities);
         EXPECT_EQ(piped.statusBar, one.statusBar);
         EXPECT_EQ(piped.left, one.left);
-        EXPECT_EQ(piped.left.size(), c.eat ? 40u - 8u - 5u + 1u : 40u); // 35 is both
+        // Every 5th from a spammer, every 7th to a stranger, every 35th both.
+        EXPECT_EQ(piped.left.size(), c.eat ? 300u - 60u - 42u + 8u : 300u);
         EXPECT_EQ(session.ErrorCount(), 0);
     }
+}
+
+// The window holds far more than a few dozen TOPs: the server sees every one of the first 256
+// before it answers any, and the next go out as the replies are taken.
+TEST_F(ScriptedPipeline, TheWindowKeepsHundredsOfTopsInFlight) {
+    config.Timeout = 2; // a client that waits for replies first fails instead of hanging
+    constexpr int count = 300, window = 256;
+    ScriptedServer s;
+    testsupport::Pop3Greeting(s);
+    testsupport::Pop3Login(s, "bob", "pw");
+    testsupport::Pop3Stat(s, count, {"TOP", "PIPELINING"});
+    for (int m = 1; m <= window; ++m)
+        s.Expect("TOP " + std::to_string(m) + " 0");
+    for (int m = 1; m <= window; ++m)
+        Headers(s, m, "friend@home.example");
+    for (int m = window + 1; m <= count; ++m)
+        s.Expect("TOP " + std::to_string(m) + " 0");
+    for (int m = window + 1; m <= count; ++m)
+        Headers(s, m, "friend@home.example");
+    testsupport::Pop3Quit(s);
+    s.Start();
+    UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
+    EXPECT_EQ(view.statusBar, "Last Results - 300 Checked, 300 OK'd, 0 Eaten");
 }
