@@ -69,6 +69,8 @@ void TScanSession::UseCache() {
         if (it != loaded.Headers.end() && it->second.Size == sizes_[msg])
             cache_.insert(loaded.Headers.extract(it));
     }
+    // What is left over is gone from the server.
+    cacheChanged_ = !loaded.Problem.empty() || !loaded.Headers.empty();
 }
 
 const TCachedHeader* TScanSession::Cached(std::int32_t msg) const {
@@ -81,13 +83,16 @@ const TCachedHeader* TScanSession::Cached(std::int32_t msg) const {
 void TScanSession::CacheHeaders() {
     if (!cacheUsed_ || uidls_[currentMsg_].empty() || sizes_[currentMsg_] < 0) return;
     cache_[uidls_[currentMsg_]] = {sizes_[currentMsg_], headerLines_};
+    cacheChanged_ = true;
 }
 
 void TScanSession::SaveCache() {
     if (quitAnswered_)
         for (const std::string& id : deletedIds_)
-            cache_.erase(id);
+            if (cache_.erase(id)) cacheChanged_ = true;
     Log("Headers from cache: " + Num(fromCache_) + " of " + Num(checkedCount_) + " checked");
+    // A check that found nothing new (a cron job's usual case) leaves the file alone.
+    if (!cacheChanged_) return;
     try {
         SaveHeaderCache(HeaderCachePath(), CacheAccount(), cache_);
     } catch (const std::exception& e) {

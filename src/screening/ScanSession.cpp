@@ -65,6 +65,7 @@ void TScanSession::StartScan(bool EatSpam) {
     sizes_.clear();
     cacheUsed_ = false;
     cache_.clear();
+    cacheChanged_ = false;
     deletedIds_.clear();
     fromCache_ = 0;
     view_.SetActivity("");
@@ -279,7 +280,7 @@ void TScanSession::StatDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " getting mailbox status");
     if (client_.MsgCount() < 1) {
         view_.SetActivity("No messages waiting on server.");
-        cacheUsed_ = config_.HeaderCache; // nothing left to keep
+        cacheUsed_ = cacheChanged_ = config_.HeaderCache; // nothing left to keep
         Enter(Quitting);
     } else if (client_.MsgCount() > 1 && pipeliningAllowed_) {
         Enter(AskingCapabilities); // with more than one message, pipelining may pay

@@ -234,6 +234,7 @@ class TScanSession {
     std::vector<std::int64_t> sizes_;     // by message number; -1: not listed
     bool cacheUsed_ = false;              // the listings were complete and unambiguous
     THeaderCache cache_;                  // what this check will leave in the file
+    bool cacheChanged_ = false;           // ... differs from what the file holds
     std::vector<std::string> deletedIds_; // gone with this session's QUIT
     std::int32_t fromCache_ = 0;
     // Continuations posted by the session go when it goes.

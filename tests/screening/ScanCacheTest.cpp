@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sys/stat.h>
 
 using scantest::ScanFixture;
 using testsupport::ScriptedServer;
@@ -84,6 +85,7 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
         bool uidl;
         std::vector<std::string> logged; // lines its log must hold
         std::vector<std::string> kept;   // the ids its cache keeps
+        bool rewritten = true;           // ... in a file written anew (unused: left alone)
     } cases[] = {
         {"hit",
          {},
@@ -91,7 +93,8 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
          {},
          true,
          {"Headers from cache: 3 of 3 checked", "Stats: 3 Checked, 2 OK'd, 0 Eaten"},
-         {"id-a", "id-b", "id-c"}},
+         {"id-a", "id-b", "id-c"},
+         false},
         {"miss: a new message is fetched",
          {},
          {a, b, c, {"id-d", 9, "y@spam.example"}},
@@ -108,7 +111,8 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
          {},
          true,
          {"Stats: 3 Checked, 1 OK'd, 0 Eaten"},
-         {"id-a", "id-b", "id-c"}},
+         {"id-a", "id-b", "id-c"},
+         false},
         {"message gone is pruned",
          {},
          {a, c},
@@ -155,7 +159,8 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
          false,
          {"Server lists no message ids - header cache not used",
           "Stats: 3 Checked, 2 OK'd, 0 Eaten"},
-         {"id-a", "id-b", "id-c"}},
+         {"id-a", "id-b", "id-c"},
+         false},
         {"duplicate id",
          {},
          {a, {"id-a", 1001, "z@spam.example"}, c},
@@ -163,7 +168,8 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
          true,
          {"A message id is listed twice - header cache not used for this check",
           "Stats: 3 Checked, 1 OK'd, 0 Eaten"},
-         {"id-a", "id-b", "id-c"}},
+         {"id-a", "id-b", "id-c"},
+         false},
     };
     for (const auto& c0 : cases) {
         SCOPED_TRACE(c0.name);
@@ -174,6 +180,8 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
         ASSERT_NO_FATAL_FAILURE(Check({a, b, c}, {1, 2, 3}));
         EXPECT_TRUE(Logged("Header cache not found - starting a new one"));
         EXPECT_TRUE(Logged("Headers from cache: 0 of 3 checked"));
+        struct stat before {};
+        ::stat(dir.File("headers.cache").c_str(), &before);
         if (c0.between) c0.between(*this);
         ASSERT_NO_FATAL_FAILURE(Check(c0.box, c0.fetch, c0.uidl));
         for (const std::string& line : c0.logged)
@@ -186,6 +194,9 @@ TEST_F(ScriptedCache, KnownMessagesAreScreenedFromTheCacheUnderTodaysLists) {
             ids.push_back(id);
         std::sort(ids.begin(), ids.end());
         EXPECT_EQ(ids, c0.kept);
+        struct stat after {};
+        ::stat(dir.File("headers.cache").c_str(), &after);
+        EXPECT_EQ(after.st_ino != before.st_ino, c0.rewritten);
         EXPECT_EQ(session.ErrorCount(), 0);
     }
     EXPECT_EQ(std::filesystem::status(dir.File("headers.cache")).permissions() &
