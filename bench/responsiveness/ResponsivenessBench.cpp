@@ -10,6 +10,7 @@
 //   bench_responsiveness [entries] [update lines] [messages] [rounds]
 #include "support/BenchSupport.h"
 #include "support/ListFolder.h"
+#include "support/QuietUpdateView.h"
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
@@ -105,20 +106,6 @@ bool Report(const std::string& step, const std::function<void(std::function<void
     std::fflush(stdout);
     return ok;
 }
-
-// Answers the merge's questions (go on when the time stamp matches, keep the update file)
-// and keeps the last box's text, the summary.
-struct RecordingUpdateView : update::TUpdateView {
-    std::string shown;
-    void SetActivity(const std::string&) override {}
-    void StartProgress(int) override {}
-    void StepProgress() override {}
-    void SetBusyCursor(bool) override {}
-    void EnableStartAndCancel() override {}
-    bool Confirm(const std::string& text) override { return text.rfind("Delete", 0) != 0; }
-    void ShowError(const std::string& text) override { shown = text; }
-    void ShowInformation(const std::string& text) override { shown = text; }
-};
 
 struct NoProgress : screening::TProgressDisplay {
     void SetProgressPosition(int) override {}
@@ -240,7 +227,7 @@ int Run(int entries, int updateLines, int messages) {
     log.SetOptions({});
     log.SetArchiveMode(bkNone);
     log.SetLogFileName(folder + "/spammers.log");
-    RecordingUpdateView updateView;
+    benchsupport::QuietUpdateView updateView;
     const std::vector<std::string> before = config.SpammerList;
     ok &= Report(
         "merge " + std::to_string(updateLines) + " update lines",

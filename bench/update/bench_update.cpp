@@ -1,6 +1,7 @@
 // Times MergeUpdateFile on 10,000 entries and a 10,000-line update file (half of its lines
 // covered by an entry, a tenth covered only by lines the same run adds), median of 5, and
 // the plain entry-by-entry merge once on the same data; the results must be identical.
+#include "support/QuietUpdateView.h"
 #include "update/LiteralMerge.h"
 
 #include "config/dataConfig.h"
@@ -22,17 +23,6 @@ namespace {
 constexpr int kEntries = 10000;
 constexpr int kLines = 10000;
 constexpr int kRounds = 5;
-
-struct SilentView : update::TUpdateView {
-    void SetActivity(const std::string&) override {}
-    void StartProgress(int) override {}
-    void StepProgress() override {}
-    void SetBusyCursor(bool) override {}
-    void EnableStartAndCancel() override {}
-    bool Confirm(const std::string& text) override { return text.rfind("Delete", 0) != 0; }
-    void ShowError(const std::string&) override {}
-    void ShowInformation(const std::string&) override {}
-};
 
 double Seconds(std::chrono::steady_clock::time_point since) {
     return std::chrono::duration<double>(std::chrono::steady_clock::now() - since).count();
@@ -75,7 +65,7 @@ int Run() {
     TkelLog log;
     log.SetOptions({});
     log.SetLogFileName(folder + "/spammers.log");
-    SilentView view;
+    benchsupport::QuietUpdateView view;
     std::vector<double> times, cpuTimes;
     bool same = true;
     update::TMergeResult result;
