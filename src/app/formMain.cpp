@@ -120,6 +120,11 @@ void TfrmMain::BuildControls() {
     btnCheck_->setObjectName("btnCheck");
     btnCheckEat_ = new QPushButton("Check and Eat");
     btnCheckEat_->setObjectName("btnCheckEat");
+    btnStop_ = new QPushButton("Stop");
+    btnStop_->setObjectName("btnStop");
+    btnStop_->setEnabled(false);
+    connect(btnStop_, &QPushButton::clicked, this,
+            [this] { platform::Guarded([this] { Stop1Click(); }); });
     connect(btnCheck_, &QPushButton::clicked, this,
             [this] { platform::Guarded([this] { CheckforSpam1Click(); }); });
     connect(btnCheckEat_, &QPushButton::clicked, this,
@@ -129,6 +134,8 @@ void TfrmMain::BuildControls() {
     buttons->addWidget(btnCheck_);
     buttons->addSpacing(16);
     buttons->addWidget(btnCheckEat_);
+    buttons->addSpacing(16);
+    buttons->addWidget(btnStop_);
     buttons->addStretch();
 
     auto* column = new QVBoxLayout(central);
@@ -192,6 +199,9 @@ void TfrmMain::BuildMenus() {
         item->setCheckable(true);
         group1->addAction(item);
     }
+    Stop1_ = AddItem(Action1_, "Stop1", "S&top", Do(&TfrmMain::Stop1Click));
+    Stop1_->setShortcut(Qt::Key_Escape);
+    Stop1_->setEnabled(false);
     separator(Action1_, "N3");
     VerboseLogging1_ = AddItem(Action1_, "VerboseLogging1", "&Verbose Logging",
                                Do(&TfrmMain::VerboseLogging1Click));

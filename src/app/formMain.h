@@ -44,6 +44,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     // Menu and button handlers.
     void CheckforSpam1Click();
     void CheckEatSpam1Click();
+    void Stop1Click();
     void Exit1Click();
     void VerboseLogging1Click();
     void ShowLogfile1Click();
@@ -139,12 +140,14 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     QProgressBar* pbScanning_ = nullptr;
     QPushButton* btnCheck_ = nullptr;
     QPushButton* btnCheckEat_ = nullptr;
+    QPushButton* btnStop_ = nullptr;
     QLabel* statusPanel_ = nullptr;
 
     QMenu* File1_ = nullptr;
     QMenu* Action1_ = nullptr;
     QAction* CheckEatSpam1_ = nullptr;
     QAction* CheckforSpam1_ = nullptr;
+    QAction* Stop1_ = nullptr;
     QAction* VerboseLogging1_ = nullptr;
     QMenu* PopupMenu_ = nullptr;
 

@@ -88,6 +88,10 @@ void TfrmMain::CheckEatSpam1Click() {
     SetScanModeChecks(checkOnlyMark_, checkEatMark_);
 }
 
+void TfrmMain::Stop1Click() {
+    session_->Stop();
+}
+
 void TfrmMain::StartLockedScan(bool eat) {
     // While Busy the session starts nothing: the lock, if any, is the running scan's or the
     // update's. The scan's end lets go of it (OnScanEnd), also when it ends inside StartScan.
@@ -220,6 +224,9 @@ void TfrmMain::SetScanCommandsEnabled(bool enabled) {
         item->setEnabled(enabled);
     btnCheck_->setEnabled(enabled);
     btnCheckEat_->setEnabled(enabled);
+    // The scan commands are off exactly while a check runs.
+    Stop1_->setEnabled(!enabled);
+    btnStop_->setEnabled(!enabled);
 }
 
 void TfrmMain::SetScanModeChecks(bool checkOnly, bool checkAndEat) {

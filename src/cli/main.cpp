@@ -20,7 +20,13 @@
 #include "update/UpdateMerge.h"
 
 #include <QCoreApplication>
+#include <QSocketNotifier>
+#include <csignal>
 #include <cstdio>
+#include <fcntl.h>
+#include <functional>
+#include <memory>
+#include <unistd.h>
 
 namespace {
 
@@ -28,6 +34,44 @@ int errorsReported = 0;
 
 // The exit status when another check or update runs in the program's folder.
 constexpr int kOtherCheckRunning = 3;
+
+// SIGINT and SIGTERM only write a byte here; the event loop reads it and stops the check.
+int stopPipe[2] = {-1, -1};
+
+void RequestStop(int) {
+    const char byte = 1;
+    [[maybe_unused]] const ssize_t written = ::write(stopPipe[1], &byte, 1);
+}
+
+// While it lives, SIGINT and SIGTERM call `stop` from the event loop.
+class TStopOnSignal {
+  public:
+    explicit TStopOnSignal(std::function<void()> stop) {
+        if (::pipe2(stopPipe, O_CLOEXEC | O_NONBLOCK) != 0) return; // the signals then kill
+        notifier_ = std::make_unique<QSocketNotifier>(stopPipe[0], QSocketNotifier::Read);
+        QObject::connect(notifier_.get(), &QSocketNotifier::activated, [stop = std::move(stop)] {
+            char bytes[16];
+            while (::read(stopPipe[0], bytes, sizeof bytes) > 0) {
+            }
+            stop();
+        });
+        std::signal(SIGINT, RequestStop);
+        std::signal(SIGTERM, RequestStop);
+    }
+    ~TStopOnSignal() {
+        if (!notifier_) return;
+        std::signal(SIGINT, SIG_DFL);
+        std::signal(SIGTERM, SIG_DFL);
+        notifier_.reset();
+        ::close(stopPipe[0]);
+        ::close(stopPipe[1]);
+    }
+    TStopOnSignal(const TStopOnSignal&) = delete;
+    TStopOnSignal& operator=(const TStopOnSignal&) = delete;
+
+  private:
+    std::unique_ptr<QSocketNotifier> notifier_;
+};
 
 // One check or update per program folder: false, with the holder named on stderr, when
 // another keeps the lock beyond the wait the command line allows.
@@ -86,6 +130,15 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
             QMetaObject::invokeMethod(
                 &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         };
+        // Abandoned without QUIT, the check deletes nothing.
+        bool stopped = false;
+        TStopOnSignal stopOnSignal([&] {
+            stopped = true;
+            if (session.State() == screening::TScanSession::TScanState::Idle)
+                QCoreApplication::exit(0); // still waiting for the password
+            else
+                session.Stop();
+        });
         // The scan starts once the password is at hand; without one it does not start.
         secrets::ReadPassword(*ConfigData, &app, [&](const secrets::TSecret& password) {
             platform::Guarded([&] {
@@ -102,7 +155,9 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
         });
         app.exec();
         if (!view.StatusBar().empty()) std::printf("%s\n", view.StatusBar().c_str());
-        if (!session.ReachedReport())
+        if (stopped)
+            status = 3;
+        else if (!session.ReachedReport())
             status = 1;
         else if (session.ErrorCount() > 0 || errorsReported > 0)
             status = 3;

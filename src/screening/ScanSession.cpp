@@ -89,6 +89,25 @@ void TScanSession::StartScan(bool EatSpam) {
     PostPreparation(0);
 }
 
+void TScanSession::Stop() {
+    if (state_ == Idle) return;
+    // Idle first: the abort's own event is then a late one and ignored.
+    SetState(Idle);
+    platform::Guarded([this] { client_.Abort(); });
+    if (quarantine_) EndRetr();
+    StopPipelining();
+    eatenCount_ = 0;
+    CloseConnection();
+    const char* const stopped = "Check stopped - nothing deleted";
+    view_.SetConnectionStatus("Connection inactive");
+    view_.SetStatusBar(stopped);
+    Log(stopped);
+    EnableCommands();
+    headerLines_.clear();
+    busy_ = false;
+    if (OnScanEnd) OnScanEnd();
+}
+
 void TScanSession::PostPreparation(int step) {
     QMetaObject::invokeMethod(
         &context_,

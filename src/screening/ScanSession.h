@@ -62,6 +62,9 @@ class TScanSession {
     // Starts a check (EatSpam false) or a check-and-eat (true); does nothing while Busy or
     // while a scan runs.
     void StartScan(bool EatSpam);
+    // Abandons the running check without QUIT: the server then deletes nothing, so nothing
+    // counts as eaten. Ends like any check (OnScanEnd fires); does nothing when none runs.
+    void Stop();
 
     // Set while a scan runs; the owner also sets it while the spammers-list update is open.
     bool Busy() const { return busy_; }

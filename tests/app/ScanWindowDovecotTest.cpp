@@ -154,3 +154,30 @@ TEST_F(ScanWindow, ServerEnteredInPreferencesIsTheOneTheNextCheckReaches) {
     ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }, 20000));
     EXPECT_EQ(Text("StatusBarPanel").toStdString(), "Last Results - 1 Checked, 1 OK'd, 0 Eaten");
 }
+
+// Stop, enabled only while a check runs, ends it without QUIT: the server keeps every message.
+TEST_F(ScanWindow, StopDuringCheckAndEatLeavesEveryMessageOnTheServer) {
+    std::vector<std::string> spam;
+    for (int i = 1; i <= 20; ++i)
+        spam.push_back(Message("sales@cheap-pills.example", "offer " + std::to_string(i)));
+    const std::string user = MakeWindowFor(spam);
+    EXPECT_EQ(Find<QAction>("Stop1")->shortcut(), QKeySequence(Qt::Key_Escape));
+    EXPECT_FALSE(Find<QPushButton>("btnStop")->isEnabled());
+    EXPECT_FALSE(Find<QAction>("Stop1")->isEnabled());
+
+    Click("btnCheckEat");
+    ASSERT_TRUE(WaitUntil([&] { return window->Session().EatenCount() >= 3; }, 20000));
+    ASSERT_TRUE(window->Busy()) << "the scan ended before the stop";
+    EXPECT_TRUE(Find<QAction>("Stop1")->isEnabled());
+    Click("btnStop");
+
+    EXPECT_FALSE(window->Busy());
+    EXPECT_EQ(Text("StatusBarPanel"), "Check stopped - nothing deleted");
+    EXPECT_EQ(LogLines().back(), "Check stopped - nothing deleted");
+    EXPECT_EQ(window->Session().EatenCount(), 0);
+    EXPECT_FALSE(Find<QPushButton>("btnStop")->isEnabled());
+    EXPECT_FALSE(Find<QAction>("Stop1")->isEnabled());
+    EXPECT_TRUE(Find<QPushButton>("btnCheckEat")->isEnabled());
+    testsupport::RunEventLoopFor(300); // the time the server would need to expunge
+    EXPECT_EQ(server->Messages(user).size(), spam.size());
+}

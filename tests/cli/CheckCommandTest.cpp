@@ -13,6 +13,7 @@
 #include <QRegularExpression>
 #include <gtest/gtest.h>
 
+#include <csignal>
 #include <filesystem>
 #include <thread>
 #include <unistd.h>
@@ -352,4 +353,37 @@ TEST_F(CheckCommandOnDovecot, ErrorOnTheWayExitsWithThree) {
               r.out.end());
     ASSERT_FALSE(r.out.empty());
     EXPECT_EQ(r.out.back(), "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+}
+
+// SIGINT and SIGTERM abandon the check without QUIT, so the server deletes nothing.
+TEST_F(CheckCommand, SignalStopsTheCheckWithoutQuitAndExitsWithThree) {
+    for (const int signal : {SIGINT, SIGTERM}) {
+        testsupport::ScriptedServer server;
+        testsupport::Pop3Greeting(server);
+        testsupport::Pop3Login(server, "bob", "pw");
+        server.Expect("STAT"); // and no answer
+        server.Start();
+        Settings("127.0.0.1:" + server.PortText(), "bob", "pw");
+        QProcess process;
+        QProcessEnvironment env = QProcessEnvironment::systemEnvironment();
+        env.insert("XDG_CONFIG_HOME", QString::fromStdString(configDir.Path()));
+        process.setProcessEnvironment(env);
+        process.start(QString::fromStdString(programDir.File("morvandle-check")), {"--eat"});
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] {
+                const std::vector<std::string> got = server.Received();
+                return !got.empty() && got.back() == "STAT";
+            },
+            10000))
+            << signal;
+        ::kill(static_cast<pid_t>(process.processId()), signal);
+        ASSERT_TRUE(process.waitForFinished(10000)) << signal;
+        EXPECT_EQ(process.exitStatus(), QProcess::NormalExit) << signal;
+        EXPECT_EQ(process.exitCode(), 3) << signal;
+        const QStringList out = QString::fromUtf8(process.readAllStandardOutput()).split('\n');
+        EXPECT_TRUE(out.contains("Check stopped - nothing deleted")) << signal;
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return server.Finished(); }, 10000)) << signal;
+        const std::vector<std::string> got = server.Received();
+        EXPECT_EQ(std::find(got.begin(), got.end(), "QUIT"), got.end()) << signal;
+    }
 }

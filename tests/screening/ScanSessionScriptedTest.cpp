@@ -328,3 +328,60 @@ TEST_F(ScriptedScan, TheNextCheckStartsAtOnceAfterQuit) {
         EXPECT_EQ(LogLines().back(), "Stats: 0 Checked, 0 OK'd, 0 Eaten") << "round " << round;
     }
 }
+
+// Stopping abandons the session without QUIT, so the server deletes nothing, even a message
+// whose DELE it has already answered.
+TEST_F(ScriptedScan, StopAbandonsTheCheckWithoutQuit) {
+    struct Case {
+        const char* name;
+        bool quarantine;
+        int messages;
+        std::function<void(ScriptedServer&)> script; // ends with the server silent
+        std::string lastCommand;
+    } cases[] = {
+        {"silent after a TOP", false, 1, [](ScriptedServer&) {}, "TOP 1 0"},
+        {"DELE answered", false, 2,
+         [](ScriptedServer& s) {
+             s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
+             s.Expect("DELE 1").SendLine("+OK");
+         },
+         "TOP 2 0"},
+        {"during RETR", true, 1,
+         [](ScriptedServer& s) {
+             s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
+             s.Expect("RETR 1").Send("+OK\r\nFrom: a@x.example\r\n");
+         },
+         "RETR 1"},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer s;
+        EveryoneUnknown();
+        config.Quarantine = c.quarantine;
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        testsupport::Pop3Stat(s, c.messages);
+        c.script(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        const int before = scanEnds;
+        session.StartScan(true);
+        ASSERT_TRUE(testsupport::WaitUntil(
+            [&] {
+                const std::vector<std::string> got = s.Received();
+                return !got.empty() && got.back() == c.lastCommand;
+            },
+            10000))
+            << c.name;
+        session.Stop();
+        EXPECT_EQ(scanEnds, before + 1) << c.name;
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return s.Finished(); }, 10000)) << c.name;
+        const std::vector<std::string> got = s.Received();
+        EXPECT_EQ(std::find(got.begin(), got.end(), "QUIT"), got.end()) << c.name;
+        EXPECT_EQ(view.statusBar, "Check stopped - nothing deleted") << c.name;
+        EXPECT_EQ(LogLines().back(), "Check stopped - nothing deleted") << c.name;
+        EXPECT_EQ(session.EatenCount(), 0) << c.name;
+        EXPECT_FALSE(session.Busy()) << c.name;
+        EXPECT_TRUE(view.commandsEnabled) << c.name;
+        EXPECT_FALSE(view.animating) << c.name;
+    }
+}
