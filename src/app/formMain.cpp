@@ -151,6 +151,10 @@ void TfrmMain::BuildControls() {
     statusPanel_ = new TElidedLabel("Last Results - [none]");
     statusPanel_->setObjectName("StatusBarPanel");
     statusBar()->addWidget(statusPanel_, 1);
+    failurePanel_ = new TElidedLabel("");
+    failurePanel_->setObjectName("StatusBarFailure");
+    failurePanel_->hide();
+    statusBar()->addWidget(failurePanel_, 2);
 }
 
 QAction* TfrmMain::AddItem(QMenu* menu, const char* name, const char* caption,

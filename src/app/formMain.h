@@ -86,6 +86,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     void SetConnectionStatus(const std::string& text) override;
     void SetActivity(const std::string& text) override;
     void SetStatusBar(const std::string& text) override;
+    void SetFailure(const std::string& text) override;
     void SetScanCommandsEnabled(bool enabled) override;
     void SetScanModeChecks(bool checkOnly, bool checkAndEat) override;
     void SetTrayAnimation(bool animate) override;
@@ -142,6 +143,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     QPushButton* btnCheckEat_ = nullptr;
     QPushButton* btnStop_ = nullptr;
     QLabel* statusPanel_ = nullptr;
+    QLabel* failurePanel_ = nullptr;
 
     QMenu* File1_ = nullptr;
     QMenu* Action1_ = nullptr;

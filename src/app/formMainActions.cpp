@@ -219,6 +219,14 @@ void TfrmMain::SetStatusBar(const std::string& text) {
     statusPanel_->setText(platform::WidgetText(text));
 }
 
+// Beside the result, and in the tray's hint: a hidden window's failure is seen there.
+void TfrmMain::SetFailure(const std::string& text) {
+    failurePanel_->setText(platform::WidgetText(text));
+    failurePanel_->setVisible(!text.empty());
+    const std::string hint = "Morvandle v" + VersionText();
+    trayIcon_->setToolTip(platform::WidgetText(text.empty() ? hint : hint + "\n" + text));
+}
+
 void TfrmMain::SetScanCommandsEnabled(bool enabled) {
     for (QAction* item : {CheckEatSpam1_, CheckforSpam1_})
         item->setEnabled(enabled);

@@ -2,6 +2,7 @@
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
+#include "net/WinsockErrors.h"
 #include "platform/ErrorReport.h"
 
 #include <QMetaObject>
@@ -52,6 +53,9 @@ void TScanSession::StartScan(bool EatSpam) {
     SetState(Connecting);
     reachedReport_ = false;
     errorCount_ = 0;
+    lastShown_.clear();
+    failure_.clear();
+    view_.SetFailure("");
     view_.SetTrayAnimation(true);
     view_.SetScanCommandsEnabled(false);
     view_.SetScanModeChecks(!EatSpam, EatSpam);
@@ -239,6 +243,7 @@ void TScanSession::Pop3ClientRequestDone(TCustomPop3Cli*, TPop3Request RqType,
 }
 
 void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
+    lastError_ = error;
     if (pipelined_ && PipelinedDone(rqType, error)) return;
     if (rqType != RequestOf(state_)) return; // no request of the scan
     switch (state_) {
@@ -274,7 +279,9 @@ void TScanSession::ConnectDone(std::uint16_t error) {
         // A connection that could not be secured, or a port that cannot be used, says why in
         // plain words.
         const std::string& why = client_.ConnectFailure();
-        FinishWithoutQuit(!why.empty() ? why : "Error " + Num(error) + " attempting connection");
+        const std::string text = "Error " + Num(error) + " attempting connection";
+        NameFailure(!why.empty() ? why : text + " (" + FailureReason() + ")");
+        FinishWithoutQuit(!why.empty() ? why : text);
         return;
     }
     headerLines_.clear();
@@ -331,6 +338,12 @@ void TScanSession::Failed(bool raised) {
     // A client that refused an operation, or whose connection is gone, will not do better
     // on the next message: such a failure goes straight to QUIT.
     const bool giveUp = raised || client_.ProtocolState() == pop3Disconnected;
+    if (raised)
+        NameFailure(lastShown_);
+    else if (state_ == LoggingInUser || state_ == LoggingInPass)
+        NameFailure("login failed: " + FailureReason());
+    else if (giveUp || (state_ != FetchingHeaders && state_ != Quarantining && state_ != Deleting))
+        NameFailure(lastShown_ + ": " + FailureReason());
     switch (state_) {
     case Connecting:
         platform::Guarded([this] { client_.Abort(); }); // it may be left mid-lookup
@@ -364,8 +377,19 @@ void TScanSession::Failed(bool raised) {
     }
 }
 
+void TScanSession::NameFailure(const std::string& text) {
+    if (failure_.empty()) failure_ = text;
+}
+
+std::string TScanSession::FailureReason() const {
+    if (lastError_ == kNegativeReply) return client_.LastResponse();
+    const std::string plain = PlainReason(lastError_);
+    return plain.empty() ? "error " + Num(lastError_) : plain;
+}
+
 void TScanSession::ShowError(const std::string& text) {
     ++errorCount_;
+    lastShown_ = text;
     view_.SetConnectionStatus(text);
     Log(text);
 }
@@ -379,6 +403,7 @@ void TScanSession::FinishWithReport() {
     if (deletionsLost) {
         ShowError("QUIT not confirmed by the server - " + Num(eatenCount_) +
                   " deletions did not take effect");
+        NameFailure(lastShown_);
         eatenCount_ = 0;
     }
     CloseConnection();
@@ -396,6 +421,7 @@ void TScanSession::FinishWithReport() {
         Num(checkedCount_) + " Checked, " + Num(okCount_) + " OK'd, " + Num(eatenCount_) + " Eaten";
     Log("Stats: " + stats);
     view_.SetStatusBar("Last Results - " + stats);
+    view_.SetFailure(failure_);
     EnableCommands();
     headerLines_.clear();
     busy_ = false;
@@ -415,6 +441,8 @@ void TScanSession::FinishWithoutQuit(const std::optional<std::string>& errorText
     SetState(Idle);
     view_.SetStatusBar("Last Results - unable to locate server");
     if (errorText) ShowError(*errorText);
+    NameFailure(lastShown_);
+    view_.SetFailure(failure_);
     CloseConnection();
     headerLines_.clear();
     if (OnScanEnd) OnScanEnd();

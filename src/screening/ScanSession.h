@@ -139,6 +139,10 @@ class TScanSession {
     void Failed(bool raised);
 
     void ShowError(const std::string& text);
+    // The failure ending the check, in words, unless one was named already.
+    void NameFailure(const std::string& text);
+    // Why the current request failed: the server's -ERR line or the network error's words.
+    std::string FailureReason() const;
     static std::string Num(long long n) { return std::to_string(n); }
 
     // The messages (ScanMessage.cpp).
@@ -203,6 +207,9 @@ class TScanSession {
     std::int32_t eatenCount_ = 0;
     bool reachedReport_ = false;
     int errorCount_ = 0;
+    std::string lastShown_;       // the error shown last
+    std::uint16_t lastError_ = 0; // the code of the request that ended last
+    std::string failure_;         // what ended the check, for the view
 
     // FetchingHeaders, Quarantining, Deleting: the message at hand and its header lines, as
     // received.

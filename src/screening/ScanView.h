@@ -16,6 +16,9 @@ class TScanView : public TProgressDisplay {
     virtual void SetActivity(const std::string& text) = 0;
     // Panel 0 of the status bar.
     virtual void SetStatusBar(const std::string& text) = 0;
+    // What ended the last check in failure, in plain words beside the status bar's result;
+    // empty when a check starts and when it ends well. A view without room for it ignores it.
+    virtual void SetFailure(const std::string&) {}
     // Both scan menu items and both scan buttons.
     virtual void SetScanCommandsEnabled(bool enabled) = 0;
     // Check marks of the "Check only" and "Check and Eat" menu items.

@@ -251,6 +251,10 @@ TEST_F(MainWindow, AnotherCheckInTheFolderIsNamedAndNothingStarts) {
     Click("btnCheck");
     ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }));
     EXPECT_EQ(Text("StatusBarPanel"), "Last Results - unable to locate server");
+    // What failed, in words, beside the result and in the tray's hint.
+    const QString refused = "Error 10061 attempting connection (connection refused)";
+    EXPECT_EQ(Text("StatusBarFailure"), refused);
+    EXPECT_TRUE(window->TrayIcon().toolTip().endsWith("\n" + refused));
     EXPECT_TRUE(other.TryLock()) << "the scan kept the folder locked";
 }
 

@@ -385,3 +385,64 @@ TEST_F(ScriptedScan, StopAbandonsTheCheckWithoutQuit) {
         EXPECT_FALSE(view.animating) << c.name;
     }
 }
+
+// A check that ends in an error names it in words for the status bar; one that ends well
+// names nothing.
+TEST_F(ScriptedScan, TheFailureThatEndedTheCheckIsNamedInWords) {
+    config.Timeout = 1;
+    struct Case {
+        const char* name;
+        std::string server; // empty: the scripted one
+        std::function<void(ScriptedServer&)> script;
+        std::string failure;
+    } cases[] = {
+        {"refused", "127.0.0.1:1", [](ScriptedServer&) {},
+         "Error 10061 attempting connection (connection refused)"},
+        {"no greeting", "", [](ScriptedServer&) {},
+         "Error 10060 attempting connection (no answer within 60 s)"},
+        {"password refused", "",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             s.Expect("USER bob").SendLine("+OK");
+             s.Expect("PASS pw").SendLine("-ERR [AUTH] Authentication failed.");
+             testsupport::Pop3Quit(s);
+         },
+         "login failed: -ERR [AUTH] Authentication failed."},
+        {"status refused", "",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             testsupport::Pop3Login(s, "bob", "pw");
+             s.Expect("STAT").SendLine("-ERR locked");
+             testsupport::Pop3Quit(s);
+         },
+         "Error 500 getting mailbox status: -ERR locked"},
+        {"QUIT refused", "",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             testsupport::Pop3Login(s, "bob", "pw");
+             testsupport::Pop3Stat(s, 1);
+             s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
+             s.Expect("DELE 1").SendLine("+OK");
+             s.Expect("QUIT").SendAndClose("-ERR cannot\r\n");
+         },
+         "QUIT not confirmed by the server - 1 deletions did not take effect"},
+        {"a good check", "",
+         [](ScriptedServer& s) {
+             testsupport::Pop3Greeting(s);
+             testsupport::Pop3Login(s, "bob", "pw");
+             s.Expect("STAT").SendLine("+OK 0 0");
+             testsupport::Pop3Quit(s);
+         },
+         ""},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer s;
+        EveryoneUnknown();
+        c.script(s);
+        s.Start();
+        UseServer(c.server.empty() ? "127.0.0.1:" + s.PortText() : c.server, "bob", "pw");
+        view.failure = "from the check before";
+        ASSERT_NO_FATAL_FAILURE(Scan(true));
+        EXPECT_EQ(view.failure, c.failure) << c.name;
+    }
+}

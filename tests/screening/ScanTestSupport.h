@@ -21,6 +21,7 @@ namespace scantest {
 struct RecordingView : screening::TScanView {
     std::vector<std::string> labels, activities;
     std::string statusBar = "Last Results - [none]";
+    std::string failure;
     bool commandsEnabled = true;
     bool checkOnlyMark = false, checkEatMark = false, animating = false;
     bool hidden = false;
@@ -29,6 +30,7 @@ struct RecordingView : screening::TScanView {
     void SetConnectionStatus(const std::string& t) override { labels.push_back(t); }
     void SetActivity(const std::string& t) override { activities.push_back(t); }
     void SetStatusBar(const std::string& t) override { statusBar = t; }
+    void SetFailure(const std::string& t) override { failure = t; }
     void SetScanCommandsEnabled(bool on) override { commandsEnabled = on; }
     void SetScanModeChecks(bool only, bool eat) override {
         checkOnlyMark = only, checkEatMark = eat;
