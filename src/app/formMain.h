@@ -87,6 +87,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     void SetActivity(const std::string& text) override;
     void SetStatusBar(const std::string& text) override;
     void SetFailure(const std::string& text) override;
+    void SetMailboxProgress(const std::string& text) override { SetStatusBar(text); }
     void SetScanCommandsEnabled(bool enabled) override;
     void SetScanModeChecks(bool checkOnly, bool checkAndEat) override;
     void SetTrayAnimation(bool animate) override;

@@ -13,6 +13,7 @@
 namespace screening {
 
 void TScanSession::FetchMessage() {
+    view_.SetMailboxProgress("Message " + Num(currentMsg_) + " of " + Num(client_.MsgCount()));
     view_.SetConnectionStatus("Retrieving message " + Num(currentMsg_) + " of " +
                               Num(client_.MsgCount()));
     if (const TCachedHeader* cached = Cached(currentMsg_)) {

@@ -56,6 +56,7 @@ void TScanSession::StartScan(bool EatSpam) {
     lastShown_.clear();
     failure_.clear();
     view_.SetFailure("");
+    view_.SetMailboxProgress("");
     view_.SetTrayAnimation(true);
     view_.SetScanCommandsEnabled(false);
     view_.SetScanModeChecks(!EatSpam, EatSpam);

@@ -16,6 +16,10 @@ class TScanView : public TProgressDisplay {
     virtual void SetActivity(const std::string& text) = 0;
     // Panel 0 of the status bar.
     virtual void SetStatusBar(const std::string& text) = 0;
+    // Where a running check is in the mailbox ("Message 51 of 500"), shown in the status bar
+    // until the result replaces it; empty when a check starts, which takes the previous result
+    // out of sight.
+    virtual void SetMailboxProgress(const std::string&) {}
     // What ended the last check in failure, in plain words beside the status bar's result;
     // empty when a check starts and when it ends well. A view without room for it ignores it.
     virtual void SetFailure(const std::string&) {}

@@ -71,6 +71,7 @@ TEST_F(ScanWindow, CheckAndEatFromTheButtonShowsTheScanAndDeletesTheSpam) {
     // It connects once the password has been read.
     EXPECT_TRUE(WaitUntil([&] { return Text("lblPOPStatus") == "Connecting to mail server"; }));
     EXPECT_EQ(Text("lblMessageStatus"), "");
+    EXPECT_EQ(Text("StatusBarPanel"), "") << "the previous result is still shown";
     EXPECT_TRUE(Find<QAction>("CheckEatSpam1")->isChecked());
     EXPECT_FALSE(Find<QAction>("CheckforSpam1")->isChecked());
     EXPECT_FALSE(Find<QPushButton>("btnCheck")->isEnabled());

@@ -446,3 +446,30 @@ TEST_F(ScriptedScan, TheFailureThatEndedTheCheckIsNamedInWords) {
         EXPECT_EQ(view.failure, c.failure) << c.name;
     }
 }
+
+// The status bar follows the check through the mailbox, from an empty one at the start.
+TEST_F(ScriptedScan, MailboxProgressCountsTheMessages) {
+    struct Case {
+        int messages;
+        std::vector<std::string> progress;
+    } cases[] = {
+        {0, {""}},
+        {2, {"", "Message 1 of 2", "Message 2 of 2"}},
+    };
+    for (const Case& c : cases) {
+        ScriptedServer s;
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        testsupport::Pop3Stat(s, c.messages);
+        for (int msg = 1; msg <= c.messages; ++msg)
+            s.Expect("TOP " + std::to_string(msg) + " 0")
+                .Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
+        testsupport::Pop3Quit(s);
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        view.progress.clear();
+        ASSERT_NO_FATAL_FAILURE(Scan(false));
+        EXPECT_EQ(view.progress, c.progress) << c.messages;
+        EXPECT_TRUE(s.Failures().empty()) << c.messages;
+    }
+}

@@ -22,6 +22,7 @@ struct RecordingView : screening::TScanView {
     std::vector<std::string> labels, activities;
     std::string statusBar = "Last Results - [none]";
     std::string failure;
+    std::vector<std::string> progress;
     bool commandsEnabled = true;
     bool checkOnlyMark = false, checkEatMark = false, animating = false;
     bool hidden = false;
@@ -31,6 +32,7 @@ struct RecordingView : screening::TScanView {
     void SetActivity(const std::string& t) override { activities.push_back(t); }
     void SetStatusBar(const std::string& t) override { statusBar = t; }
     void SetFailure(const std::string& t) override { failure = t; }
+    void SetMailboxProgress(const std::string& t) override { progress.push_back(t); }
     void SetScanCommandsEnabled(bool on) override { commandsEnabled = on; }
     void SetScanModeChecks(bool only, bool eat) override {
         checkOnlyMark = only, checkEatMark = eat;
