@@ -32,6 +32,20 @@ platform::ProfileFile SettingsFile() {
     return platform::ProfileFile(platform::SettingsFilePath());
 }
 
+std::string Lowered(std::string text) {
+    for (char& c : text)
+        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+    return text;
+}
+
+// A mistyped Auth falls back to USER/PASS, which every server takes and which fails plainly.
+std::string AuthName(const std::string& value) {
+    const std::string name = Lowered(platform::Trimmed(value));
+    for (const char* known : {"user", "apop", "plain", "xoauth2", "oauthbearer"})
+        if (name == known) return name;
+    return "user";
+}
+
 // Queued, so the program ends as soon as its event loop starts (or at once if it runs).
 void AskApplicationToEnd() {
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -152,6 +166,15 @@ void TConfigData::ConfigDataCreate() {
         Security = securitySet ? ini.ReadInteger(kSection, "Security", 1) : 0;
         if (Security < 0 || Security > 2) Security = 1;
         CAFile = ini.ReadString(kSection, "CAFile", "");
+        Auth = AuthName(ini.ReadString(kSection, "Auth", "user"));
+        OAuth2Provider = Lowered(platform::Trimmed(ini.ReadString(kSection, "OAuth2Provider", "")));
+        OAuth2ClientId = ini.ReadString(kSection, "OAuth2ClientId", "");
+        OAuth2ClientSecret = ini.ReadString(kSection, "OAuth2ClientSecret", "");
+        OAuth2Scope = ini.ReadString(kSection, "OAuth2Scope", "");
+        OAuth2AuthorizeUrl = ini.ReadString(kSection, "OAuth2AuthorizeUrl", "");
+        OAuth2DeviceUrl = ini.ReadString(kSection, "OAuth2DeviceUrl", "");
+        OAuth2TokenUrl = ini.ReadString(kSection, "OAuth2TokenUrl", "");
+        TokenCommand = ini.ReadString(kSection, "TokenCommand", "");
         UpdateServer = ini.ReadString(kSection, "UpdateServer", kDefaultUpdateServer);
         MaxUpdateSize = ini.ReadInteger(kSection, "MaxUpdateSize", 0);
         if (MaxUpdateSize < 1) MaxUpdateSize = kDefaultMaxUpdateSize;

@@ -52,6 +52,20 @@ class TConfigData {
     int32_t Security = 0;
     // A PEM file of certificates trusted besides the system's; empty for none.
     std::string CAFile;
+    // How the login proves who the user is: "user" (USER/PASS), "apop", "plain", "xoauth2" or
+    // "oauthbearer", in lower case; an unknown value reads as "user".
+    std::string Auth = "user";
+    // OAuth2 sign-in: a provider preset ("microsoft", "google", "custom" or empty), the user's
+    // registered client, and the scope and endpoints, each overriding the preset when set.
+    std::string OAuth2Provider;
+    std::string OAuth2ClientId;
+    std::string OAuth2ClientSecret;
+    std::string OAuth2Scope;
+    std::string OAuth2AuthorizeUrl;
+    std::string OAuth2DeviceUrl;
+    std::string OAuth2TokenUrl;
+    // A shell command whose first output line is an access token; empty for none.
+    std::string TokenCommand;
     // The update server, "host" or "host:port" (port "ftp" by default). Read only, like
     // Timeout: users who run their own server set it by hand.
     std::string UpdateServer;
