@@ -9,7 +9,6 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 #include "platform/TextLines.h"
-#include "platform/Trim.h"
 
 #include <QCoreApplication>
 #include <QCryptographicHash>
@@ -32,20 +31,6 @@ platform::ProfileFile SettingsFile() {
     return platform::ProfileFile(platform::SettingsFilePath());
 }
 
-std::string Lowered(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-
-// A mistyped Auth falls back to USER/PASS, which every server takes and which fails plainly.
-std::string AuthName(const std::string& value) {
-    const std::string name = Lowered(platform::Trimmed(value));
-    for (const char* known : {"user", "apop", "plain", "xoauth2", "oauthbearer"})
-        if (name == known) return name;
-    return "user";
-}
-
 // Queued, so the program ends as soon as its event loop starts (or at once if it runs).
 void AskApplicationToEnd() {
     if (QCoreApplication* app = QCoreApplication::instance())
@@ -66,12 +51,6 @@ std::string QuotedPassword(const std::string& scrambled) {
         (IsSpaceOrTab(scrambled.front()) || IsSpaceOrTab(scrambled.back()) || quoted))
         return '"' + scrambled + '"';
     return scrambled;
-}
-
-std::string UnquotedPassword(const std::string& stored) {
-    if (stored.size() >= 2 && stored.front() == '"' && stored.back() == '"')
-        return stored.substr(1, stored.size() - 2);
-    return stored;
 }
 
 std::int64_t ModifiedNs(const struct stat& st) {
@@ -143,11 +122,7 @@ void LoadListFile(const std::string& path, std::vector<std::string>& list,
 void TConfigData::ConfigDataCreate() {
     try {
         platform::ProfileFile ini = SettingsFile();
-        Server = ini.ReadString(kSection, "Server", "undefined");
-        Login = ini.ReadString(kSection, "Login", "undefined");
-        Password = UnquotedPassword(ini.ReadString(kSection, "Password", ""));
-        if (!Password.empty()) Password = UnscramblePassword(Password);
-        PasswordCommand = ini.ReadString(kSection, "PasswordCommand", "");
+        UseAccount(ReadFirstAccount());
         LogLevel = ini.ReadBool(kSection, "LogLevel", false);
         Unknown = ini.ReadBool(kSection, "Unknown", false);
         Strict = ini.ReadBool(kSection, "Strict", false);
@@ -157,24 +132,7 @@ void TConfigData::ConfigDataCreate() {
         Top = ini.ReadInteger(kSection, "Top", 200);
         Left = ini.ReadInteger(kSection, "Left", 200);
         Update = ini.ReadString(kSection, "Update", "");
-        Timeout = ini.ReadInteger(kSection, "Timeout", 60);
-        if (Timeout < 0) Timeout = 60; // a typo must not switch the limit off
         Quarantine = ini.ReadBool(kSection, "Quarantine", true);
-        HeaderCache = ini.ReadBool(kSection, "HeaderCache", true);
-        const bool securitySet =
-            !platform::Trimmed(ini.ReadString(kSection, "Security", "")).empty();
-        Security = securitySet ? ini.ReadInteger(kSection, "Security", 1) : 0;
-        if (Security < 0 || Security > 2) Security = 1;
-        CAFile = ini.ReadString(kSection, "CAFile", "");
-        Auth = AuthName(ini.ReadString(kSection, "Auth", "user"));
-        OAuth2Provider = Lowered(platform::Trimmed(ini.ReadString(kSection, "OAuth2Provider", "")));
-        OAuth2ClientId = ini.ReadString(kSection, "OAuth2ClientId", "");
-        OAuth2ClientSecret = ini.ReadString(kSection, "OAuth2ClientSecret", "");
-        OAuth2Scope = ini.ReadString(kSection, "OAuth2Scope", "");
-        OAuth2AuthorizeUrl = ini.ReadString(kSection, "OAuth2AuthorizeUrl", "");
-        OAuth2DeviceUrl = ini.ReadString(kSection, "OAuth2DeviceUrl", "");
-        OAuth2TokenUrl = ini.ReadString(kSection, "OAuth2TokenUrl", "");
-        TokenCommand = ini.ReadString(kSection, "TokenCommand", "");
         UpdateServer = ini.ReadString(kSection, "UpdateServer", kDefaultUpdateServer);
         MaxUpdateSize = ini.ReadInteger(kSection, "MaxUpdateSize", 0);
         if (MaxUpdateSize < 1) MaxUpdateSize = kDefaultMaxUpdateSize;
@@ -203,15 +161,15 @@ std::uint64_t TConfigData::NextListsStamp() {
 
 void TConfigData::WriteConfig() {
     platform::ProfileFile ini = SettingsFile();
-    ini.WriteString(kSection, "Server", Server);
-    ini.WriteString(kSection, "Login", Login);
+    ini.WriteString(AccountSection, "Server", Server);
+    ini.WriteString(AccountSection, "Login", Login);
     ini.WriteBool(kSection, "LogLevel", LogLevel);
     ini.WriteBool(kSection, "Unknown", Unknown);
     ini.WriteBool(kSection, "Strict", Strict);
     ini.WriteBool(kSection, "NoCase", NoCase);
     ini.WriteBool(kSection, "Quarantine", Quarantine);
-    ini.WriteInteger(kSection, "Security", Security);
-    ini.WriteString(kSection, "CAFile", CAFile);
+    ini.WriteInteger(AccountSection, "Security", Security);
+    ini.WriteString(AccountSection, "CAFile", CAFile);
 }
 
 void TConfigData::SaveLogLevel() {
@@ -239,12 +197,12 @@ void WriteConfigString(const std::string& key, const std::string& value) {
     SettingsFile().WriteString(kSection, key, value);
 }
 
-void WritePasswordKey(const std::string& password) {
-    SettingsFile().WriteString(kSection, "Password", QuotedPassword(ScramblePassword(password)));
+void WritePasswordKey(const std::string& password, const std::string& section) {
+    SettingsFile().WriteString(section, "Password", QuotedPassword(ScramblePassword(password)));
 }
 
-void RemovePasswordKey() {
-    SettingsFile().DeleteKey(kSection, "Password");
+void RemovePasswordKey(const std::string& section) {
+    SettingsFile().DeleteKey(section, "Password");
 }
 
 std::string ScramblePassword(const std::string& text) {

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "config/Accounts.h"
+
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -15,16 +17,13 @@ struct TListFingerprint {
     bool operator==(const TListFingerprint&) const = default;
 };
 
-// The configuration store: the settings of section "Config" of Morvandle.ini and the two
-// user lists, held for the whole run by the one instance ConfigData. Readers use the fields
-// directly; writers assign a field and then write the file.
-class TConfigData {
+// The configuration store: the settings of Morvandle.ini and the two user lists, held for the
+// whole run by the one instance ConfigData. The account fields (TAccountSettings) hold one
+// account's keys, the first account's unless a caller chose another with UseAccount; the
+// others are shared by all accounts. Readers use the fields directly; writers assign a field
+// and then write the file.
+class TConfigData : public TAccountSettings {
   public:
-    std::string Server;
-    std::string Login;
-    std::string Password; // in clear text; only the file holds it scrambled
-    // A shell command whose first output line is the password; empty for none.
-    std::string PasswordCommand;
     std::vector<std::string> GoodAddrList;
     std::vector<std::string> SpammerList;
     // The files as the lists were last loaded from or saved to them.
@@ -39,39 +38,19 @@ class TConfigData {
     int32_t Top = 0;
     int32_t Left = 0;
     std::string Update;
-    // Seconds a POP3 request may wait in silence; 0 for no limit. Read only: no window
-    // edits it, so it is written to the file by hand.
-    int32_t Timeout = 60;
     // Check and Eat keeps a copy of every message it deletes in quarantine.mbox.
     bool Quarantine = true;
-    // Known messages (same UIDL and size) are screened from headers.cache, not fetched.
-    bool HeaderCache = true;
-    // How the POP3 connection is secured: 0 plain, 1 TLS from the start (POP3S), 2 STLS.
-    // A value other than these reads as 1: a mistyped setting must not send the password
-    // in clear.
-    int32_t Security = 0;
-    // A PEM file of certificates trusted besides the system's; empty for none.
-    std::string CAFile;
-    // How the login proves who the user is: "user" (USER/PASS), "apop", "plain", "xoauth2" or
-    // "oauthbearer", in lower case; an unknown value reads as "user".
-    std::string Auth = "user";
-    // OAuth2 sign-in: a provider preset ("microsoft", "google", "custom" or empty), the user's
-    // registered client, and the scope and endpoints, each overriding the preset when set.
-    std::string OAuth2Provider;
-    std::string OAuth2ClientId;
-    std::string OAuth2ClientSecret;
-    std::string OAuth2Scope;
-    std::string OAuth2AuthorizeUrl;
-    std::string OAuth2DeviceUrl;
-    std::string OAuth2TokenUrl;
-    // A shell command whose first output line is an access token; empty for none.
-    std::string TokenCommand;
     // The update server, "host" or "host:port" (port "ftp" by default). Read only, like
     // Timeout: users who run their own server set it by hand.
     std::string UpdateServer;
     // The largest update file accepted, in bytes; a value below 1 reads as the default.
     static constexpr std::int64_t kDefaultMaxUpdateSize = 16 * 1024 * 1024;
     std::int64_t MaxUpdateSize = kDefaultMaxUpdateSize;
+
+    // The account fields take that account's keys, the shared ones stay.
+    void UseAccount(const TAccountSettings& account) {
+        static_cast<TAccountSettings&>(*this) = account;
+    }
 
     // Identifies the content of GoodAddrList and SpammerList: code that changes either list
     // calls ListsChanged() before anything else may read it (the list loads and
@@ -89,11 +68,11 @@ class TConfigData {
     void ConfigDataDestroy();
 
     // Writes Server, Login, LogLevel, Unknown, Strict, NoCase, Quarantine, Security and CAFile,
-    // in that order; never Password, which goes where the secret store decides (the keyring
-    // or WritePasswordKey), never the window bounds, and never Update, which only the update
-    // merge writes: a copy read at start would undo a merge run meanwhile by another program.
-    // A refused write throws platform::Exception("Unable to write to Morvandle.ini"), keys before
-    // it stay written.
+    // in that order, the account's keys to the account's section; never Password, which goes where
+    // the secret store decides (the keyring or WritePasswordKey), never the window bounds, and
+    // never Update, which only the update merge writes: a copy read at start would undo a merge run
+    // meanwhile by another program. A refused write throws platform::Exception("Unable to write to
+    // Morvandle.ini"), keys before it stay written.
     void WriteConfig();
     // Writes LogLevel alone.
     void SaveLogLevel();
@@ -121,10 +100,10 @@ void DestroyConfigData();
 void WriteConfigInteger(const std::string& key, int32_t value);
 void WriteConfigString(const std::string& key, const std::string& value);
 
-// The settings file's Password key: written scrambled (quoted when it would lose blanks), or
-// removed once the password lives elsewhere. Errors as WriteConfig's.
-void WritePasswordKey(const std::string& password);
-void RemovePasswordKey();
+// The Password key of an account's section: written scrambled (quoted when it would lose
+// blanks), or removed once the password lives elsewhere. Errors as WriteConfig's.
+void WritePasswordKey(const std::string& password, const std::string& section = "Config");
+void RemovePasswordKey(const std::string& section = "Config");
 
 // Flips bit 3 of every byte; each undoes the other.
 std::string ScramblePassword(const std::string& text);

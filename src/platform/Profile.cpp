@@ -260,6 +260,65 @@ void ProfileFile::DeleteKey(std::string_view section, std::string_view key) cons
     }
 }
 
+std::vector<std::string> ProfileFile::SectionNames() const {
+    std::vector<std::string> names;
+    std::optional<std::string> data;
+    try {
+        data = ReadWholeFile(path_);
+    } catch (const EInOutError&) {
+        return names;
+    }
+    for (const Line& line : SplitLines(data.value_or(std::string()))) {
+        const auto name = SectionName(line.text);
+        if (!name) continue;
+        bool seen = false;
+        for (const std::string& known : names)
+            seen = seen || SameName(known, *name);
+        if (!seen) names.emplace_back(*name);
+    }
+    return names;
+}
+
+// A renamed section takes a new header line; a deleted one loses its lines up to the next
+// section. Only the first section of that name is the one readers see, so only it changes.
+namespace {
+void ChangeSection(const std::string& path, std::string_view section,
+                   const std::optional<std::string_view>& newName) {
+    const Exception refused("Unable to write to " + FileNameOf(path));
+    if (newName && !ReadableSection(*newName)) throw refused;
+    try {
+        std::optional<std::string> data = ReadWholeFile(path);
+        if (!data) return;
+        std::vector<Line> lines = SplitLines(*data);
+        size_t first = 0;
+        while (first < lines.size() && !(SectionName(lines[first].text) &&
+                                         SameName(*SectionName(lines[first].text), section)))
+            ++first;
+        if (first == lines.size()) return;
+        if (newName) {
+            lines[first].text = "[" + std::string(*newName) + "]";
+        } else {
+            size_t end = first + 1;
+            while (end < lines.size() && !SectionName(lines[end].text))
+                ++end;
+            lines.erase(lines.begin() + static_cast<ptrdiff_t>(first),
+                        lines.begin() + static_cast<ptrdiff_t>(end));
+        }
+        WriteLines(path, lines);
+    } catch (const EInOutError&) {
+        throw refused;
+    }
+}
+} // namespace
+
+void ProfileFile::RenameSection(std::string_view section, std::string_view newName) const {
+    ChangeSection(path_, section, newName);
+}
+
+void ProfileFile::DeleteSection(std::string_view section) const {
+    ChangeSection(path_, section, std::nullopt);
+}
+
 void ProfileFile::WriteInteger(std::string_view section, std::string_view key,
                                int32_t value) const {
     WriteString(section, key, std::to_string(value));

@@ -4,6 +4,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace platform {
 
@@ -41,6 +42,14 @@ class ProfileFile {
     void WriteBool(std::string_view section, std::string_view key, bool value) const;
     // Removes the key's line, if there is one, with the rules and failures of WriteString.
     void DeleteKey(std::string_view section, std::string_view key) const;
+
+    // The names of the file's sections in file order, each once (the first spelling); none
+    // for a missing or unreadable file.
+    std::vector<std::string> SectionNames() const;
+    // Renames a section in place, keeping its lines, or removes it with all its lines; with
+    // the failures of WriteString. A missing section is left alone.
+    void RenameSection(std::string_view section, std::string_view newName) const;
+    void DeleteSection(std::string_view section) const;
 
   private:
     std::string path_;

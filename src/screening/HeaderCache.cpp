@@ -87,7 +87,8 @@ std::optional<THeaderCache> Parse(TReader& in) {
 
 } // namespace
 
-std::string HeaderCachePath() {
+std::string HeaderCachePath(const std::string& account) {
+    if (!account.empty()) return platform::ProgramDir() + "/headers-" + account + ".cache";
     return platform::ProgramDir() + "/headers.cache";
 }
 

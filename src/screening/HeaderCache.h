@@ -16,8 +16,9 @@ struct TCachedHeader {
 };
 using THeaderCache = std::unordered_map<std::string, TCachedHeader>;
 
-// Where the cache lives: with the lists.
-std::string HeaderCachePath();
+// Where the cache lives: with the lists, one file per account (named as for QuarantinePath),
+// so that no account's check prunes another's entries.
+std::string HeaderCachePath(const std::string& account = "");
 
 // What a read found: the headers of `account`, or none and why not (the text is for the log).
 struct THeaderCacheLoad {

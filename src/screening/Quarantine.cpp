@@ -63,7 +63,8 @@ std::string OneLine(std::string text) {
 }
 } // namespace
 
-std::string QuarantinePath() {
+std::string QuarantinePath(const std::string& account) {
+    if (!account.empty()) return platform::ProgramDir() + "/quarantine-" + account + ".mbox";
     return platform::ProgramDir() + "/quarantine.mbox";
 }
 

@@ -18,9 +18,10 @@ class DurableAppender;
 
 namespace screening {
 
-// The quarantine file in the program's folder: ProgramDir() + "/quarantine.mbox". The main
+// The quarantine file in the program's folder: ProgramDir() + "/quarantine.mbox", or
+// "/quarantine-ACCOUNT.mbox" for a further account (TAccountSettings::FilesName). The main
 // window's "open quarantine folder" shows the folder of this path.
-std::string QuarantinePath();
+std::string QuarantinePath(const std::string& account = "");
 // Where the file goes once it has grown past QuarantineRotateSize, replacing an older one.
 std::string QuarantineOlderPath(const std::string& quarantinePath);
 inline constexpr std::uint64_t QuarantineRotateSize = 100ull * 1024 * 1024;

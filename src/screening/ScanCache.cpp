@@ -60,7 +60,7 @@ void TScanSession::ListDone(std::uint16_t error) {
 }
 
 void TScanSession::UseCache() {
-    THeaderCacheLoad loaded = LoadHeaderCache(HeaderCachePath(), CacheAccount());
+    THeaderCacheLoad loaded = LoadHeaderCache(HeaderCachePath(config_.FilesName), CacheAccount());
     if (!loaded.Problem.empty()) Log(loaded.Problem);
     cacheUsed_ = true;
     // Only what is still on the server stays.
@@ -94,7 +94,7 @@ void TScanSession::SaveCache() {
     // A check that found nothing new (a cron job's usual case) leaves the file alone.
     if (!cacheChanged_) return;
     try {
-        SaveHeaderCache(HeaderCachePath(), CacheAccount(), cache_);
+        SaveHeaderCache(HeaderCachePath(config_.FilesName), CacheAccount(), cache_);
     } catch (const std::exception& e) {
         // The check itself went well; the next one only fetches more.
         Log(std::string("Cannot save the header cache: ") + e.what());

@@ -89,7 +89,8 @@ void TScanSession::ScreenMessage() {
 void TScanSession::Eat() {
     if (!config_.Quarantine) return Enter(Deleting);
     try {
-        quarantine_ = std::make_unique<TQuarantineCopy>(QuarantinePath(), platform::Now());
+        quarantine_ =
+            std::make_unique<TQuarantineCopy>(QuarantinePath(config_.FilesName), platform::Now());
     } catch (const std::exception& e) {
         ShowError("Cannot keep msg " + Num(currentMsg_) + " in quarantine: " + e.what() +
                   " - not deleted");

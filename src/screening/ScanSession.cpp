@@ -478,7 +478,7 @@ void TScanSession::Pop3ClientDisplay(TCustomPop3Cli*, const std::string& Msg) {
 // A log that cannot be written is reported, but does not stop the scan half-way.
 void TScanSession::Log(const std::string& text) {
     try {
-        log_.AddLine("", "", text);
+        log_.AddLine("", "", config_.LinePrefix + text);
     } catch (...) {
         platform::ReportCurrentException();
     }

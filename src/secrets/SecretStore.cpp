@@ -55,18 +55,19 @@ void StorePassword(const TConfigData& config, QObject* context,
         // Whether or not the keyring had an item, the settings file says "no password".
         KeyringRemove(
             key, context,
-            [done = std::move(done)](const TKeyringAnswer&) {
-                done(InSettingsFile([] { WritePasswordKey(""); }, {}));
+            [section = config.AccountSection, done = std::move(done)](const TKeyringAnswer&) {
+                done(InSettingsFile([&section] { WritePasswordKey("", section); }, {}));
             },
             limits.keyring);
         return;
     }
     KeyringWrite(
         key, config.Password, context,
-        [password = config.Password, done = std::move(done)](const TKeyringAnswer& answer) {
+        [password = config.Password, section = config.AccountSection,
+         done = std::move(done)](const TKeyringAnswer& answer) {
             if (answer.kind == TKeyringAnswer::Done)
-                return done(InSettingsFile([] { RemovePasswordKey(); }, {}));
-            done(InSettingsFile([&password] { WritePasswordKey(password); }, kNoKeyringNotice));
+                return done(InSettingsFile([&section] { RemovePasswordKey(section); }, {}));
+            done(InSettingsFile([&] { WritePasswordKey(password, section); }, kNoKeyringNotice));
         },
         limits.keyring);
 }
