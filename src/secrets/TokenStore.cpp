@@ -1,0 +1,67 @@
+#include "TokenStore.h"
+
+#include "config/dataConfig.h"
+#include "platform/Paths.h"
+#include "platform/Profile.h"
+
+#include <exception>
+
+namespace secrets {
+namespace {
+
+constexpr const char* kSection = "Config";
+constexpr const char* kIniKey = "OAuth2RefreshToken";
+
+platform::ProfileFile SettingsFile() {
+    return platform::ProfileFile(platform::SettingsFilePath());
+}
+
+TStored InSettingsFile(const std::string& scrambled, std::string notice) {
+    try {
+        if (scrambled.empty())
+            SettingsFile().DeleteKey(kSection, kIniKey);
+        else
+            SettingsFile().WriteString(kSection, kIniKey, scrambled);
+        return {true, std::move(notice), {}};
+    } catch (const std::exception& e) {
+        return {false, {}, e.what()};
+    }
+}
+
+} // namespace
+
+std::string RefreshTokenKey(const std::string& login, const std::string& server) {
+    return "oauth2:" + AccountKey(login, server);
+}
+
+void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
+                      const TSecretLimits& limits) {
+    KeyringRead(
+        key, context,
+        [done = std::move(done)](const TKeyringAnswer& answer) {
+            if (answer.kind == TKeyringAnswer::Done) return done({true, answer.secret, {}});
+            if (answer.kind == TKeyringAnswer::Refused)
+                return done({false,
+                             {},
+                             "Cannot read the refresh token from the keyring: " + answer.reason});
+            // Tokens are base64 and URL characters: scrambled, they hold no blanks to quote.
+            const std::string token =
+                UnscramblePassword(SettingsFile().ReadString(kSection, kIniKey, ""));
+            if (token.empty()) return done({false, {}, kNotSignedInText});
+            done({true, token, {}});
+        },
+        limits.keyring);
+}
+
+void StoreRefreshToken(const std::string& key, const std::string& token, QObject* context,
+                       std::function<void(const TStored&)> done, const TSecretLimits& limits) {
+    KeyringWrite(
+        key, token, context,
+        [token, done = std::move(done)](const TKeyringAnswer& answer) {
+            if (answer.kind == TKeyringAnswer::Done) return done(InSettingsFile({}, {}));
+            done(InSettingsFile(ScramblePassword(token), kNoKeyringTokenNotice));
+        },
+        limits.keyring);
+}
+
+} // namespace secrets
