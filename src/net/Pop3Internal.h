@@ -2,11 +2,27 @@
 
 // Shared by the POP3 client's source files only.
 
+#include "net/LineFramer.h"
+#include "net/Pop3Prot.h"
 #include "net/WinsockErrors.h"
 
 #include <cstdint>
 #include <string>
 #include <utility>
+
+// The error code of a request that the server answered with -ERR.
+constexpr std::uint16_t kPop3NegativeReply = 500;
+
+// What the refusals below call the two credentials.
+constexpr const char* kPop3UserName = "user name";
+constexpr const char* kPop3Password = "password";
+
+// A value that goes into a command line must not carry a line break: the server would take
+// the rest as a command of its own (a password could delete mail).
+inline void Pop3RefuseLineBreak(const std::string& value, const char* what) {
+    if (TLineFramer::HasLineBreak(value))
+        throw Pop3Exception(std::string("The ") + what + " contains a line break");
+}
 
 // The reply text of a network failure.
 inline std::string Pop3WinsockFailure(std::uint16_t error) {

@@ -41,16 +41,6 @@ constexpr Command kCapa{pop3Capa, "CAPA", pop3Transaction, Shape::Capabilities};
 // The steps of Login, in order.
 constexpr TPop3Request kLoginSteps[] = {pop3Connect, pop3User, pop3Pass};
 
-constexpr const char* kUserName = "user name";
-constexpr const char* kPassword = "password";
-
-// A value that goes into a command line must not carry a line break: the server would take
-// the rest as a command of its own (a password could delete mail).
-void RefuseLineBreak(const std::string& value, const char* what) {
-    if (TLineFramer::HasLineBreak(value))
-        throw Pop3Exception(std::string("The ") + what + " contains a line break");
-}
-
 } // namespace
 
 TCustomPop3Cli::TCustomPop3Cli(QObject* owner)
@@ -87,7 +77,7 @@ void TCustomPop3Cli::AuthCommand(TPop3ProtocolState latest, const Command& c,
     CheckReady();
     CheckConnected();
     const std::string value = platform::Trimmed(argument);
-    RefuseLineBreak(value, c.Rq == pop3User ? kUserName : kPassword);
+    Pop3RefuseLineBreak(value, c.Rq == pop3User ? kPop3UserName : kPop3Password);
     ExecCommand(c, c.Word + (" " + value));
 }
 
@@ -110,6 +100,7 @@ void TCustomPop3Cli::Connect() {
     channel_.DropReceived();
     channel_.ForgetReplies();
     timestamp_.clear();
+    authStatus_.clear();
     connectFailure_.clear();
     SetStlsStep(stlsNone);
     SetState(pop3DnsLookup);
@@ -136,8 +127,8 @@ void TCustomPop3Cli::Login() {
     if (connected_) throw Pop3Exception("pop3 component already connected");
     CheckReady();
     // Refused before the connection, not half-way through the login.
-    RefuseLineBreak(platform::Trimmed(userName_), kUserName);
-    RefuseLineBreak(platform::Trimmed(passWord_), kPassword);
+    Pop3RefuseLineBreak(platform::Trimmed(userName_), kPop3UserName);
+    Pop3RefuseLineBreak(platform::Trimmed(passWord_), kPop3Password);
     requestType_ = pop3Login;
     loginStep_ = 0;
     combinedResult_ = 0;
@@ -165,7 +156,7 @@ void TCustomPop3Cli::APop() {
     CheckReady();
     CheckConnected();
     const std::string user = platform::Trimmed(userName_);
-    RefuseLineBreak(user, kUserName); // the password goes as a digest
+    Pop3RefuseLineBreak(user, kPop3UserName); // the password goes as a digest
     ExecCommand(kAPop, "APOP " + user + " " + Pop3ApopDigest(timestamp_, passWord_));
 }
 
@@ -245,7 +236,8 @@ bool TCustomPop3Cli::HasCapability(const std::string& name) const {
 
 void TCustomPop3Cli::Abort() {
     SetState(pop3Abort);
-    SetStlsStep(stlsNone);        // the close that follows is a close, not a refused STLS
+    SetStlsStep(stlsNone); // the close that follows is a close, not a refused STLS
+    saslResponse_.clear();
     channel_.Transport().Abort(); // cancels a pending lookup first
     SetState(pop3Ready);
     // Whatever could still finish has finished above, or will as soon as the close being
@@ -301,11 +293,18 @@ void TCustomPop3Cli::ExecCommand(const Command& c, const std::string& line) {
 }
 
 void TCustomPop3Cli::SendCommand(const std::string& line, const Command& c) {
-    channel_.TraceCommand(line);
+    SendExpecting(line, line, [this, &c](TPendingReply& reply, const std::string&) {
+        return ReplyLine(reply, c);
+    });
+}
+
+void TCustomPop3Cli::SendExpecting(
+    const std::string& line, const std::string& trace,
+    std::function<bool(TPendingReply&, const std::string&)> onReply) {
+    channel_.TraceCommand(trace);
     // Whatever arrived before the command is out cannot be its reply.
     channel_.DrainReceived();
-    channel_.ExpectReply(
-        [this, &c](TPendingReply& reply, const std::string&) { return ReplyLine(reply, c); });
+    channel_.ExpectReply(std::move(onReply));
     Send(line);
 }
 

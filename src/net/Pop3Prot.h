@@ -59,6 +59,7 @@ enum TPop3Request : int {
     pop3APop = 14,
     pop3Login = 15,
     pop3Capa = 16,
+    pop3Auth = 17,
 };
 
 class Pop3Exception : public platform::Exception {
@@ -155,6 +156,12 @@ class TCustomPop3Cli : public QObject {
     void Uidl();
     // Asks the server what it can do (RFC 2449); the answer lands in Capabilities().
     void Capa();
+    // Logs in by SASL (RFC 5034) with AuthMechanism, in the place of USER and PASS: the
+    // initial response (built from UserName, PassWord — the access token for the OAuth
+    // mechanisms —, Host and Port) goes on the AUTH line when the line fits, else after the
+    // server's "+ ". A failure challenge is answered with an empty line; the -ERR that follows
+    // ends the request with 500, and AuthStatus holds the status the challenge named.
+    void Auth();
     void Abort();
 
     // Properties.
@@ -179,6 +186,12 @@ class TCustomPop3Cli : public QObject {
     const std::string& MsgUidl() const { return msgUidl_; }
     std::int32_t Tag() const { return tag_; }
     void SetTag(std::int32_t v) { tag_ = v; }
+    // The SASL mechanism of Auth: "PLAIN", "XOAUTH2" or "OAUTHBEARER".
+    const std::string& AuthMechanism() const { return authMechanism_; }
+    void SetAuthMechanism(const std::string& v) { authMechanism_ = v; }
+    // What the server's failure challenge in the last Auth of this connection said ("401",
+    // "invalid_token"); empty when it said nothing.
+    const std::string& AuthStatus() const { return authStatus_; }
     // The APOP timestamp of the last greeting ("<...>"), empty when it had none.
     const std::string& Timestamp() const { return timestamp_; }
     // Seconds a request may wait without receiving a byte before it fails with 10060 and the
@@ -241,6 +254,10 @@ class TCustomPop3Cli : public QObject {
     void TransactionCommand(const Command& c, const std::string& arguments);
     void ExecCommand(const Command& c, const std::string& line);
     void SendCommand(const std::string& line, const Command& c);
+    // Sends a line whose trace is `trace` (credentials never reach the trace) and expects its
+    // reply.
+    void SendExpecting(const std::string& line, const std::string& trace,
+                       std::function<bool(TPendingReply&, const std::string&)> onReply);
     void Send(const std::string& line);
     void TriggerRequestDone(std::uint16_t error);
     void FinishAndPost(std::uint16_t error);
@@ -279,6 +296,17 @@ class TCustomPop3Cli : public QObject {
     void StlsFailed(const std::string& reason);
     void TlsDone(std::uint16_t error);
 
+    // AUTH (Pop3Auth.cpp): the reply handler and how far the exchange is.
+    enum TAuthStage : int {
+        asSent,      // the AUTH line; the initial response went with it unless one is held
+        asAnswered,  // the initial response went on a line of its own
+        asRefused,   // a failure challenge was answered with an empty line
+        asCancelled, // a further challenge was cancelled with "*"
+    };
+    bool AuthLine(TPendingReply& reply);
+    void SendSaslLine(TPendingReply& reply, TAuthStage stage, const std::string& line,
+                      const std::string& trace);
+
     // Replies (Pop3Session.cpp).
     bool GreetingLine();
     bool ReplyLine(TPendingReply& reply, const Command& c);
@@ -301,6 +329,9 @@ class TCustomPop3Cli : public QObject {
     std::string timestamp_;
     std::string msgUidl_;
     std::string connectFailure_;
+    std::string authMechanism_;
+    std::string authStatus_;
+    std::string saslResponse_; // held for the server's "+ " when the AUTH line had no room
     TPop3ProtocolState protocolState_ = pop3Disconnected;
     TPop3State state_ = pop3Ready;
     TPop3Request requestType_ = pop3Connect;

@@ -11,7 +11,6 @@ using pop3detail::Shape;
 
 namespace {
 
-constexpr std::uint16_t kNegativeReply = 500;
 // The greeting and the answer to STLS are short lines; a server that sends more without a
 // line end is not one to talk to.
 constexpr std::size_t kMaxStlsLine = 4096;
@@ -35,7 +34,7 @@ void TCustomPop3Cli::WireTransport() {
         if (stlsStep_ != stlsNone)
             StlsFailed("the server's line before STLS is too long");
         else
-            FailAndDrop("-ERR Reply line too long", kNegativeReply);
+            FailAndDrop("-ERR Reply line too long", kPop3NegativeReply);
     };
     channel_.OnTimedOut = [this] { TimedOut(); };
 }
@@ -233,7 +232,7 @@ bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
     Display("< " + lastResponse_);
     if (!Positive(lastResponse_)) {
         TakeErrorMessage(lastResponse_);
-        TriggerRequestDone(kNegativeReply);
+        TriggerRequestDone(kPop3NegativeReply);
         return true;
     }
     SetProtocolState(c.OnSuccess);
@@ -246,7 +245,7 @@ bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
         msgSize_ = n ? n->Second : 0;
         if (!n) {
             TakeErrorMessage("-ERR Invalid STAT reply");
-            TriggerRequestDone(kNegativeReply);
+            TriggerRequestDone(kPop3NegativeReply);
             return true;
         }
         break;
@@ -274,12 +273,12 @@ bool TCustomPop3Cli::BodyLine(const Command& c) {
     if (!connected_) {
         errorMessage_ = "-ERR Disconneced unexpectedly";
         Display(errorMessage_);
-        TriggerRequestDone(kNegativeReply);
+        TriggerRequestDone(kPop3NegativeReply);
         return true;
     }
     replyBytes_ += lastResponse_.size() + 2;
     if (replyBytes_ > maxReplySize_) {
-        FailAndDrop("-ERR Reply too long", kNegativeReply);
+        FailAndDrop("-ERR Reply too long", kPop3NegativeReply);
         return true;
     }
     if (lastResponse_ == ".") {
