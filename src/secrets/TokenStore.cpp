@@ -38,17 +38,19 @@ void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
                       const TSecretLimits& limits) {
     KeyringRead(
         key, context,
-        [done = std::move(done)](const TKeyringAnswer& answer) {
+        [key, done = std::move(done)](const TKeyringAnswer& answer) {
             if (answer.kind == TKeyringAnswer::Done) return done({true, answer.secret, {}});
             if (answer.kind == TKeyringAnswer::Refused)
                 return done({false,
                              {},
                              "Cannot read the refresh token from the keyring: " + answer.reason});
-            // Tokens are base64 and URL characters: scrambled, they hold no blanks to quote.
-            const std::string token =
+            // The settings file holds one token: another account's is none of this one's.
+            const std::string owned =
                 UnscramblePassword(SettingsFile().ReadString(kSection, kIniKey, ""));
-            if (token.empty()) return done({false, {}, kNotSignedInText});
-            done({true, token, {}});
+            const std::string prefix = key + " ";
+            if (owned.size() <= prefix.size() || owned.compare(0, prefix.size(), prefix) != 0)
+                return done({false, {}, kNotSignedInText});
+            done({true, owned.substr(prefix.size()), {}});
         },
         limits.keyring);
 }
@@ -57,9 +59,10 @@ void StoreRefreshToken(const std::string& key, const std::string& token, QObject
                        std::function<void(const TStored&)> done, const TSecretLimits& limits) {
     KeyringWrite(
         key, token, context,
-        [token, done = std::move(done)](const TKeyringAnswer& answer) {
+        [key, token, done = std::move(done)](const TKeyringAnswer& answer) {
             if (answer.kind == TKeyringAnswer::Done) return done(InSettingsFile({}, {}));
-            done(InSettingsFile(ScramblePassword(token), kNoKeyringTokenNotice));
+            // Tokens are base64 and URL characters: scrambled, they hold no blanks to quote.
+            done(InSettingsFile(ScramblePassword(key + " " + token), kNoKeyringTokenNotice));
         },
         limits.keyring);
 }

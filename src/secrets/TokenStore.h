@@ -16,10 +16,11 @@ inline constexpr const char* kNoKeyringTokenNotice =
 inline constexpr const char* kNotSignedInText =
     "Not signed in: sign in first (Preferences > Sign in\u2026, or morvandle-check --sign-in)";
 
-// The refresh token filed under `key` (RefreshTokenKey): the keyring item, else the scrambled
-// OAuth2RefreshToken of the settings file when no keyring holds one or none can be reached;
-// kNotSignedInText when neither has one. A keyring that is locked or refuses is an error, as for
-// passwords.
+// The refresh token filed under `key` (RefreshTokenKey): the keyring item, else the settings
+// file's OAuth2RefreshToken when no keyring holds one or none can be reached. That key holds
+// one account's token, scrambled with the account's key in front, so that a changed Login or
+// Server never gets an old token. kNotSignedInText when neither has one; a keyring that is
+// locked or refuses is an error, as for passwords.
 void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
                       const TSecretLimits& limits = {});
 

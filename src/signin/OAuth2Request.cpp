@@ -8,6 +8,7 @@
 #include <QSslConfiguration>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 #include <memory>
 
 namespace signin {
@@ -15,6 +16,12 @@ namespace {
 
 std::string Failed(const std::string& url, const std::string& why) {
     return "OAuth2 request to " + url + " failed: " + why;
+}
+
+std::string NoAnswerWithin(std::chrono::milliseconds limit) {
+    const auto seconds =
+        std::max<long long>(1, std::chrono::duration_cast<std::chrono::seconds>(limit).count());
+    return "no answer within " + std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
 }
 
 TOAuth2Answer AnswerOf(QNetworkReply& reply, const std::string& url) {
@@ -88,21 +95,13 @@ void PostForm(const std::string& url, const TForm& form, const std::string& caFi
         reply->abort();
     });
     timer->start(limit);
-    QObject::connect(
-        reply, &QNetworkReply::finished, manager, [manager, reply, url, limit, timedOut, done] {
-            manager->deleteLater();
-            if (*timedOut) {
-                const auto seconds =
-                    std::chrono::duration_cast<std::chrono::seconds>(limit).count();
-                return done(
-                    {false,
-                     {},
-                     {},
-                     Failed(url, "no answer within " + std::to_string(seconds < 1 ? 1 : seconds) +
-                                     " seconds")});
-            }
-            done(AnswerOf(*reply, url));
-        });
+    QObject::connect(reply, &QNetworkReply::finished, manager,
+                     [manager, reply, url, limit, timedOut, done] {
+                         manager->deleteLater();
+                         if (*timedOut)
+                             return done({false, {}, {}, Failed(url, NoAnswerWithin(limit))});
+                         done(AnswerOf(*reply, url));
+                     });
 }
 
 } // namespace signin

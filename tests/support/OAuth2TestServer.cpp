@@ -27,7 +27,7 @@ class OAuth2Endpoints : public QObject {
             server_ = new QTcpServer(this);
             connect(server_, &QTcpServer::newConnection, this, &OAuth2Endpoints::Accept);
         }
-        server_->listen(QHostAddress::LocalHost, port);
+        if (!server_->isListening()) server_->listen(QHostAddress::LocalHost, port);
     }
     quint16 ListenPort() const { return server_->serverPort(); }
     void Stop() { server_->close(); }
@@ -116,15 +116,21 @@ class OAuth2Endpoints : public QObject {
         if (!bearer.isEmpty()) request.form.emplace("token", bearer.toStdString());
         buffers_.erase(socket);
 
-        Reply reply;
         int delay;
         {
             std::lock_guard lock(mutex);
-            requests.push_back(request);
-            reply = Handle(request);
             delay = delayMs;
         }
-        QTimer::singleShot(delay, socket, [socket, reply] { Send(socket, reply); });
+        // A slow server has done nothing yet when the client gives up and goes.
+        QTimer::singleShot(delay, socket, [this, socket, request] {
+            Reply reply;
+            {
+                std::lock_guard lock(mutex);
+                requests.push_back(request);
+                reply = Handle(request);
+            }
+            Send(socket, reply);
+        });
     }
 
     static void Send(QTcpSocket* socket, const Reply& reply) {

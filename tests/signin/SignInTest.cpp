@@ -1,0 +1,202 @@
+// Sign-in and the access token of each check, against the tests' own authorization server.
+// No session bus here: tokens go to the settings file, as on a desktop without a keyring.
+
+#include "signin/SignIn.h"
+#include "config/dataConfig.h"
+#include "platform/Paths.h"
+#include "secrets/TokenStore.h"
+#include "signin/AccessToken.h"
+#include "support/OAuth2TestServer.h"
+#include "support/TempDir.h"
+#include "support/Wait.h"
+
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <gtest/gtest.h>
+#include <optional>
+
+namespace {
+
+using namespace std::chrono_literals;
+
+const std::string kStoredNotice = std::string("Signed in. ") + secrets::kNoKeyringTokenNotice;
+
+struct SignInTest : ::testing::Test {
+    testsupport::TempDir dir;
+    testsupport::OAuth2TestServer server;
+    QObject context;
+    TConfigData config;
+
+    void SetUp() override {
+        platform::SetSettingsFileOverride(dir.File("Morvandle.ini"));
+        config.Server = "pop.example";
+        config.Login = "bob";
+        config.OAuth2ClientId = "client";
+        config.OAuth2TokenUrl = server.TokenUrl();
+    }
+    void TearDown() override { platform::SetSettingsFileOverride(""); }
+
+    std::string Key() const { return secrets::RefreshTokenKey(config.Login, config.Server); }
+
+    secrets::TSecret StoredRefreshToken() {
+        std::optional<secrets::TSecret> read;
+        secrets::ReadRefreshToken(Key(), &context, [&](const secrets::TSecret& r) { read = r; });
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return read.has_value(); }));
+        return read.value_or(secrets::TSecret{});
+    }
+
+    void StoreRefreshToken(const std::string& token) {
+        bool stored = false;
+        secrets::StoreRefreshToken(Key(), token, &context,
+                                   [&](const secrets::TStored& s) { stored = s.ok; });
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return stored; }));
+    }
+
+    secrets::TSecret AccessToken(std::chrono::milliseconds limit = 5s) {
+        std::optional<secrets::TSecret> got;
+        signin::TTokenLimits limits;
+        limits.request = limit;
+        signin::GetAccessToken(
+            config, &context, [&](const secrets::TSecret& r) { got = r; }, limits);
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return got.has_value(); }, 10000));
+        return got.value_or(secrets::TSecret{});
+    }
+
+    // Runs a sign-in to its end; the browser, when asked, follows the authorize address.
+    signin::TSignInResult SignIn(std::string* shown = nullptr) {
+        signin::TSignInLimits limits;
+        limits.second = 20ms;
+        limits.request = 5s;
+        signin::TSignIn signIn(config, nullptr, limits);
+        QNetworkAccessManager browser;
+        std::optional<signin::TSignInResult> result;
+        signIn.OnShowCode = [&](const std::string& uri, const std::string& code) {
+            if (shown) *shown = uri + " " + code;
+        };
+        signIn.OnOpenUrl = [&](const std::string& url) {
+            browser.get(QNetworkRequest(QUrl(QString::fromStdString(url))));
+        };
+        signIn.OnDone = [&](const signin::TSignInResult& r) { result = r; };
+        signIn.Start();
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return result.has_value(); }, 10000));
+        return result.value_or(signin::TSignInResult{false, "<no end>"});
+    }
+};
+
+// Each answer of the polls: the sign-in goes on while the user has not finished, slower when
+// asked to, and ends on an expired code or a refusal with nothing stored.
+TEST_F(SignInTest, DeviceSignInFollowsEachPollAnswer) {
+    config.OAuth2DeviceUrl = server.DeviceUrl();
+    struct Case {
+        std::vector<std::string> answers;
+        std::string text;
+        int polls;
+    } const cases[] = {
+        {{}, kStoredNotice, 1},
+        {{"authorization_pending", "slow_down", "authorization_pending"}, kStoredNotice, 4},
+        {{"authorization_pending", "expired_token"},
+         "The sign-in code expired before the sign-in was done: sign in again",
+         2},
+        {{"access_denied"}, "The sign-in was declined", 1},
+    };
+    int polls = 0;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.text + " after " + std::to_string(c.answers.size()));
+        config.Login = "device" + std::to_string(polls); // a key of its own
+        server.ScriptDeviceAnswers(c.answers);
+        std::string shown;
+        const signin::TSignInResult result = SignIn(&shown);
+        EXPECT_EQ(result.text, c.text);
+        EXPECT_EQ(shown, server.BaseUrl() + "/device WDJB-MJHT");
+        int now = 0;
+        for (const auto& request : server.Requests())
+            now += request.path == "/token";
+        EXPECT_EQ(now - polls, c.polls);
+        polls = now;
+        const secrets::TSecret stored = StoredRefreshToken();
+        EXPECT_EQ(stored.ok, result.ok);
+        if (result.ok) {
+            EXPECT_FALSE(AccessToken().secret.empty());
+        }
+    }
+}
+
+// The browser sign-in: the server checks the PKCE verifier against the challenge, and an
+// answer whose state is not the one sent is refused before any exchange.
+TEST_F(SignInTest, BrowserSignInChecksStateAndVerifier) {
+    config.OAuth2AuthorizeUrl = server.AuthorizeUrl();
+    struct Case {
+        std::string redirectState;
+        std::string text;
+        int verified;
+    } const cases[] = {
+        {"", kStoredNotice, 1},
+        {"forged",
+         "The sign-in answer came back with another state than was sent; nothing was stored", 0},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.redirectState);
+        config.Login = "browser" + c.redirectState;
+        server.SetRedirectState(c.redirectState);
+        const int before = server.PkceVerified();
+        EXPECT_EQ(SignIn().text, c.text);
+        EXPECT_EQ(server.PkceVerified() - before, c.verified);
+        EXPECT_EQ(StoredRefreshToken().ok, c.verified == 1);
+    }
+}
+
+// The token of each check: kept while it lives at least another minute, else refreshed with
+// the stored (rotated) refresh token; failures name their cause and keep the refresh token.
+TEST_F(SignInTest, AccessTokenOfEachCheck) {
+    struct Case {
+        const char* name;
+        int lifetime; // of the server's access tokens
+        bool refuse;  // invalid_grant
+        bool down;    // connection refused
+        int delayMs;  // a slow endpoint
+        const char* command;
+        int refreshes;     // of two checks in a row
+        std::string error; // of both checks; empty when each got a token
+    } const cases[] = {
+        {"kept", 3600, false, false, 0, "", 1, ""},
+        {"expiring", 30, false, false, 0, "", 2, ""},
+        {"refused", 3600, true, false, 0, "", 0, signin::kSignInExpiredText},
+        {"down", 3600, false, true, 0, "", 0,
+         "OAuth2 request to " + server.TokenUrl() + " failed: Connection refused"},
+        {"slow", 3600, false, false, 3000, "", 0,
+         "OAuth2 request to " + server.TokenUrl() + " failed: no answer within 1 second"},
+        {"command", 3600, true, true, 0, "printf 'cmd-token\\nsecond\\n'", 0, ""},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        config.Login = c.name;
+        config.TokenCommand = c.command;
+        server.SetTokenLifetime(c.lifetime);
+        server.RefuseRefresh(c.refuse);
+        server.SetDown(c.down);
+        server.SetDelayMs(c.delayMs);
+        const std::string original = server.IssueRefreshToken();
+        StoreRefreshToken(original);
+        const int before = server.Granted("refresh_token");
+        for (int check = 0; check < 2; ++check) {
+            const secrets::TSecret token = AccessToken(1s);
+            EXPECT_EQ(token.ok ? "" : token.error, c.error);
+            if (*c.command) {
+                EXPECT_EQ(token.secret, "cmd-token");
+            } else if (token.ok) {
+                EXPECT_EQ(server.ActiveUser(token.secret), "bob");
+            }
+        }
+        EXPECT_EQ(server.Granted("refresh_token") - before, c.refreshes);
+        const std::string stored = StoredRefreshToken().secret;
+        EXPECT_EQ(stored == original, c.refreshes == 0);
+        server.SetDown(false);
+        server.SetDelayMs(0);
+    }
+}
+
+TEST_F(SignInTest, NoRefreshTokenMeansNotSignedIn) {
+    EXPECT_EQ(AccessToken().error, secrets::kNotSignedInText);
+}
+
+} // namespace
