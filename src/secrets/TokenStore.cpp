@@ -9,19 +9,19 @@
 namespace secrets {
 namespace {
 
-constexpr const char* kSection = "Config";
 constexpr const char* kIniKey = "OAuth2RefreshToken";
 
 platform::ProfileFile SettingsFile() {
     return platform::ProfileFile(platform::SettingsFilePath());
 }
 
-TStored InSettingsFile(const std::string& scrambled, std::string notice) {
+TStored InSettingsFile(const std::string& section, const std::string& scrambled,
+                       std::string notice) {
     try {
         if (scrambled.empty())
-            SettingsFile().DeleteKey(kSection, kIniKey);
+            SettingsFile().DeleteKey(section, kIniKey);
         else
-            SettingsFile().WriteString(kSection, kIniKey, scrambled);
+            SettingsFile().WriteString(section, kIniKey, scrambled);
         return {true, std::move(notice), {}};
     } catch (const std::exception& e) {
         return {false, {}, e.what()};
@@ -34,11 +34,13 @@ std::string RefreshTokenKey(const std::string& login, const std::string& server)
     return "oauth2:" + AccountKey(login, server);
 }
 
-void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
+void ReadRefreshToken(const TAccountSettings& account, QObject* context, SecretDone done,
                       const TSecretLimits& limits) {
+    const std::string key = RefreshTokenKey(account.Login, account.Server);
     KeyringRead(
         key, context,
-        [key, done = std::move(done)](const TKeyringAnswer& answer) {
+        [key, section = account.AccountSection,
+         done = std::move(done)](const TKeyringAnswer& answer) {
             if (answer.kind == TKeyringAnswer::Done) return done({true, answer.secret, {}});
             if (answer.kind == TKeyringAnswer::Refused)
                 return done({false,
@@ -46,7 +48,7 @@ void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
                              "Cannot read the refresh token from the keyring: " + answer.reason});
             // The settings file holds one token: another account's is none of this one's.
             const std::string owned =
-                UnscramblePassword(SettingsFile().ReadString(kSection, kIniKey, ""));
+                UnscramblePassword(SettingsFile().ReadString(section, kIniKey, ""));
             const std::string prefix = key + " ";
             if (owned.size() <= prefix.size() || owned.compare(0, prefix.size(), prefix) != 0)
                 return done({false, {}, kNotSignedInText});
@@ -55,14 +57,17 @@ void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
         limits.keyring);
 }
 
-void StoreRefreshToken(const std::string& key, const std::string& token, QObject* context,
+void StoreRefreshToken(const TAccountSettings& account, const std::string& token, QObject* context,
                        std::function<void(const TStored&)> done, const TSecretLimits& limits) {
+    const std::string key = RefreshTokenKey(account.Login, account.Server);
     KeyringWrite(
         key, token, context,
-        [key, token, done = std::move(done)](const TKeyringAnswer& answer) {
-            if (answer.kind == TKeyringAnswer::Done) return done(InSettingsFile({}, {}));
+        [key, section = account.AccountSection, token,
+         done = std::move(done)](const TKeyringAnswer& answer) {
+            if (answer.kind == TKeyringAnswer::Done) return done(InSettingsFile(section, {}, {}));
             // Tokens are base64 and URL characters: scrambled, they hold no blanks to quote.
-            done(InSettingsFile(ScramblePassword(key + " " + token), kNoKeyringTokenNotice));
+            done(InSettingsFile(section, ScramblePassword(key + " " + token),
+                                kNoKeyringTokenNotice));
         },
         limits.keyring);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/Accounts.h"
 #include "secrets/SecretStore.h"
 
 #include <functional>
@@ -16,17 +17,17 @@ inline constexpr const char* kNoKeyringTokenNotice =
 inline constexpr const char* kNotSignedInText =
     "Not signed in: sign in first (Preferences > Sign in\u2026, or morvandle-check --sign-in)";
 
-// The refresh token filed under `key` (RefreshTokenKey): the keyring item, else the settings
-// file's OAuth2RefreshToken when no keyring holds one or none can be reached. That key holds
-// one account's token, scrambled with the account's key in front, so that a changed Login or
-// Server never gets an old token. kNotSignedInText when neither has one; a keyring that is
-// locked or refuses is an error, as for passwords.
-void ReadRefreshToken(const std::string& key, QObject* context, SecretDone done,
+// The account's refresh token: its keyring item (RefreshTokenKey), else the key
+// OAuth2RefreshToken of the account's settings section when no keyring holds one or none can
+// be reached. That key holds the token scrambled with the keyring key in front, so that a
+// changed Login or Server never gets an old token. kNotSignedInText when neither has one; a
+// keyring that is locked or refuses is an error, as for passwords.
+void ReadRefreshToken(const TAccountSettings& account, QObject* context, SecretDone done,
                       const TSecretLimits& limits = {});
 
-// Stores a refresh token under `key`: into the keyring, and the settings file's copy goes;
+// Stores the account's refresh token: into the keyring, and the settings file's copy goes;
 // with no keyring, scrambled into the settings file, with kNoKeyringTokenNotice.
-void StoreRefreshToken(const std::string& key, const std::string& token, QObject* context,
+void StoreRefreshToken(const TAccountSettings& account, const std::string& token, QObject* context,
                        std::function<void(const TStored&)> done, const TSecretLimits& limits = {});
 
 } // namespace secrets

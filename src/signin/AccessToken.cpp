@@ -34,9 +34,9 @@ void Later(QObject* context, secrets::SecretDone done, secrets::TSecret result) 
         Qt::QueuedConnection);
 }
 
-void Refresh(const TOAuth2Settings& settings, const std::string& key,
-             const std::string& refreshToken, QObject* context, secrets::SecretDone done,
-             const TTokenLimits& limits) {
+void Refresh(const TOAuth2Settings& settings, const TAccountSettings& account,
+             const std::string& key, const std::string& refreshToken, QObject* context,
+             secrets::SecretDone done, const TTokenLimits& limits) {
     TForm form{{"grant_type", "refresh_token"},
                {"refresh_token", refreshToken},
                {"client_id", settings.clientId}};
@@ -44,7 +44,7 @@ void Refresh(const TOAuth2Settings& settings, const std::string& key,
     if (!settings.scope.empty()) form.push_back({"scope", settings.scope});
     PostForm(
         settings.tokenUrl, form, settings.caFile, limits.request, context,
-        [key, refreshToken, context, done, limits](const TOAuth2Answer& answer) {
+        [account, key, refreshToken, context, done, limits](const TOAuth2Answer& answer) {
             if (answer.error == "invalid_grant") return done({false, {}, kSignInExpiredText});
             const std::string token = answer.json.value("access_token").toString().toStdString();
             if (!answer.ok || token.empty())
@@ -56,7 +56,7 @@ void Refresh(const TOAuth2Settings& settings, const std::string& key,
             if (next.empty() || next == refreshToken) return done({true, token, {}});
             // The old one may be dead already: the new one is stored before anything else.
             secrets::StoreRefreshToken(
-                key, next, context,
+                account, next, context,
                 [token, done](const secrets::TStored& stored) {
                     if (!stored.ok)
                         return done(
@@ -85,11 +85,12 @@ void GetAccessToken(const TConfigData& config, QObject* context, secrets::Secret
     const TOAuth2Settings settings = OAuth2SettingsOf(config);
     const std::string missing = MissingOAuth2Setting(settings, false);
     if (!missing.empty()) return Later(context, std::move(done), {false, {}, missing});
+    const TAccountSettings account = config;
     secrets::ReadRefreshToken(
-        key, context,
-        [settings, key, context, done, limits](const secrets::TSecret& refresh) {
+        account, context,
+        [settings, account, key, context, done, limits](const secrets::TSecret& refresh) {
             if (!refresh.ok) return done(refresh);
-            Refresh(settings, key, refresh.secret, context, done, limits);
+            Refresh(settings, account, key, refresh.secret, context, done, limits);
         },
         limits.secrets);
 }

@@ -37,8 +37,7 @@ std::string Challenge(const std::string& verifier) {
 } // namespace
 
 TSignIn::TSignIn(const TConfigData& config, QObject* parent, const TSignInLimits& limits)
-    : QObject(parent), settings_(OAuth2SettingsOf(config)),
-      key_(secrets::RefreshTokenKey(config.Login, config.Server)), limits_(limits) {}
+    : QObject(parent), settings_(OAuth2SettingsOf(config)), account_(config), limits_(limits) {}
 
 TSignIn::~TSignIn() = default;
 
@@ -168,18 +167,19 @@ void TSignIn::Tokens(const TOAuth2Answer& answer) {
                               "(offline_access for Microsoft)"});
     const std::string access = Text(answer, "access_token");
     if (!access.empty())
-        RememberAccessToken(key_, access, answer.json.value("expires_in").toInteger(3600));
+        RememberAccessToken(secrets::RefreshTokenKey(account_.Login, account_.Server), access,
+                            answer.json.value("expires_in").toInteger(3600));
     secrets::StoreRefreshToken(
-        key_, refresh, work_.get(),
+        account_, refresh, work_.get(),
         [this](const secrets::TStored& stored) {
             if (!stored.ok)
                 return Finish({false, "Signed in, but the refresh token could not be stored: " +
                                           stored.error});
-            Finish({true, "Signed in. " + (stored.notice.empty()
-                                               ? "The refresh token is in the keyring (service " +
-                                                     std::string(secrets::kKeyringService) +
-                                                     ", key " + key_ + ")"
-                                               : stored.notice)});
+            const std::string keyring = "The refresh token is in the keyring (service " +
+                                        std::string(secrets::kKeyringService) + ", key " +
+                                        secrets::RefreshTokenKey(account_.Login, account_.Server) +
+                                        ")";
+            Finish({true, "Signed in. " + (stored.notice.empty() ? keyring : stored.notice)});
         },
         limits_.secrets);
 }

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/Accounts.h"
 #include "secrets/SecretStore.h"
 #include "signin/OAuth2Request.h"
 #include "signin/OAuth2Settings.h"
@@ -64,7 +65,7 @@ class TSignIn : public QObject {
     void Post(const std::string& url, TForm form, void (TSignIn::*then)(const TOAuth2Answer&));
 
     const TOAuth2Settings settings_;
-    const std::string key_; // the keyring item of the refresh token
+    const TAccountSettings account_;
     const TSignInLimits limits_;
     // Owns every request, timer and listener of the running sign-in: deleting it drops every
     // report still to come.

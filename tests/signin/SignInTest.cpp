@@ -36,18 +36,16 @@ struct SignInTest : ::testing::Test {
     }
     void TearDown() override { platform::SetSettingsFileOverride(""); }
 
-    std::string Key() const { return secrets::RefreshTokenKey(config.Login, config.Server); }
-
     secrets::TSecret StoredRefreshToken() {
         std::optional<secrets::TSecret> read;
-        secrets::ReadRefreshToken(Key(), &context, [&](const secrets::TSecret& r) { read = r; });
+        secrets::ReadRefreshToken(config, &context, [&](const secrets::TSecret& r) { read = r; });
         EXPECT_TRUE(testsupport::WaitUntil([&] { return read.has_value(); }));
         return read.value_or(secrets::TSecret{});
     }
 
     void StoreRefreshToken(const std::string& token) {
         bool stored = false;
-        secrets::StoreRefreshToken(Key(), token, &context,
+        secrets::StoreRefreshToken(config, token, &context,
                                    [&](const secrets::TStored& s) { stored = s.ok; });
         ASSERT_TRUE(testsupport::WaitUntil([&] { return stored; }));
     }
