@@ -9,6 +9,8 @@ enum class TCheckCommand {
     UpdateFromServer,
     UpdateFromFile,
     SetPassword,
+    SignIn,
+    ListAccounts,
     Help,
     Version,
     UsageError
@@ -22,10 +24,14 @@ struct TCheckArgs {
     std::string updateFile; // with UpdateFromFile
     // Seconds to wait for another check in the program folder (--wait[=SECONDS]): 0 none.
     int waitSeconds = 0;
+    // Which accounts a check (or --set-password) is for: --account NAME, or --all; neither
+    // means the first.
+    std::string account = {};
+    bool allAccounts = false;
 };
 
-// morvandle-check [--eat | --update[=FILE] | --set-password | --help | --version]
-//                 [--wait[=SECONDS]]
+// morvandle-check [--eat | --update[=FILE] | --set-password | --list-accounts | --help |
+//                  --version] [--account NAME | --all] [--wait[=SECONDS]]
 TCheckArgs ParseCommandLine(const std::vector<std::string>& args);
 
 extern const char* const kUsageText;

@@ -6,14 +6,17 @@
 #include <string>
 
 // The scan's display on a terminal: every connection-status and activity text on a line of
-// its own as it is set; the status bar text is kept for the last line.
+// its own as it is set; the status bar text is kept for the last line. Every line starts with
+// the account's prefix (empty with a single account).
 class TConsoleScanView final : public screening::TScanView {
   public:
-    explicit TConsoleScanView(std::FILE* out) : out_(out) {}
+    TConsoleScanView(std::FILE* out, std::string prefix) : out_(out), prefix_(std::move(prefix)) {}
 
     void SetConnectionStatus(const std::string& text) override { Print(text); }
     void SetActivity(const std::string& text) override { Print(text); }
-    void SetStatusBar(const std::string& text) override { statusBar_ = text; }
+    void SetStatusBar(const std::string& text) override {
+        statusBar_ = text.empty() ? text : prefix_ + text;
+    }
     const std::string& StatusBar() const { return statusBar_; }
 
     // A terminal has no progress bar, buttons, menus or tray.
@@ -33,10 +36,12 @@ class TConsoleScanView final : public screening::TScanView {
         // No flush: stdio buffers by line on a terminal, so each line shows as the scan goes,
         // and in blocks into a pipe or file, where one write per line would cost more than
         // the screening.
+        std::fputs(prefix_.c_str(), out_);
         std::fputs(text.c_str(), out_);
         std::fputc('\n', out_);
     }
 
     std::FILE* out_;
+    std::string prefix_;
     std::string statusBar_;
 };

@@ -1,9 +1,11 @@
 // morvandle-check: the scan of the main window, without a window.
 
+#include "cli/AccountRuns.h"
 #include "cli/CommandLine.h"
 #include "cli/ConsoleScanView.h"
 #include "cli/ConsoleUpdateView.h"
 #include "cli/PasswordPrompt.h"
+#include "cli/SignIn.h"
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
 #include "net/FtpCli.h"
@@ -16,6 +18,7 @@
 #include "screening/ScanSession.h"
 #include "secrets/SecretStore.h"
 #include "secrets/SettingsFileMode.h"
+#include "signin/AccessToken.h"
 #include "update/UpdateDownload.h"
 #include "update/UpdateMerge.h"
 
@@ -31,6 +34,8 @@
 namespace {
 
 int errorsReported = 0;
+// Set by SIGINT or SIGTERM: the running check ends and no further account starts.
+bool stopRequested = false;
 
 // The exit status when another check or update runs in the program's folder.
 constexpr int kOtherCheckRunning = 3;
@@ -96,21 +101,15 @@ void SetUpLogFile(TkelLog& log) {
     log.SetLogFileName(platform::ProgramDir() + "/spammers.log");
 }
 
-int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
-    screening::TCheckLock lock;
-    if (!TakeCheckLock(lock, waitSeconds)) return kOtherCheckRunning;
-    CreateConfigData();
-    if (errorsReported > 0) {
-        DestroyConfigData();
-        return 1;
-    }
+// Checks the account whose keys ConfigData holds.
+int CheckAccount(QCoreApplication& app, bool eat) {
+    const std::string& prefix = ConfigData->LinePrefix;
     // A first start: without a server the check could only fail with a lookup error.
     if (ConfigData->Server.empty() || ConfigData->Server == "undefined") {
         std::fprintf(stderr,
-                     "No server is set: run the desktop program's Preferences, or set Server "
+                     "%sNo server is set: run the desktop program's Preferences, or set Server "
                      "in %s\n",
-                     platform::SettingsFilePath().c_str());
-        DestroyConfigData();
+                     prefix.c_str(), platform::SettingsFilePath().c_str());
         return 1;
     }
     int status = 0;
@@ -123,7 +122,7 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
             std::fprintf(stderr, "%s\n", mode.text.c_str());
         TPop3Cli client;
         screening::ApplyPop3Settings(client, *ConfigData);
-        TConsoleScanView view(stdout);
+        TConsoleScanView view(stdout, prefix);
         screening::TScanSession session(client, log, *ConfigData, view);
         session.OnScanEnd = [&app] {
             // Queued: the scan may end inside StartScan, before the loop runs.
@@ -131,21 +130,22 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
                 &app, [] { QCoreApplication::exit(0); }, Qt::QueuedConnection);
         };
         // Abandoned without QUIT, the check deletes nothing.
-        bool stopped = false;
         TStopOnSignal stopOnSignal([&] {
-            stopped = true;
+            stopRequested = true;
             if (session.State() == screening::TScanSession::TScanState::Idle)
                 QCoreApplication::exit(0); // still waiting for the password
             else
                 session.Stop();
         });
-        // The scan starts once the password is at hand; without one it does not start.
-        secrets::ReadPassword(*ConfigData, &app, [&](const secrets::TSecret& password) {
+        // The scan starts once the password (or access token) is at hand; without one it does
+        // not start.
+        signin::ReadLoginSecret(*ConfigData, &app, [&](const secrets::TSecret& password) {
             platform::Guarded([&] {
                 if (!password.ok) {
-                    log.AddLine("", "", password.error); // for cron jobs that drop the output
+                    // For cron jobs that drop the output.
+                    log.AddLine("", "", prefix + password.error);
                     std::fflush(stdout);
-                    std::fprintf(stderr, "%s\n", password.error.c_str());
+                    std::fprintf(stderr, "%s%s\n", prefix.c_str(), password.error.c_str());
                     QCoreApplication::exit(0);
                     return;
                 }
@@ -155,13 +155,25 @@ int RunCheck(QCoreApplication& app, bool eat, int waitSeconds) {
         });
         app.exec();
         if (!view.StatusBar().empty()) std::printf("%s\n", view.StatusBar().c_str());
-        if (stopped)
+        if (stopRequested)
             status = 3;
         else if (!session.ReachedReport())
             status = 1;
         else if (session.ErrorCount() > 0 || errorsReported > 0)
             status = 3;
     }
+    return status;
+}
+
+int RunCheck(QCoreApplication& app, bool eat, const TCheckArgs& args) {
+    screening::TCheckLock lock;
+    if (!TakeCheckLock(lock, args.waitSeconds)) return kOtherCheckRunning;
+    CreateConfigData();
+    int status = 1;
+    if (errorsReported == 0)
+        if (const auto accounts = ChosenAccounts(args))
+            status = CheckAccounts(
+                *accounts, [&] { return CheckAccount(app, eat); }, stopRequested);
     DestroyConfigData();
     return status;
 }
@@ -238,10 +250,10 @@ int RunUpdate(const std::string& file, int waitSeconds) {
 }
 
 // Stores a password read from the terminal or standard input where the secret store puts it.
-int RunSetPassword(QCoreApplication& app) {
+int RunSetPassword(QCoreApplication& app, const std::string& account) {
     CreateConfigData();
     int status = 1;
-    if (errorsReported == 0) {
+    if (errorsReported == 0 && UseNamedAccount(account)) {
         if (std::optional<std::string> password = ReadNewPassword(stdin)) {
             ConfigData->Password = *password;
             secrets::StorePassword(*ConfigData, &app, [&status](const secrets::TStored& stored) {
@@ -270,9 +282,9 @@ int main(int argc, char** argv) {
     // and the plain one costs less per event (a 1,000-message scan took a sixth less
     // processor time with it here). The keyring's answers arrive through GLib's loop only,
     // so the commands that may ask it for the password keep that one.
-    const bool keyring = command == TCheckCommand::CheckOnly ||
-                         command == TCheckCommand::CheckAndEat ||
-                         command == TCheckCommand::SetPassword;
+    const bool keyring =
+        command == TCheckCommand::CheckOnly || command == TCheckCommand::CheckAndEat ||
+        command == TCheckCommand::SetPassword || command == TCheckCommand::SignIn;
     if (!keyring && qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     platform::SetErrorReporter([](const std::string& message) {
@@ -301,15 +313,27 @@ int main(int argc, char** argv) {
     }
     case TCheckCommand::SetPassword: {
         int status = 1;
-        platform::Guarded([&] { status = RunSetPassword(app); });
+        platform::Guarded([&] { status = RunSetPassword(app, parsed.account); });
         return status;
     }
+    case TCheckCommand::SignIn: {
+        int status = 1;
+        platform::Guarded([&] {
+            CreateConfigData();
+            if (errorsReported == 0 && UseNamedAccount(parsed.account))
+                status = RunSignIn(app, *ConfigData);
+            DestroyConfigData();
+        });
+        return status;
+    }
+    case TCheckCommand::ListAccounts:
+        return ListAccounts();
     case TCheckCommand::CheckAndEat:
     case TCheckCommand::CheckOnly:
         break;
     }
     const bool eat = command == TCheckCommand::CheckAndEat;
     int status = 1; // stays so when something nobody expected stops the check
-    platform::Guarded([&] { status = RunCheck(app, eat, parsed.waitSeconds); });
+    platform::Guarded([&] { status = RunCheck(app, eat, parsed); });
     return status;
 }

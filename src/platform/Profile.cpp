@@ -1,10 +1,16 @@
 #include "Profile.h"
 
 #include "AtomicFile.h"
+#include "Clock.h"
 #include "Exception.h"
 #include "FileBytes.h"
 #include "Paths.h"
 
+#include <cerrno>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <sys/stat.h>
 #include <vector>
 
 namespace platform {
@@ -103,6 +109,72 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
     return std::move(file->bytes);
 }
 
+// What changes whenever the file does: a replacement gets a new inode, a rewrite in place a
+// new change time (which utime cannot set back).
+struct Stamp {
+    dev_t dev;
+    ino_t ino;
+    off_t size;
+    int64_t mtimeNs, ctimeNs;
+    bool operator==(const Stamp&) const = default;
+};
+
+int64_t Nanoseconds(const timespec& t) {
+    return int64_t{t.tv_sec} * 1000000000 + t.tv_nsec;
+}
+
+Stamp StampOf(const struct stat& st) {
+    return {st.st_dev, st.st_ino, st.st_size, Nanoseconds(st.st_mtim), Nanoseconds(st.st_ctim)};
+}
+
+// File times tick with the kernel's coarse clock (a few milliseconds), so a write just after
+// a read may leave the same times behind. A parse is reused only when the file had been
+// still for longer than that before it was read; a later write then always moves a time.
+constexpr int64_t kSettledNs = 50'000'000;
+
+using Lines = std::shared_ptr<const std::vector<Line>>;
+
+// One parse per settings file while it stays unchanged: a check reads some thirty keys.
+struct ParseCache {
+    std::mutex mutex;
+    std::map<std::string, std::pair<Stamp, Lines>> parsed;
+};
+
+ParseCache& Cache() {
+    static ParseCache cache;
+    return cache;
+}
+
+void Forget(const std::string& path) {
+    std::lock_guard lock(Cache().mutex);
+    Cache().parsed.erase(path);
+}
+
+// The file's lines as they are now; null when it does not exist. Other failures throw
+// EInOutError.
+Lines CurrentLines(const std::string& path) {
+    struct stat st;
+    if (::stat(path.c_str(), &st) == 0) {
+        std::lock_guard lock(Cache().mutex);
+        auto it = Cache().parsed.find(path);
+        if (it != Cache().parsed.end() && it->second.first == StampOf(st)) return it->second.second;
+    } else if (errno == ENOENT) {
+        Forget(path);
+        return nullptr;
+    }
+    const int64_t readAt = NowMSecsSinceEpoch() * 1000000;
+    std::optional<FileBytes> file = ReadFileBytes(path);
+    if (!file) return nullptr;
+    auto lines = std::make_shared<const std::vector<Line>>(SplitLines(file->bytes));
+    const Stamp stamp = StampOf(file->info);
+    std::lock_guard lock(Cache().mutex);
+    if (stamp.mtimeNs < readAt - kSettledNs && stamp.ctimeNs < readAt - kSettledNs)
+        Cache().parsed[path] = {stamp, lines};
+    else
+        Cache().parsed.erase(path);
+    return lines;
+}
+
 // Replaces the file by the lines: private (0600), as it may hold a password.
 void WriteLines(const std::string& path, const std::vector<Line>& lines) {
     CreateFolders(FolderOf(path), 0700);
@@ -112,6 +184,7 @@ void WriteLines(const std::string& path, const std::vector<Line>& lines) {
         out.Write(line.end);
     }
     out.Commit();
+    Forget(path);
 }
 
 bool FitsOnOneLine(std::string_view s) {
@@ -195,17 +268,16 @@ ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     const std::string& def) const {
-    std::optional<std::string> data;
+    Lines lines;
     try {
-        data = ReadWholeFile(path_);
+        lines = CurrentLines(path_);
     } catch (const EInOutError&) {
         return def; // an unreadable file reads like a missing one
     }
-    if (!data) return def;
-    std::vector<Line> lines = SplitLines(*data);
-    Position pos = Locate(lines, section, key);
+    if (!lines) return def;
+    Position pos = Locate(*lines, section, key);
     if (!pos.keyLine) return def;
-    const std::string& text = lines[*pos.keyLine].text;
+    const std::string& text = (*lines)[*pos.keyLine].text;
     return std::string(
         Trim(std::string_view(text).substr(text.find('=') + 1)).substr(0, kMaxValueLength));
 }
@@ -262,19 +334,15 @@ void ProfileFile::DeleteKey(std::string_view section, std::string_view key) cons
 
 std::vector<std::string> ProfileFile::SectionNames() const {
     std::vector<std::string> names;
-    std::optional<std::string> data;
+    Lines lines;
     try {
-        data = ReadWholeFile(path_);
+        lines = CurrentLines(path_);
     } catch (const EInOutError&) {
         return names;
     }
-    for (const Line& line : SplitLines(data.value_or(std::string()))) {
-        const auto name = SectionName(line.text);
-        if (!name) continue;
-        bool seen = false;
-        for (const std::string& known : names)
-            seen = seen || SameName(known, *name);
-        if (!seen) names.emplace_back(*name);
+    if (!lines) return names;
+    for (const Line& line : *lines) {
+        if (const auto name = SectionName(line.text)) names.emplace_back(*name);
     }
     return names;
 }

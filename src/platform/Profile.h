@@ -9,8 +9,9 @@
 namespace platform {
 
 // A settings (INI) file of named sections holding key=value lines. Section and key names
-// compare without regard to ASCII letter case. The file is read afresh by every call and
-// rewritten as a whole by every write, so nothing is cached.
+// compare without regard to ASCII letter case. Reads reuse the file's last parse while the
+// file is unchanged (same inode, size and times), so they see every write, also by other
+// processes; every write reads the file afresh and rewrites it as a whole.
 //
 // A value is everything after the first "=" up to the line end, with the blanks and tabs at
 // either end removed, as Windows reads them: a hand edit often leaves a blank behind "1".
@@ -43,8 +44,8 @@ class ProfileFile {
     // Removes the key's line, if there is one, with the rules and failures of WriteString.
     void DeleteKey(std::string_view section, std::string_view key) const;
 
-    // The names of the file's sections in file order, each once (the first spelling); none
-    // for a missing or unreadable file.
+    // The names of the file's section headers in file order, a repeated one each time (readers
+    // see only the first of them); none for a missing or unreadable file.
     std::vector<std::string> SectionNames() const;
     // Renames a section in place, keeping its lines, or removes it with all its lines; with
     // the failures of WriteString. A missing section is left alone.

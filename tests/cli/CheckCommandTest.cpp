@@ -89,7 +89,9 @@ TEST_F(CheckCommand, OptionsAndUsageErrors) {
     for (const QStringList& bad :
          {QStringList{"--bogus"}, QStringList{"--eat", "--eat"}, QStringList{"eat"},
           QStringList{"--update="}, QStringList{"--wait=x"}, QStringList{"--wait", "--wait=1"},
-          QStringList{"--help", "--wait"}}) {
+          QStringList{"--help", "--wait"}, QStringList{"--account"},
+          QStringList{"--all", "--account=x"}, QStringList{"--update", "--all"},
+          QStringList{"--list-accounts", "--all"}}) {
         Result r = Run(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(r.out.empty());
