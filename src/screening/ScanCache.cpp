@@ -33,6 +33,7 @@ void TScanSession::TakeListLine(bool ids) {
 
 // A server without UIDL is scanned as if there were no cache.
 void TScanSession::UidlDone(std::uint16_t error) {
+    if (marked_ && error == kNegativeReply) return Enter(ListingSizes); // numbers and headers
     if (error == kNegativeReply) {
         Log("Server lists no message ids - header cache not used");
         return StartPipelining(canPipeline_);
@@ -42,6 +43,7 @@ void TScanSession::UidlDone(std::uint16_t error) {
 }
 
 void TScanSession::ListDone(std::uint16_t error) {
+    if (marked_ && (error == 0 || error == kNegativeReply)) return NextMarked();
     if (error == kNegativeReply) {
         Log("Server lists no message sizes - header cache not used");
         return StartPipelining(canPipeline_);

@@ -42,6 +42,12 @@ void TScanSession::FetchMessage() {
 }
 
 void TScanSession::NextMessage() {
+    if (marked_) {
+        // The marked message at hand was handled (eaten, or failed and shown).
+        marked_->taken.push_back(currentMsg_);
+        ++marked_->next;
+        return NextMarked();
+    }
     ++currentMsg_;
     if (currentMsg_ > client_.MsgCount())
         Enter(Quitting);
@@ -51,6 +57,7 @@ void TScanSession::NextMessage() {
 
 void TScanSession::TopDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " retrieving msg " + Num(currentMsg_));
+    if (marked_) return MarkedTopDone();
     CacheHeaders();
     ScreenMessage();
 }
@@ -63,6 +70,7 @@ void TScanSession::ScreenMessage() {
     if (sender.kind == TVerdict::UnknownSender) {
         view_.SetActivity("Unknown user - Assuming Spammer");
         Log("Unknown user - assuming spam");
+        RecordResult(sender);
         if (eatMode_) return Eat();
         return MessageDone();
     }
@@ -73,6 +81,7 @@ void TScanSession::ScreenMessage() {
     view_.SetActivity("Scan for known spammers in progress");
     if (input.LogLevel) Log("Scanning message for spammer match");
     const TVerdict verdict = rules_.SpammerVerdict(headerLines_, input, sender);
+    RecordResult(verdict);
     if (verdict.Passed()) {
         view_.SetActivity("Message OK...Checking next message");
         if (input.LogLevel) Log("Message cleared - no spammer found");
@@ -137,6 +146,12 @@ void TScanSession::DeleDone(std::uint16_t error) {
     ++eatenCount_;
     if (cacheUsed_ && !uidls_[currentMsg_].empty()) deletedIds_.push_back(uidls_[currentMsg_]);
     MessageDone();
+}
+
+void TScanSession::RecordResult(const TVerdict& verdict) {
+    const auto at = std::size_t(currentMsg_);
+    results_.push_back(MakeScanResult(currentMsg_, at < uidls_.size() ? uidls_[at] : "",
+                                      at < sizes_.size() ? sizes_[at] : -1, headerLines_, verdict));
 }
 
 void TScanSession::MessageDone() {
