@@ -4,6 +4,8 @@
 #include "net/Pop3Prot.h"
 #include "platform/Trim.h"
 
+#include <cctype>
+
 namespace screening {
 
 namespace {
@@ -46,6 +48,13 @@ void ApplyPop3Settings(TCustomPop3Cli& client, const TConfigData& config) {
     client.SetCAFile(config.CAFile);
     client.SetUserName(config.Login);
     client.SetPassWord(config.Password);
+    // USER/PASS and APOP are commands of their own; the other logins are SASL mechanisms.
+    const bool sasl =
+        config.Auth == "plain" || config.Auth == "xoauth2" || config.Auth == "oauthbearer";
+    std::string mechanism = sasl ? config.Auth : "";
+    for (char& c : mechanism)
+        c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    client.SetAuthMechanism(mechanism);
     client.SetTimeout(config.Timeout);
 }
 

@@ -18,9 +18,10 @@ struct ServerAddress {
 // form ("2001:db8::1") is all host. Blanks around the host and the port are dropped.
 ServerAddress SplitServer(const std::string& server, const std::string& defaultPort = "pop3");
 
-// Copies Server (host and port), Login, Password, Timeout, Security and CAFile into the POP3
-// client. The one place that does so: at start-up and after the preferences change. With
-// Security 1 (TLS from the start) a Server without a port means port "pop3s".
+// Copies Server (host and port), Login, Password, Timeout, Security, CAFile and the SASL
+// mechanism of Auth into the POP3 client. The one place that does so: at start-up and after
+// the preferences change. With Security 1 (TLS from the start) a Server without a port means
+// port "pop3s".
 void ApplyPop3Settings(TCustomPop3Cli& client, const TConfigData& config);
 
 } // namespace screening

@@ -49,13 +49,7 @@ void TScanSession::StartScan(bool EatSpam) {
     // Busy is shared with the spammers-list update, which clears it when its dialog closes,
     // even in the middle of a scan; a second start must not tear down the running one.
     if (busy_ || state_ != Idle) return;
-    marked_.reset();
-    BeginScan(EatSpam);
-}
-
-void TScanSession::BeginScan(bool EatSpam) {
     busy_ = true;
-    results_.clear();
     SetState(Connecting);
     reachedReport_ = false;
     errorCount_ = 0;
@@ -146,7 +140,7 @@ void TScanSession::Enter(TScanState state) {
     Send();
 }
 
-std::optional<TPop3Request> TScanSession::RequestOf(TScanState state) {
+std::optional<TPop3Request> TScanSession::RequestOf(TScanState state) const {
     switch (state) {
     case Connecting:
         return pop3Connect;
@@ -154,6 +148,8 @@ std::optional<TPop3Request> TScanSession::RequestOf(TScanState state) {
         return pop3User;
     case LoggingInPass:
         return pop3Pass;
+    case Authenticating:
+        return config_.Auth == "apop" ? pop3APop : pop3Auth;
     case ReadingStatus:
         return pop3Stat;
     case AskingCapabilities:
@@ -187,6 +183,12 @@ void TScanSession::Send() {
             break;
         case LoggingInPass:
             client_.Pass();
+            break;
+        case Authenticating:
+            if (config_.Auth == "apop")
+                client_.APop();
+            else
+                client_.Auth();
             break;
         case ReadingStatus:
             client_.Stat();
@@ -260,6 +262,8 @@ void TScanSession::HandleRequestDone(TPop3Request rqType, std::uint16_t error) {
         return UserDone(error);
     case LoggingInPass:
         return PassDone(error);
+    case Authenticating:
+        return AuthDone(error);
     case ReadingStatus:
         return StatDone(error);
     case AskingCapabilities:
@@ -294,7 +298,7 @@ void TScanSession::ConnectDone(std::uint16_t error) {
     headerLines_.clear();
     view_.SetConnectionStatus("Connection to server established");
     Log("Connection to mail server established");
-    Enter(LoggingInUser);
+    Enter(config_.Auth == "user" ? LoggingInUser : Authenticating);
 }
 
 void TScanSession::UserDone(std::uint16_t error) {
@@ -309,9 +313,19 @@ void TScanSession::PassDone(std::uint16_t error) {
     Enter(ReadingStatus);
 }
 
+void TScanSession::AuthDone(std::uint16_t error) {
+    if (error != 0) {
+        // The status of a refused token tells an expired one from a wrong one.
+        const std::string& status = client_.AuthStatus();
+        return Fail("Error " + Num(error) + " during authentication" +
+                    (status.empty() ? "" : ": " + client_.LastResponse() + " (" + status + ")"));
+    }
+    view_.SetConnectionStatus("Authenticated...login complete");
+    Enter(ReadingStatus);
+}
+
 void TScanSession::StatDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " getting mailbox status");
-    if (marked_) return BeginEatMarked();
     if (client_.MsgCount() < 1) {
         view_.SetActivity("No messages waiting on server.");
         cacheUsed_ = cacheChanged_ = config_.HeaderCache; // nothing left to keep
@@ -348,7 +362,7 @@ void TScanSession::Failed(bool raised) {
     const bool giveUp = raised || client_.ProtocolState() == pop3Disconnected;
     if (raised)
         NameFailure(lastShown_);
-    else if (state_ == LoggingInUser || state_ == LoggingInPass)
+    else if (state_ == LoggingInUser || state_ == LoggingInPass || state_ == Authenticating)
         NameFailure("login failed: " + FailureReason());
     else if (giveUp || (state_ != FetchingHeaders && state_ != Quarantining && state_ != Deleting))
         NameFailure(lastShown_ + ": " + FailureReason());
@@ -374,6 +388,7 @@ void TScanSession::Failed(bool raised) {
         break;
     case LoggingInUser:
     case LoggingInPass:
+    case Authenticating:
     case ReadingStatus:
     case AskingCapabilities:
     case ListingUids:
@@ -479,7 +494,14 @@ void TScanSession::Pop3ClientMessageLine(TCustomPop3Cli* Sender) {
 
 void TScanSession::Pop3ClientDisplay(TCustomPop3Cli*, const std::string& Msg) {
     if (!config_.LogLevel || KeepTrace(Msg)) return;
-    Log(Msg.find("> PASS") != std::string::npos ? "> PASS secret" : Msg);
+    // The client shows no credentials of AUTH; the log keeps none of any login, whatever it
+    // is shown.
+    if (Msg.find("> PASS") != std::string::npos) return Log("> PASS secret");
+    if (Msg.rfind("> AUTH ", 0) == 0) {
+        const std::size_t end = Msg.find(' ', 7);
+        if (end != std::string::npos) return Log(Msg.substr(0, end) + " ****");
+    }
+    Log(Msg);
 }
 
 // A log that cannot be written is reported, but does not stop the scan half-way.

@@ -4,7 +4,6 @@
 #include "screening/HeaderCache.h"
 #include "screening/HeaderRules.h"
 #include "screening/Quarantine.h"
-#include "screening/ScanResults.h"
 #include "screening/ScanView.h"
 
 #include <QObject>
@@ -23,11 +22,12 @@ class TkelLog;
 
 namespace screening {
 
-// One check of the mailbox: connect, USER, PASS, STAT, TOP for every message, screening,
-// DELE of spam in eat mode (with the setting Quarantine, a RETR into the quarantine file
-// first), QUIT and the report. A state machine driven by the client's events: each state
-// waits for the end of one request (Pop3ClientRequestDone), whose handler judges the reply
-// and enters the next state; between requests the event loop runs freely.
+// One check of the mailbox: connect, USER and PASS (or APOP, or AUTH, as the setting Auth
+// says), STAT, TOP for every message, screening, DELE of spam in eat mode (with the setting
+// Quarantine, a RETR into the quarantine file first), QUIT and the report. A state machine
+// driven by the client's events: each state waits for the end of one request
+// (Pop3ClientRequestDone), whose handler judges the reply and enters the next state; between
+// requests the event loop runs freely.
 // A server that lists PIPELINING gets the TOPs of the coming messages ahead of time, a window
 // of them in flight; their replies wait until the screening reaches them, so the user sees
 // (and the log holds) what a scan one request at a time shows.
@@ -45,6 +45,7 @@ class TScanSession {
         Connecting,         // Connect
         LoggingInUser,      // USER
         LoggingInPass,      // PASS
+        Authenticating,     // APOP, or AUTH, as the setting Auth says instead of USER and PASS
         ReadingStatus,      // STAT
         AskingCapabilities, // CAPA, when more than one message may pay for pipelining
         ListingUids,        // UIDL of all messages, with the setting HeaderCache
@@ -63,10 +64,6 @@ class TScanSession {
     // Starts a check (EatSpam false) or a check-and-eat (true); does nothing while Busy or
     // while a scan runs.
     void StartScan(bool EatSpam);
-    // Deletes the marked messages that are still on the server, each with its quarantine copy
-    // (ScanEatMarked.cpp): found by UIDL, or by number and size with its header lines compared
-    // (TOP); never another message. Does nothing while Busy or while a scan runs.
-    void StartEatMarked(std::vector<TScanResult> marked);
     // Abandons the running check without QUIT: the server then deletes nothing, so nothing
     // counts as eaten. Ends like any check (OnScanEnd fires); does nothing when none runs.
     void Stop();
@@ -82,10 +79,6 @@ class TScanSession {
     std::int32_t OKCount() const { return okCount_; }
     std::int32_t EatenCount() const { return eatenCount_; }
     const std::vector<std::string>& HeaderLines() const { return headerLines_; }
-    // Per message screened by the last check, in mailbox order (ScanResults.h).
-    const std::vector<TScanResult>& Results() const { return results_; }
-    // After "Eat marked": how many marked messages were no longer on the server.
-    std::int32_t MarkedNotFound() const { return marked_ ? marked_->notFound : 0; }
 
     // How the last scan ended: whether it reached its report (a connect failure does not)
     // and how many errors it showed on the way.
@@ -119,8 +112,6 @@ class TScanSession {
   private:
     using enum TScanState;
 
-    // StartScan once no scan runs.
-    void BeginScan(bool EatSpam);
     // The only writer of state_.
     void SetState(TScanState state);
     // Takes one step of building the searches in a turn of its own, then posts the next.
@@ -129,13 +120,14 @@ class TScanSession {
     void Enter(TScanState state);
     // Sends the request of the current state; one that raises is shown as its failure.
     void Send();
-    static std::optional<TPop3Request> RequestOf(TScanState state);
+    std::optional<TPop3Request> RequestOf(TScanState state) const;
 
     // One handler per state for the request that ends it.
     void HandleRequestDone(TPop3Request rqType, std::uint16_t error);
     void ConnectDone(std::uint16_t error);
     void UserDone(std::uint16_t error);
     void PassDone(std::uint16_t error);
+    void AuthDone(std::uint16_t error);
     void StatDone(std::uint16_t error);
     void CapaDone(std::uint16_t error);
     void UidlDone(std::uint16_t error);
@@ -164,16 +156,6 @@ class TScanSession {
     void Eat();
     void EndRetr();
     void MessageDone();
-    void RecordResult(const TVerdict& verdict);
-
-    // "Eat marked" (ScanEatMarked.cpp).
-    void BeginEatMarked();
-    // The listings are in: look for the next marked message.
-    void NextMarked();
-    void MarkedTopDone();
-    // Messages that may be the marked one at hand, best first; whether its headers must match.
-    std::vector<std::int32_t> Candidates(const TScanResult& wanted, bool& compareHeaders) const;
-    void TryCandidate();
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
     void CloseConnection();
@@ -268,18 +250,6 @@ class TScanSession {
     bool cacheChanged_ = false;           // ... differs from what the file holds
     std::vector<std::string> deletedIds_; // gone with this session's QUIT
     std::int32_t fromCache_ = 0;
-    // Every check: what it made of each message screened.
-    std::vector<TScanResult> results_;
-    // "Eat marked", from StartEatMarked to the next start.
-    struct MarkedRun {
-        std::vector<TScanResult> wanted;
-        std::size_t next = 0;                 // the marked message looked for
-        std::vector<std::int32_t> candidates; // ... numbers still to compare, best first
-        bool compareHeaders = false;
-        std::vector<std::int32_t> taken; // numbers found for earlier marked messages
-        std::int32_t notFound = 0;
-    };
-    std::optional<MarkedRun> marked_;
     // Continuations posted by the session go when it goes.
     QObject context_;
 };

@@ -1,0 +1,110 @@
+// The scan's login by the setting Auth (APOP, AUTH) against scripted servers: what it sends,
+// what it shows when the server refuses, and a log that keeps no credentials.
+
+#include "ScanTestSupport.h"
+#include "support/ScriptedServer.h"
+
+#include <functional>
+
+using scantest::ScanFixture;
+using testsupport::ScriptedServer;
+
+namespace {
+
+const std::string kFailed = "-ERR [AUTH] Authentication failed.";
+
+struct AuthCase {
+    const char* name;
+    std::string auth, password, greeting;
+    std::function<void(ScriptedServer&)> login;
+    std::string trace;                 // the login's command in the log
+    std::string error;                 // shown and logged; empty: logged in
+    std::string failure;               // what ended the check
+    std::vector<std::string> hidden{}; // what the log must not hold
+};
+
+const AuthCase kCases[] = {
+    {"xoauth2",
+     "xoauth2",
+     "tok",
+     "+OK ready",
+     [](ScriptedServer& s) {
+         s.Expect("AUTH XOAUTH2 dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=").SendLine("+OK Logged in.");
+     },
+     "> AUTH XOAUTH2 ****",
+     "",
+     "",
+     {"dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE="}},
+    {"refused_token",
+     "xoauth2",
+     "tok",
+     "+OK ready",
+     [](ScriptedServer& s) {
+         s.Expect("AUTH XOAUTH2 dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=")
+             .SendLine("+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=");
+         s.Expect("").SendLine(kFailed);
+     },
+     "> AUTH XOAUTH2 ****",
+     "Error 500 during authentication: " + kFailed + " (401)",
+     "login failed: " + kFailed,
+     {"dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE="}},
+    {"plain_refused",
+     "plain",
+     "pw",
+     "+OK ready",
+     [](ScriptedServer& s) { s.Expect("AUTH PLAIN AGJvYgBwdw==").SendLine(kFailed); },
+     "> AUTH PLAIN ****",
+     "Error 500 during authentication",
+     "login failed: " + kFailed,
+     {"AGJvYgBwdw=="}},
+    {"apop", "apop", "tanstaaf", "+OK ready <1896.697170952@dbc.mtview.ca.us>",
+     [](ScriptedServer& s) {
+         s.Expect("APOP bob C4C9334BAC560ECC979E58001B3E22FB").SendLine("+OK maildrop ready");
+     },
+     "> APOP bob C4C9334BAC560ECC979E58001B3E22FB", "", ""},
+    {"apop_without_timestamp", "apop", "tanstaaf", "+OK ready", [](ScriptedServer&) {}, "",
+     "-ERR Server do not support APOP (no timestamp)",
+     "-ERR Server do not support APOP (no timestamp)"},
+};
+
+struct ScanAuth : ScanFixture, ::testing::WithParamInterface<AuthCase> {};
+
+TEST_P(ScanAuth, LogsInAsTheSettingSays) {
+    const AuthCase& c = GetParam();
+    ScriptedServer server;
+    testsupport::Pop3Greeting(server, c.greeting);
+    c.login(server);
+    if (c.error.empty()) testsupport::Pop3Stat(server, 0);
+    testsupport::Pop3Quit(server);
+    server.Start();
+    config.LogLevel = true;
+    config.Auth = c.auth;
+    UseServer("127.0.0.1:" + server.PortText(), "bob", c.password);
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_EQ(server.Failures(), std::vector<std::string>{});
+
+    const std::vector<std::string> log = LogLines();
+    const auto logged = [&](const std::string& line) {
+        return std::find(log.begin(), log.end(), line) != log.end();
+    };
+    if (!c.trace.empty()) EXPECT_TRUE(logged(c.trace)) << c.trace;
+    for (const std::string& line : log) {
+        EXPECT_EQ(line.find("Bearer"), std::string::npos) << line;
+        for (const std::string& secret : c.hidden)
+            EXPECT_EQ(line.find(secret), std::string::npos) << line;
+    }
+    if (c.error.empty()) {
+        EXPECT_TRUE(view.Shown("Authenticated...login complete"));
+        EXPECT_EQ(view.statusBar, "Last Results - 0 Checked, 0 OK'd, 0 Eaten");
+        EXPECT_EQ(view.failure, "");
+    } else {
+        EXPECT_TRUE(view.Shown(c.error));
+        EXPECT_TRUE(logged(c.error));
+        EXPECT_EQ(view.failure, c.failure);
+    }
+}
+
+INSTANTIATE_TEST_SUITE_P(Logins, ScanAuth, ::testing::ValuesIn(kCases),
+                         [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
