@@ -49,7 +49,13 @@ void TScanSession::StartScan(bool EatSpam) {
     // Busy is shared with the spammers-list update, which clears it when its dialog closes,
     // even in the middle of a scan; a second start must not tear down the running one.
     if (busy_ || state_ != Idle) return;
+    marked_.reset();
+    BeginScan(EatSpam);
+}
+
+void TScanSession::BeginScan(bool EatSpam) {
     busy_ = true;
+    results_.clear();
     SetState(Connecting);
     reachedReport_ = false;
     errorCount_ = 0;
@@ -326,6 +332,7 @@ void TScanSession::AuthDone(std::uint16_t error) {
 
 void TScanSession::StatDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " getting mailbox status");
+    if (marked_) return BeginEatMarked();
     if (client_.MsgCount() < 1) {
         view_.SetActivity("No messages waiting on server.");
         cacheUsed_ = cacheChanged_ = config_.HeaderCache; // nothing left to keep

@@ -4,6 +4,7 @@
 #include "screening/HeaderCache.h"
 #include "screening/HeaderRules.h"
 #include "screening/Quarantine.h"
+#include "screening/ScanResults.h"
 #include "screening/ScanView.h"
 
 #include <QObject>
@@ -64,6 +65,10 @@ class TScanSession {
     // Starts a check (EatSpam false) or a check-and-eat (true); does nothing while Busy or
     // while a scan runs.
     void StartScan(bool EatSpam);
+    // Deletes the marked messages that are still on the server, each with its quarantine copy
+    // (ScanEatMarked.cpp): found by UIDL, or by number and size with its header lines compared
+    // (TOP); never another message. Does nothing while Busy or while a scan runs.
+    void StartEatMarked(std::vector<TScanResult> marked);
     // Abandons the running check without QUIT: the server then deletes nothing, so nothing
     // counts as eaten. Ends like any check (OnScanEnd fires); does nothing when none runs.
     void Stop();
@@ -79,6 +84,10 @@ class TScanSession {
     std::int32_t OKCount() const { return okCount_; }
     std::int32_t EatenCount() const { return eatenCount_; }
     const std::vector<std::string>& HeaderLines() const { return headerLines_; }
+    // Per message screened by the last check, in mailbox order (ScanResults.h).
+    const std::vector<TScanResult>& Results() const { return results_; }
+    // After "Eat marked": how many marked messages were no longer on the server.
+    std::int32_t MarkedNotFound() const { return marked_ ? marked_->notFound : 0; }
 
     // How the last scan ended: whether it reached its report (a connect failure does not)
     // and how many errors it showed on the way.
@@ -112,6 +121,8 @@ class TScanSession {
   private:
     using enum TScanState;
 
+    // StartScan once no scan runs.
+    void BeginScan(bool EatSpam);
     // The only writer of state_.
     void SetState(TScanState state);
     // Takes one step of building the searches in a turn of its own, then posts the next.
@@ -156,6 +167,16 @@ class TScanSession {
     void Eat();
     void EndRetr();
     void MessageDone();
+    void RecordResult(const TVerdict& verdict);
+
+    // "Eat marked" (ScanEatMarked.cpp).
+    void BeginEatMarked();
+    // The listings are in: look for the next marked message.
+    void NextMarked();
+    void MarkedTopDone();
+    // Messages that may be the marked one at hand, best first; whether its headers must match.
+    std::vector<std::int32_t> Candidates(const TScanResult& wanted, bool& compareHeaders) const;
+    void TryCandidate();
     void FinishWithReport();
     void FinishWithoutQuit(const std::optional<std::string>& errorText);
     void CloseConnection();
@@ -250,6 +271,18 @@ class TScanSession {
     bool cacheChanged_ = false;           // ... differs from what the file holds
     std::vector<std::string> deletedIds_; // gone with this session's QUIT
     std::int32_t fromCache_ = 0;
+    // Every check: what it made of each message screened.
+    std::vector<TScanResult> results_;
+    // "Eat marked", from StartEatMarked to the next start.
+    struct MarkedRun {
+        std::vector<TScanResult> wanted;
+        std::size_t next = 0;                // the marked message looked for
+        std::vector<std::int32_t> candidates; // ... numbers still to compare, best first
+        bool compareHeaders = false;
+        std::vector<std::int32_t> taken; // numbers found for earlier marked messages
+        std::int32_t notFound = 0;
+    };
+    std::optional<MarkedRun> marked_;
     // Continuations posted by the session go when it goes.
     QObject context_;
 };
