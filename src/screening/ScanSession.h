@@ -276,7 +276,7 @@ class TScanSession {
     // "Eat marked", from StartEatMarked to the next start.
     struct MarkedRun {
         std::vector<TScanResult> wanted;
-        std::size_t next = 0;                // the marked message looked for
+        std::size_t next = 0;                 // the marked message looked for
         std::vector<std::int32_t> candidates; // ... numbers still to compare, best first
         bool compareHeaders = false;
         std::vector<std::int32_t> taken; // numbers found for earlier marked messages
