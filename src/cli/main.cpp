@@ -5,6 +5,7 @@
 #include "cli/ConsoleScanView.h"
 #include "cli/ConsoleUpdateView.h"
 #include "cli/PasswordPrompt.h"
+#include "cli/ResultListing.h"
 #include "cli/SignIn.h"
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
@@ -101,8 +102,9 @@ void SetUpLogFile(TkelLog& log) {
     log.SetLogFileName(platform::ProgramDir() + "/spammers.log");
 }
 
-// Checks the account whose keys ConfigData holds.
-int CheckAccount(QCoreApplication& app, bool eat) {
+// Checks the account whose keys ConfigData holds. With --list, the results go to standard
+// output and the check's progress to standard error.
+int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
     const std::string& prefix = ConfigData->LinePrefix;
     // A first start: without a server the check could only fail with a lookup error.
     if (ConfigData->Server.empty() || ConfigData->Server == "undefined") {
@@ -122,7 +124,8 @@ int CheckAccount(QCoreApplication& app, bool eat) {
             std::fprintf(stderr, "%s\n", mode.text.c_str());
         TPop3Cli client;
         screening::ApplyPop3Settings(client, *ConfigData);
-        TConsoleScanView view(stdout, prefix);
+        std::FILE* const progress = args.list ? stderr : stdout;
+        TConsoleScanView view(progress, prefix);
         screening::TScanSession session(client, log, *ConfigData, view);
         session.OnScanEnd = [&app] {
             // Queued: the scan may end inside StartScan, before the loop runs.
@@ -154,7 +157,8 @@ int CheckAccount(QCoreApplication& app, bool eat) {
             });
         });
         app.exec();
-        if (!view.StatusBar().empty()) std::printf("%s\n", view.StatusBar().c_str());
+        if (!view.StatusBar().empty()) std::fprintf(progress, "%s\n", view.StatusBar().c_str());
+        if (args.list && session.ReachedReport()) PrintResults(session.Results(), args.json, stdout);
         if (stopRequested)
             status = 3;
         else if (!session.ReachedReport())
@@ -173,7 +177,7 @@ int RunCheck(QCoreApplication& app, bool eat, const TCheckArgs& args) {
     if (errorsReported == 0)
         if (const auto accounts = ChosenAccounts(args))
             status = CheckAccounts(
-                *accounts, [&] { return CheckAccount(app, eat); }, stopRequested);
+                *accounts, [&] { return CheckAccount(app, eat, args); }, stopRequested);
     DestroyConfigData();
     return status;
 }
@@ -281,10 +285,12 @@ int main(int argc, char** argv) {
     // Qt's own event dispatcher, not GLib's: a console program joins no desktop main loop,
     // and the plain one costs less per event (a 1,000-message scan took a sixth less
     // processor time with it here). The keyring's answers arrive through GLib's loop only,
-    // so the commands that may ask it for the password keep that one.
-    const bool keyring = command == TCheckCommand::CheckOnly ||
-                         command == TCheckCommand::CheckAndEat ||
-                         command == TCheckCommand::SetPassword || command == TCheckCommand::SignIn;
+    // so the commands that may ask it for the password keep that one, where a bus is.
+    const bool keyring = (command == TCheckCommand::CheckOnly ||
+                          command == TCheckCommand::CheckAndEat ||
+                          command == TCheckCommand::SetPassword ||
+                          command == TCheckCommand::SignIn) &&
+                         secrets::SessionBusReachable();
     if (!keyring && qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     platform::SetErrorReporter([](const std::string& message) {
@@ -328,6 +334,21 @@ int main(int argc, char** argv) {
     }
     case TCheckCommand::ListAccounts:
         return ListAccounts();
+    case TCheckCommand::Quarantine:
+    case TCheckCommand::QuarantineExport: {
+        int status = 1;
+        platform::Guarded([&] {
+            CreateConfigData();
+            if (errorsReported == 0 && UseNamedAccount(parsed.account)) {
+                const std::string path = screening::QuarantinePath(ConfigData->FilesName);
+                status = command == TCheckCommand::Quarantine
+                             ? PrintQuarantine(path, stdout)
+                             : ExportFromQuarantine(path, parsed.exportNumber, parsed.exportFile);
+            }
+            DestroyConfigData();
+        });
+        return status;
+    }
     case TCheckCommand::CheckAndEat:
     case TCheckCommand::CheckOnly:
         break;

@@ -4,6 +4,7 @@
 #include <QTimer>
 #include <memory>
 #include <qt6keychain/keychain.h>
+#include <sys/stat.h>
 
 namespace secrets {
 namespace {
@@ -34,9 +35,17 @@ TKeyringAnswer AnswerOf(const QKeychain::Job& job) {
 }
 
 // Runs the job and reports its answer, or Refused when the limit passes first. The job
-// deletes itself when it ends, even after the limit, so nothing waits on it.
-void Run(QKeychain::Job* job, const std::string& key, QObject* context, KeyringDone done,
-         std::chrono::milliseconds limit) {
+// deletes itself when it ends, even after the limit, so nothing waits on it. Without a bus
+// no job is made: the answer is Unavailable.
+void Run(const std::function<QKeychain::Job*()>& makeJob, const std::string& key, QObject* context,
+         KeyringDone done, std::chrono::milliseconds limit) {
+    if (!SessionBusReachable()) {
+        QTimer::singleShot(0, context, [done = std::move(done)] {
+            done({TKeyringAnswer::Unavailable, {}, "no session bus"});
+        });
+        return;
+    }
+    QKeychain::Job* job = makeJob();
     job->setAutoDelete(true);
     job->setInsecureFallback(false);
     job->setKey(QString::fromStdString(key));
@@ -59,22 +68,37 @@ void Run(QKeychain::Job* job, const std::string& key, QObject* context, KeyringD
 
 } // namespace
 
+bool SessionBusReachable() {
+    if (!qEnvironmentVariableIsEmpty("DBUS_SESSION_BUS_ADDRESS") ||
+        !qEnvironmentVariableIsEmpty("DISPLAY"))
+        return true;
+    const QByteArray runtime = qgetenv("XDG_RUNTIME_DIR");
+    struct stat bus;
+    return !runtime.isEmpty() && ::stat((runtime + "/bus").constData(), &bus) == 0;
+}
+
 void KeyringRead(const std::string& key, QObject* context, KeyringDone done,
                  std::chrono::milliseconds limit) {
-    Run(new QKeychain::ReadPasswordJob(kKeyringService), key, context, std::move(done), limit);
+    Run([] { return new QKeychain::ReadPasswordJob(kKeyringService); }, key, context,
+        std::move(done), limit);
 }
 
 void KeyringWrite(const std::string& key, const std::string& secret, QObject* context,
                   KeyringDone done, std::chrono::milliseconds limit) {
-    auto* job = new QKeychain::WritePasswordJob(kKeyringService);
-    // As text, so that other keyring tools show it as the user typed it.
-    job->setTextData(QString::fromStdString(secret));
-    Run(job, key, context, std::move(done), limit);
+    Run(
+        [&secret] {
+            auto* job = new QKeychain::WritePasswordJob(kKeyringService);
+            // As text, so that other keyring tools show it as the user typed it.
+            job->setTextData(QString::fromStdString(secret));
+            return job;
+        },
+        key, context, std::move(done), limit);
 }
 
 void KeyringRemove(const std::string& key, QObject* context, KeyringDone done,
                    std::chrono::milliseconds limit) {
-    Run(new QKeychain::DeletePasswordJob(kKeyringService), key, context, std::move(done), limit);
+    Run([] { return new QKeychain::DeletePasswordJob(kKeyringService); }, key, context,
+        std::move(done), limit);
 }
 
 } // namespace secrets

@@ -30,6 +30,12 @@ using KeyringDone = std::function<void(const TKeyringAnswer&)>;
 // not hang on it.
 inline constexpr std::chrono::milliseconds kKeyringLimit{5000};
 
+// Whether a session bus could be reached, where the keyring lives: its address in the
+// environment, the per-user bus socket, or an X display that would start one. Without any
+// of them the keyring is Unavailable, and the calls below say so without loading the
+// keyring's libraries or asking the bus: that took a third of a check's start-up.
+bool SessionBusReachable();
+
 // Each reports once, through the event loop, never from inside the call, and not at all once
 // `context` is gone.
 void KeyringRead(const std::string& key, QObject* context, KeyringDone done,
