@@ -74,7 +74,7 @@ TfrmMain::TfrmMain()
     BuildTray();
     session_ =
         std::make_unique<screening::TScanSession>(*pop3Client_, *logFile_, *ConfigData, *this);
-    session_->OnScanEnd = [this] { checkLock_.reset(); };
+    session_->OnScanEnd = [this] { AccountScanEnded(); };
     Pop3Wait_ = new TWait(this);
     Pop3Wait_->setObjectName("Pop3Wait");
     Pop3Wait_->SetCaption("60");
@@ -288,5 +288,5 @@ void TfrmMain::CentreOnScreen() {
 }
 
 bool TfrmMain::Busy() const {
-    return session_->Busy() || readingPassword_;
+    return session_->Busy() || readingPassword_ || round_.has_value();
 }

@@ -1,12 +1,15 @@
 #pragma once
 
+#include "config/Accounts.h"
 #include "screening/ScanView.h"
 
 #include <QMainWindow>
 #include <QPointer>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
+#include <vector>
 
 class QAction;
 class QActionGroup;
@@ -114,6 +117,29 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     // when another check holds the lock or the password cannot be had, the status bar says
     // so and nothing else changes.
     void StartLockedScan(bool eat);
+    // Reads the password of the account in ConfigData and starts its scan.
+    void StartAccountScan(bool eat);
+
+    // Check Only and Check and Eat go through every enabled account, one after another under
+    // the one check lock (formMainAccounts.cpp). No round runs when the settings hold a
+    // single account: that one is checked as it always was.
+    struct TAccountRound {
+        std::vector<TAccountSettings> accounts; // the enabled ones, in settings order
+        std::size_t current = 0;
+        bool eat = false;
+        bool stopped = false;
+        TAccountSettings before; // ConfigData's account, back in place when the round ends
+        int checked = 0, okd = 0, eaten = 0;
+        std::string failure; // what ended the current account's check, as the scan named it
+        std::vector<std::string> failed; // the accounts that failed, with what went wrong
+    };
+    // False, with the reason in the status bar, when the settings name no account to check.
+    bool BeginRound(bool eat);
+    void UseRoundAccount();
+    // The current account's check ended (or its password could not be had): its figures join
+    // the totals and the next account starts.
+    void AccountScanEnded(const std::string& passwordError = "");
+    void EndRound();
     void FormCreate();
     void FormResize();
     void SaveWindowPosition();
@@ -131,6 +157,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     std::unique_ptr<screening::TCheckLock> checkLock_;
     // Between taking the lock and starting the scan: the password is being read.
     bool readingPassword_ = false;
+    std::optional<TAccountRound> round_;
     // The countdown of the blocking socket operations, attached to nothing.
     TWait* Pop3Wait_ = nullptr;
     // The open update window, if any: a second request brings it to the front.

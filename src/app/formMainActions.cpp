@@ -89,13 +89,14 @@ void TfrmMain::CheckEatSpam1Click() {
 }
 
 void TfrmMain::Stop1Click() {
+    if (round_) round_->stopped = true;
     session_->Stop();
 }
 
 void TfrmMain::StartLockedScan(bool eat) {
     // While Busy the session starts nothing: the lock, if any, is the running scan's or the
     // update's. The scan's end lets go of it (OnScanEnd), also when it ends inside StartScan.
-    if (readingPassword_) return;
+    if (readingPassword_ || round_) return;
     if (checkLock_ || session_->Busy()) return session_->StartScan(eat);
     auto lock = std::make_unique<screening::TCheckLock>();
     if (!lock->TryLock()) {
@@ -105,6 +106,11 @@ void TfrmMain::StartLockedScan(bool eat) {
     checkLock_ = std::move(lock);
     const secrets::TModeCheck mode = secrets::TightenSettingsFile();
     if (mode.kind != secrets::TModeCheck::Private) logFile_->AddLine("", "", mode.text);
+    if (!BeginRound(eat)) return checkLock_.reset();
+    StartAccountScan(eat);
+}
+
+void TfrmMain::StartAccountScan(bool eat) {
     // The commands look started at once, as the scan will set them.
     readingPassword_ = true;
     SetScanCommandsEnabled(false);
@@ -112,6 +118,7 @@ void TfrmMain::StartLockedScan(bool eat) {
     secrets::ReadPassword(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
+            if (!password.ok && round_) return AccountScanEnded(password.error);
             if (!password.ok) {
                 checkLock_.reset();
                 SetScanCommandsEnabled(true);
@@ -221,6 +228,7 @@ void TfrmMain::SetStatusBar(const std::string& text) {
 
 // Beside the result, and in the tray's hint: a hidden window's failure is seen there.
 void TfrmMain::SetFailure(const std::string& text) {
+    if (round_ && !text.empty()) round_->failure = text;
     failurePanel_->setText(platform::WidgetText(text));
     failurePanel_->setVisible(!text.empty());
     const std::string hint = "Morvandle v" + VersionText();
