@@ -1,13 +1,18 @@
 #include "platform/Profile.h"
 #include "platform/Exception.h"
 #include "support/TempDir.h"
+#include "support/Wait.h"
 
 #include <QDir>
 #include <climits>
+#include <fcntl.h>
 #include <filesystem>
 #include <fstream>
+#include <functional>
 #include <gtest/gtest.h>
+#include <sys/inotify.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 namespace {
 
@@ -247,6 +252,71 @@ TEST_F(ProfileFileTest, RefusedWritesRaiseTheErrorAndLeaveTheFileAlone) {
     ::chmod(Path().c_str(), 0400);
     expectRefused(File(), "new");
     EXPECT_EQ(ReadFile(Path()), "[Config]\nPassword=old\n");
+}
+
+// A check reads some thirty keys: one parse serves them while the file stays as it is, and
+// a change by anyone, however it is made, is read at once.
+TEST_F(ProfileFileTest, ReadsParseTheFileOnceAndSeeEveryChange) {
+    WriteFile(Path(), "[Config]\nServer=one\n");
+    const int watch = ::inotify_init1(IN_NONBLOCK | IN_CLOEXEC);
+    ASSERT_GE(watch, 0);
+    ::inotify_add_watch(watch, dir.Path().c_str(), IN_OPEN);
+    int opens = 0;
+    auto countOpens = [&] {
+        alignas(inotify_event) char events[4096];
+        for (ssize_t n; (n = ::read(watch, events, sizeof events)) > 0;)
+            for (char* at = events; at < events + n;) {
+                const auto* event = reinterpret_cast<const inotify_event*>(at);
+                opens += event->len > 0 && std::string(event->name) == "Morvandle.ini";
+                at += sizeof(inotify_event) + event->len;
+            }
+        return opens;
+    };
+    // Parses are kept only for a file that has been still for a moment.
+    auto settled = [&] {
+        File().ReadString("Config", "Server", "");
+        const int before = countOpens();
+        File().ReadString("Config", "Server", "");
+        return countOpens() == before;
+    };
+    ASSERT_TRUE(testsupport::WaitUntil(settled));
+    const int before = countOpens();
+    for (int i = 0; i < 30; ++i)
+        EXPECT_EQ(File().ReadString("Config", "Server", ""), "one");
+    EXPECT_EQ(File().ReadInteger("config", "Missing", 7), 7);
+    EXPECT_EQ(countOpens(), before);
+
+    struct Change {
+        const char* what;
+        std::function<void()> make;
+        const char* value;
+    } changes[] = {
+        {"rewritten in place, same size", [&] { WriteFile(Path(), "[Config]\nServer=two\n"); },
+         "two"},
+        {"replaced by another file",
+         [&] {
+             WriteFile(dir.File("new.ini"), "[Config]\nServer=three\n");
+             std::filesystem::rename(dir.File("new.ini"), Path());
+         },
+         "three"},
+        {"its time set back",
+         [&] {
+             struct stat old;
+             ::stat(Path().c_str(), &old);
+             WriteFile(Path(), "[Config]\nServer=four!\n");
+             const timespec times[2] = {old.st_atim, old.st_mtim};
+             ::utimensat(AT_FDCWD, Path().c_str(), times, 0);
+         },
+         "four!"},
+        {"written here", [&] { File().WriteString("Config", "Server", "five"); }, "five"},
+        {"removed", [&] { std::filesystem::remove(Path()); }, "undefined"},
+    };
+    for (const Change& change : changes) {
+        ASSERT_TRUE(testsupport::WaitUntil(settled)) << change.what;
+        change.make();
+        EXPECT_EQ(File().ReadString("Config", "Server", "undefined"), change.value) << change.what;
+    }
+    ::close(watch);
 }
 
 } // namespace
