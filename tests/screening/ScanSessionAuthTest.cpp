@@ -87,7 +87,9 @@ TEST_P(ScanAuth, LogsInAsTheSettingSays) {
     const auto logged = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) != log.end();
     };
-    if (!c.trace.empty()) EXPECT_TRUE(logged(c.trace)) << c.trace;
+    if (!c.trace.empty()) {
+        EXPECT_TRUE(logged(c.trace)) << c.trace;
+    }
     for (const std::string& line : log) {
         EXPECT_EQ(line.find("Bearer"), std::string::npos) << line;
         for (const std::string& secret : c.hidden)
