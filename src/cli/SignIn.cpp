@@ -1,5 +1,6 @@
 #include "SignIn.h"
 
+#include "config/dataConfig.h"
 #include "signin/SignIn.h"
 
 #include <QCoreApplication>

@@ -73,19 +73,18 @@ void RememberAccessToken(const std::string& key, const std::string& token, qint6
     KeptTokens()[key] = {token, Clock::now() + std::chrono::seconds(seconds)};
 }
 
-void GetAccessToken(const TConfigData& config, QObject* context, secrets::SecretDone done,
+void GetAccessToken(const TAccountSettings& account, QObject* context, secrets::SecretDone done,
                     const TTokenLimits& limits) {
-    if (!config.TokenCommand.empty())
-        return secrets::RunSecretCommand(config.TokenCommand, "token command", context,
+    if (!account.TokenCommand.empty())
+        return secrets::RunSecretCommand(account.TokenCommand, "token command", context,
                                          std::move(done), limits.secrets.command);
-    const std::string key = secrets::RefreshTokenKey(config.Login, config.Server);
+    const std::string key = secrets::RefreshTokenKey(account.Login, account.Server);
     const auto kept = KeptTokens().find(key);
     if (kept != KeptTokens().end() && kept->second.expires - Clock::now() >= kMinimumLife)
         return Later(context, std::move(done), {true, kept->second.token, {}});
-    const TOAuth2Settings settings = OAuth2SettingsOf(config);
+    const TOAuth2Settings settings = OAuth2SettingsOf(account);
     const std::string missing = MissingOAuth2Setting(settings, false);
     if (!missing.empty()) return Later(context, std::move(done), {false, {}, missing});
-    const TAccountSettings account = config;
     secrets::ReadRefreshToken(
         account, context,
         [settings, account, key, context, done, limits](const secrets::TSecret& refresh) {

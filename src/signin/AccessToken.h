@@ -1,5 +1,6 @@
 #pragma once
 
+#include "config/Accounts.h"
 #include "secrets/SecretStore.h"
 #include "signin/OAuth2Request.h"
 
@@ -26,7 +27,7 @@ struct TTokenLimits {
 // before the token is reported. A refused refresh (invalid_grant) gives kSignInExpiredText;
 // an endpoint that is down or slow gives its error, and the refresh token stays as it was.
 // Reports once, through the event loop, and not at all once `context` is gone.
-void GetAccessToken(const TConfigData& config, QObject* context, secrets::SecretDone done,
+void GetAccessToken(const TAccountSettings& account, QObject* context, secrets::SecretDone done,
                     const TTokenLimits& limits = {});
 
 // What the login of a check needs before the scan starts: the access token for Auth xoauth2

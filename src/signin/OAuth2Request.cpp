@@ -95,7 +95,9 @@ void PostForm(const std::string& url, const TForm& form, const std::string& caFi
         reply->abort();
     });
     timer->start(limit);
-    QObject::connect(reply, &QNetworkReply::finished, manager,
+    // With `context` as the receiver: deleting it cuts this connection before its children,
+    // the manager and the reply, go.
+    QObject::connect(reply, &QNetworkReply::finished, context,
                      [manager, reply, url, limit, timedOut, done] {
                          manager->deleteLater();
                          if (*timedOut)

@@ -1,7 +1,5 @@
 #include "OAuth2Settings.h"
 
-#include "config/dataConfig.h"
-
 namespace signin {
 namespace {
 
@@ -30,7 +28,7 @@ std::string Either(const std::string& set, const char* preset) {
 
 } // namespace
 
-TOAuth2Settings OAuth2SettingsOf(const TConfigData& config) {
+TOAuth2Settings OAuth2SettingsOf(const TAccountSettings& config) {
     TPreset preset{"", "", "", "", ""};
     for (const TPreset& p : kPresets)
         if (config.OAuth2Provider == p.name) preset = p;

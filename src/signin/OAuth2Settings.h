@@ -1,8 +1,8 @@
 #pragma once
 
-#include <string>
+#include "config/Accounts.h"
 
-class TConfigData;
+#include <string>
 
 namespace signin {
 
@@ -18,7 +18,7 @@ struct TOAuth2Settings {
     std::string caFile; // extra trusted certificates, as for POP3
 };
 
-TOAuth2Settings OAuth2SettingsOf(const TConfigData& config);
+TOAuth2Settings OAuth2SettingsOf(const TAccountSettings& account);
 
 // Why a sign-in with these settings cannot start, as a sentence; empty when it can.
 std::string MissingOAuth2Setting(const TOAuth2Settings& settings, bool forSignIn);

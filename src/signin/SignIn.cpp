@@ -1,6 +1,5 @@
 #include "SignIn.h"
 
-#include "config/dataConfig.h"
 #include "secrets/TokenStore.h"
 #include "signin/AccessToken.h"
 #include "signin/LoopbackRedirect.h"
@@ -36,25 +35,23 @@ std::string Challenge(const std::string& verifier) {
 
 } // namespace
 
-TSignIn::TSignIn(const TConfigData& config, QObject* parent, const TSignInLimits& limits)
-    : QObject(parent), settings_(OAuth2SettingsOf(config)), account_(config), limits_(limits) {}
-
-TSignIn::~TSignIn() = default;
+TSignIn::TSignIn(const TAccountSettings& account, QObject* parent, const TSignInLimits& limits)
+    : QObject(parent), settings_(OAuth2SettingsOf(account)), account_(account), limits_(limits) {}
 
 void TSignIn::Start() {
-    work_ = std::make_unique<QObject>();
-    QMetaObject::invokeMethod(
-        work_.get(), [this] { Begin(); }, Qt::QueuedConnection);
+    Cancel();
+    work_ = new QObject(this);
+    QMetaObject::invokeMethod(work_, Current([this] { Begin(); }), Qt::QueuedConnection);
 }
 
 void TSignIn::Cancel() {
-    work_.reset();
+    // Often called from inside the work's own objects: they go once the call has returned.
+    if (work_) work_->deleteLater();
+    work_ = nullptr;
 }
 
 void TSignIn::Finish(const TSignInResult& result) {
-    if (!work_) return; // a second end in the moment before the work is gone
-    // Called from inside the work's own objects: they go once the call has returned.
-    work_.release()->deleteLater();
+    Cancel();
     if (OnDone) OnDone(result);
 }
 
@@ -63,8 +60,8 @@ void TSignIn::Post(const std::string& url, TForm form,
     form.push_back({"client_id", settings_.clientId});
     if (!settings_.clientSecret.empty() && url == settings_.tokenUrl)
         form.push_back({"client_secret", settings_.clientSecret});
-    PostForm(url, form, settings_.caFile, limits_.request, work_.get(),
-             [this, then](const TOAuth2Answer& answer) { (this->*then)(answer); });
+    PostForm(url, form, settings_.caFile, limits_.request, work_,
+             Current([this, then](const TOAuth2Answer& answer) { (this->*then)(answer); }));
 }
 
 void TSignIn::Begin() {
@@ -86,7 +83,7 @@ void TSignIn::DeviceCode(const TOAuth2Answer& answer) {
     expires_ = std::chrono::steady_clock::now() +
                limits_.second * answer.json.value("expires_in").toInt(900);
     if (OnShowCode) OnShowCode(uri, code);
-    QTimer::singleShot(limits_.second * interval_, work_.get(), [this] { Poll(); });
+    if (work_) QTimer::singleShot(limits_.second * interval_, work_, Current([this] { Poll(); }));
 }
 
 void TSignIn::Poll() {
@@ -106,15 +103,15 @@ void TSignIn::PollAnswer(const TOAuth2Answer& answer) {
         interval_ += 5;
     else if (answer.error != "authorization_pending")
         return Finish({false, answer.text});
-    QTimer::singleShot(limits_.second * interval_, work_.get(), [this] { Poll(); });
+    QTimer::singleShot(limits_.second * interval_, work_, Current([this] { Poll(); }));
 }
 
 void TSignIn::StartBrowser() {
     const std::string refused = UrlRefused(settings_.authorizeUrl);
     if (!refused.empty()) return Finish({false, refused});
-    auto* listener = new TLoopbackRedirect(work_.get());
+    auto* listener = new TLoopbackRedirect(work_);
     if (!listener->Listen()) return Finish({false, listener->ErrorText()});
-    listener->OnRedirect = [this](const QUrlQuery& query) { Redirected(query); };
+    listener->OnRedirect = Current([this](const QUrlQuery& query) { Redirected(query); });
     redirectUri_ = listener->RedirectUri();
     state_ = RandomText(16);
     verifier_ = RandomText(32); // 43 characters, as PKCE asks at least
@@ -133,10 +130,10 @@ void TSignIn::StartBrowser() {
         separator = '&';
     }
     const auto minutes = std::chrono::duration_cast<std::chrono::minutes>(limits_.browserWait);
-    QTimer::singleShot(limits_.browserWait, work_.get(), [this, minutes] {
-        Finish({false, "No sign-in came back from the browser within " +
-                           std::to_string(minutes.count()) + " minutes"});
-    });
+    QTimer::singleShot(limits_.browserWait, work_, Current([this, minutes] {
+                           Finish({false, "No sign-in came back from the browser within " +
+                                              std::to_string(minutes.count()) + " minutes"});
+                       }));
     if (OnOpenUrl) OnOpenUrl(url);
 }
 
@@ -170,8 +167,7 @@ void TSignIn::Tokens(const TOAuth2Answer& answer) {
         RememberAccessToken(secrets::RefreshTokenKey(account_.Login, account_.Server), access,
                             answer.json.value("expires_in").toInteger(3600));
     secrets::StoreRefreshToken(
-        account_, refresh, work_.get(),
-        [this](const secrets::TStored& stored) {
+        account_, refresh, work_, Current([this](const secrets::TStored& stored) {
             if (!stored.ok)
                 return Finish({false, "Signed in, but the refresh token could not be stored: " +
                                           stored.error});
@@ -180,7 +176,7 @@ void TSignIn::Tokens(const TOAuth2Answer& answer) {
                                         secrets::RefreshTokenKey(account_.Login, account_.Server) +
                                         ")";
             Finish({true, "Signed in. " + (stored.notice.empty() ? keyring : stored.notice)});
-        },
+        }),
         limits_.secrets);
 }
 

@@ -8,10 +8,7 @@
 #include <QObject>
 #include <chrono>
 #include <functional>
-#include <memory>
 #include <string>
-
-class TConfigData;
 
 namespace signin {
 
@@ -34,12 +31,12 @@ struct TSignInLimits {
 // sign-in when a device endpoint is known, else the browser sign-in with PKCE and a redirect
 // to a listener on 127.0.0.1. The refresh token it gets is stored at once (StoreRefreshToken),
 // and the access token is kept for the next check of this process. Everything reports
-// through the event loop, never from inside Start.
+// through the event loop, never from inside Start. It may be cancelled from inside its own
+// callbacks, but deleted there only with deleteLater.
 class TSignIn : public QObject {
   public:
-    explicit TSignIn(const TConfigData& config, QObject* parent = nullptr,
+    explicit TSignIn(const TAccountSettings& account, QObject* parent = nullptr,
                      const TSignInLimits& limits = {});
-    ~TSignIn() override;
 
     // The device sign-in: the user opens `uri` and enters `code`.
     std::function<void(const std::string& uri, const std::string& code)> OnShowCode;
@@ -63,13 +60,20 @@ class TSignIn : public QObject {
     void Tokens(const TOAuth2Answer& answer);
     void Finish(const TSignInResult& result);
     void Post(const std::string& url, TForm form, void (TSignIn::*then)(const TOAuth2Answer&));
+    // A step of the running sign-in, to be called back later: it does nothing once that
+    // sign-in has ended (its objects live on until the event loop deletes them).
+    template <class Step> auto Current(Step step) {
+        return [this, work = work_, step](const auto&... args) {
+            if (work_ == work) step(args...);
+        };
+    }
 
     const TOAuth2Settings settings_;
     const TAccountSettings account_;
     const TSignInLimits limits_;
-    // Owns every request, timer and listener of the running sign-in: deleting it drops every
-    // report still to come.
-    std::unique_ptr<QObject> work_;
+    // A child holding every request, timer and listener of the running sign-in: deleting it
+    // drops every report still to come. Null when none runs.
+    QObject* work_ = nullptr;
 
     // The device sign-in.
     std::string deviceCode_;

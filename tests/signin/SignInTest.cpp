@@ -193,6 +193,27 @@ TEST_F(SignInTest, AccessTokenOfEachCheck) {
     }
 }
 
+// The dialog's Cancel, pressed while the code shows: no poll, no report, nothing stored.
+TEST_F(SignInTest, CancelledSignInEndsQuietly) {
+    config.OAuth2DeviceUrl = server.DeviceUrl();
+    signin::TSignInLimits limits;
+    limits.second = 10ms;
+    signin::TSignIn signIn(config, nullptr, limits);
+    bool shown = false, done = false;
+    signIn.OnShowCode = [&](const std::string&, const std::string&) {
+        shown = true;
+        signIn.Cancel();
+    };
+    signIn.OnDone = [&](const signin::TSignInResult&) { done = true; };
+    signIn.Start();
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return shown; }));
+    testsupport::RunEventLoopFor(200);
+    EXPECT_FALSE(done);
+    EXPECT_FALSE(signIn.Running());
+    EXPECT_EQ(server.Requests().size(), 1u); // the device code's alone
+    EXPECT_FALSE(StoredRefreshToken().ok);
+}
+
 TEST_F(SignInTest, NoRefreshTokenMeansNotSignedIn) {
     EXPECT_EQ(AccessToken().error, secrets::kNotSignedInText);
 }
