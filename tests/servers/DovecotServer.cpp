@@ -2,6 +2,7 @@
 
 #include "ServerPorts.h"
 
+#include "support/OAuth2TestServer.h"
 #include "support/TempDir.h"
 
 #include <QFileInfo>
@@ -83,6 +84,8 @@ bool DovecotServer::StartOnce(std::string* error, bool* portBusy) {
     port_ = PickFreePort(Host());
     QStringList args{QString::fromStdString(Dir()), QString::number(port_)};
     if (ipv6_) args.prepend("--ipv6");
+    if (!introspectionUrl_.empty())
+        args = QStringList{"--oauth2", QString::fromStdString(introspectionUrl_)} + args;
     if (tls_) {
         do
             tlsPort_ = PickFreePort(Host());
@@ -174,22 +177,31 @@ std::string DovecotServer::LogText() const {
 
 namespace {
 struct Shared {
+    std::unique_ptr<testsupport::OAuth2TestServer> authority; // OAuth2 mode only
     std::unique_ptr<DovecotServer> server;
     std::string error;
     bool tried = false;
 
-    DovecotServer* Get(bool tls, bool ipv6 = false) {
+    DovecotServer* Get(bool tls, bool ipv6 = false, bool oauth2 = false) {
         if (!tried) {
             tried = true;
             auto s = std::make_unique<DovecotServer>();
             if (tls) s->EnableTls();
             if (ipv6) s->UseIpv6();
+            if (oauth2) {
+                authority = std::make_unique<testsupport::OAuth2TestServer>();
+                s->EnableOAuth2(authority->IntrospectUrl());
+            }
             if (s->Start(&error)) server = std::move(s);
         }
         return server.get();
     }
+    void Reset() {
+        server.reset();
+        authority.reset();
+    }
 };
-Shared plainServer, tlsServer, ipv6Server;
+Shared plainServer, tlsServer, ipv6Server, oauth2Server;
 } // namespace
 
 DovecotServer* DovecotEnvironment::Server() {
@@ -216,10 +228,21 @@ const std::string& DovecotEnvironment::Ipv6StartError() {
     return ipv6Server.error;
 }
 
+DovecotServer* DovecotEnvironment::OAuth2Server() {
+    return oauth2Server.Get(false, false, true);
+}
+
+testsupport::OAuth2TestServer* DovecotEnvironment::OAuth2Authority() {
+    return oauth2Server.authority.get();
+}
+
+const std::string& DovecotEnvironment::OAuth2StartError() {
+    return oauth2Server.error;
+}
+
 void DovecotEnvironment::TearDown() {
-    plainServer.server.reset();
-    tlsServer.server.reset();
-    ipv6Server.server.reset();
+    for (Shared* s : {&plainServer, &tlsServer, &ipv6Server, &oauth2Server})
+        s->Reset();
 }
 
 } // namespace testservers

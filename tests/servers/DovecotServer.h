@@ -8,6 +8,10 @@
 
 class QProcess;
 
+namespace testsupport {
+class OAuth2TestServer;
+}
+
 namespace testservers {
 
 // A real Dovecot POP3 server on 127.0.0.1 (or ::1), run by the dovecot-test-server script in a
@@ -41,6 +45,12 @@ class DovecotServer {
     // SIGTERM and wait; SIGKILL if it does not end within 10 s.
     void Stop();
 
+    // OAuth2 mode, chosen before Start: logins also take SASL XOAUTH2 and OAUTHBEARER, whose
+    // tokens Dovecot asks the introspection URL about (POST token=...); a reply
+    // {"active":true,"username":U} lets user U in. PLAIN and USER/PASS still check the
+    // passwords of AddUser.
+    void EnableOAuth2(const std::string& introspectionUrl) { introspectionUrl_ = introspectionUrl; }
+
     // Plain mode on ::1 instead of 127.0.0.1; chosen before Start.
     void UseIpv6() { ipv6_ = true; }
     std::string Host() const { return ipv6_ ? "::1" : "127.0.0.1"; }
@@ -69,6 +79,7 @@ class DovecotServer {
     int port_ = 0;
     bool tls_ = false;
     bool ipv6_ = false;
+    std::string introspectionUrl_;
     int tlsPort_ = 0;
     int messageSeq_ = 0;
 };
@@ -89,6 +100,10 @@ class DovecotEnvironment : public ::testing::Environment {
     // A third, plain, on ::1 only (the same port on 127.0.0.1 is closed); the same rules.
     static DovecotServer* Ipv6Server();
     static const std::string& Ipv6StartError();
+    // A fourth, plain, in OAuth2 mode, asking OAuth2Authority() about tokens; the same rules.
+    static DovecotServer* OAuth2Server();
+    static testsupport::OAuth2TestServer* OAuth2Authority();
+    static const std::string& OAuth2StartError();
 };
 
 } // namespace testservers
