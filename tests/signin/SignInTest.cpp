@@ -214,6 +214,24 @@ TEST_F(SignInTest, CancelledSignInEndsQuietly) {
     EXPECT_FALSE(StoredRefreshToken().ok);
 }
 
+// Forms carry secrets: never in clear beyond the machine.
+TEST(OAuth2Addresses, HttpsOrLoopbackOnly) {
+    struct Case {
+        const char* url;
+        bool allowed;
+    } const cases[] = {
+        {"https://login.example/oauth2/token", true},
+        {"http://127.0.0.1:8080/token", true},
+        {"http://localhost/token", false},
+        {"http://login.example/token", false},
+        {"http://127.0.0.1.example/token", false},
+        {"ftp://127.0.0.1/token", false},
+        {"token", false},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(signin::UrlRefused(c.url).empty(), c.allowed) << c.url;
+}
+
 TEST_F(SignInTest, NoRefreshTokenMeansNotSignedIn) {
     EXPECT_EQ(AccessToken().error, secrets::kNotSignedInText);
 }
