@@ -1,7 +1,10 @@
-// The scan's login by the setting Auth (APOP, AUTH) against scripted servers: what it sends,
-// what it shows when the server refuses, and a log that keeps no credentials.
+// The scan's login by the setting Auth (APOP, AUTH) against scripted servers and a real
+// Dovecot: what it sends, what it shows when the server refuses, and a log that keeps no
+// credentials.
 
 #include "ScanTestSupport.h"
+#include "servers/DovecotServer.h"
+#include "support/OAuth2TestServer.h"
 #include "support/ScriptedServer.h"
 
 #include <functional>
@@ -108,5 +111,54 @@ TEST_P(ScanAuth, LogsInAsTheSettingSays) {
 
 INSTANTIATE_TEST_SUITE_P(Logins, ScanAuth, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
+
+} // namespace
+
+namespace {
+
+using testservers::DovecotEnvironment;
+using testservers::DovecotServer;
+
+// A whole check with Auth=xoauth2 against a real Dovecot: an issued token eats the spam, an
+// unknown one is refused with the status Dovecot names.
+struct DovecotOAuthScan : ScanFixture {};
+
+TEST_F(DovecotOAuthScan, ChecksWithAnAccessTokenAndShowsARefusedOne) {
+    if (!DovecotServer::Available())
+        GTEST_SKIP() << "dovecot is not installed (scripts/setup installs it)";
+    DovecotServer* server = DovecotEnvironment::OAuth2Server();
+    ASSERT_NE(server, nullptr) << DovecotEnvironment::OAuth2StartError();
+    testsupport::OAuth2TestServer& authority = *DovecotEnvironment::OAuth2Authority();
+    const std::string user = "oauthscan";
+    server->AddUser(user, "unused");
+    server->AddMessage(user,
+                       "From: anna@friends.example\nTo: me@home.example\nSubject: one\n\nHi\n");
+    server->AddMessage(user, "From: sales@cheap-pills.example\nSubject: two\n\nBuy\n");
+    authority.SetUser(user);
+    const std::string token = authority.IssueAccessToken();
+    config.SpammerList = {"cheap-pills.example"};
+    config.LogLevel = true;
+    config.Auth = "xoauth2";
+    const std::string address = server->Host() + ":" + server->PortText();
+
+    UseServer(address, user, "at-unknown");
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    const std::string refused =
+        "Error 500 during authentication: -ERR [AUTH] Authentication failed. (401)";
+    EXPECT_TRUE(view.Shown(refused));
+    EXPECT_EQ(view.failure, "login failed: -ERR [AUTH] Authentication failed.");
+    EXPECT_EQ(server->Messages(user).size(), 2u);
+
+    UseServer(address, user, token);
+    ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(view.statusBar, "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
+    EXPECT_EQ(view.failure, "");
+    ASSERT_EQ(server->Messages(user).size(), 1u);
+    EXPECT_NE(server->Messages(user)[0].find("Subject: one"), std::string::npos);
+    const std::vector<std::string> log = LogLines();
+    EXPECT_NE(std::find(log.begin(), log.end(), "> AUTH XOAUTH2 ****"), log.end());
+    for (const std::string& line : log)
+        EXPECT_EQ(line.find(token), std::string::npos) << line;
+}
 
 } // namespace
