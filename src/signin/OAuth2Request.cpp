@@ -58,7 +58,12 @@ std::string UrlRefused(const std::string& url) {
 void PostForm(const std::string& url, const TForm& form, const std::string& caFile,
               std::chrono::milliseconds limit, QObject* context, OAuth2Done done) {
     auto* manager = new QNetworkAccessManager(context);
-    const std::string refused = UrlRefused(url);
+    const QList<QSslCertificate> extra =
+        caFile.empty() ? QList<QSslCertificate>{}
+                       : QSslCertificate::fromPath(QString::fromStdString(caFile));
+    std::string refused = UrlRefused(url);
+    if (refused.empty() && !caFile.empty() && extra.isEmpty())
+        refused = "Cannot read a certificate from the CA file " + caFile;
     if (!refused.empty()) {
         // Never from inside the call.
         QMetaObject::invokeMethod(
@@ -77,8 +82,7 @@ void PostForm(const std::string& url, const TForm& form, const std::string& caFi
     request.setAttribute(QNetworkRequest::RedirectPolicyAttribute,
                          QNetworkRequest::ManualRedirectPolicy);
     QSslConfiguration tls = QSslConfiguration::defaultConfiguration();
-    if (!caFile.empty())
-        tls.addCaCertificates(QSslCertificate::fromPath(QString::fromStdString(caFile)));
+    tls.addCaCertificates(extra);
     request.setSslConfiguration(tls);
     // Every byte but the unreserved ones encoded: a "+" in a token must not arrive as a blank.
     QByteArray body;

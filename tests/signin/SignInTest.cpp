@@ -5,6 +5,7 @@
 #include "config/dataConfig.h"
 #include "platform/Paths.h"
 #include "secrets/TokenStore.h"
+#include "servers/TestCerts.h"
 #include "signin/AccessToken.h"
 #include "support/OAuth2TestServer.h"
 #include "support/TempDir.h"
@@ -212,6 +213,31 @@ TEST_F(SignInTest, CancelledSignInEndsQuietly) {
     EXPECT_FALSE(signIn.Running());
     EXPECT_EQ(server.Requests().size(), 1u); // the device code's alone
     EXPECT_FALSE(StoredRefreshToken().ok);
+}
+
+// The token endpoint's certificate is verified against the system's and CAFile's.
+TEST_F(SignInTest, TokenEndpointOverVerifiedTls) {
+    std::string error;
+    ASSERT_TRUE(testservers::MakeTestCerts(dir.Path(), &error)) << error;
+    ASSERT_TRUE(server.UseTls(dir.File("server.pem"), dir.File("server.key")));
+    config.OAuth2TokenUrl = server.TokenUrl();
+    struct Case {
+        std::string caFile;
+        std::string error; // the start of it; empty for a token
+    } const cases[] = {
+        {dir.File("ca.pem"), ""},
+        {"", "OAuth2 request to " + server.TokenUrl() + " failed: SSL handshake failed"},
+        {dir.File("other.pem") + ".missing",
+         "Cannot read a certificate from the CA file " + dir.File("other.pem") + ".missing"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.caFile);
+        config.CAFile = c.caFile;
+        config.Login = "tls" + std::to_string(c.error.size());
+        StoreRefreshToken(server.IssueRefreshToken());
+        const secrets::TSecret token = AccessToken();
+        EXPECT_EQ(token.ok ? "" : token.error.substr(0, c.error.size()), c.error);
+    }
 }
 
 // Forms carry secrets: never in clear beyond the machine.

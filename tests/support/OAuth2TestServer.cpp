@@ -2,10 +2,13 @@
 
 #include <QCryptographicHash>
 #include <QDateTime>
+#include <QFile>
 #include <QJsonDocument>
 #include <QJsonObject>
 #include <QMetaObject>
 #include <QRandomGenerator>
+#include <QSslKey>
+#include <QSslSocket>
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QThread>
@@ -17,6 +20,28 @@
 #include <mutex>
 
 namespace testsupport {
+namespace {
+
+// Plain HTTP, or HTTPS once it has a certificate.
+class HttpListener : public QTcpServer {
+  public:
+    using QTcpServer::QTcpServer;
+    QSslCertificate certificate;
+    QSslKey key;
+
+  protected:
+    void incomingConnection(qintptr descriptor) override {
+        if (certificate.isNull()) return QTcpServer::incomingConnection(descriptor);
+        auto* socket = new QSslSocket(this);
+        socket->setSocketDescriptor(descriptor);
+        socket->setLocalCertificate(certificate);
+        socket->setPrivateKey(key);
+        addPendingConnection(socket);
+        socket->startServerEncryption();
+    }
+};
+
+} // namespace
 
 // The server's state and its HTTP handling, in the server's thread. Knobs and views come
 // from the test thread, hence the mutex.
@@ -24,13 +49,17 @@ class OAuth2Endpoints : public QObject {
   public:
     void Listen(quint16 port) {
         if (!server_) {
-            server_ = new QTcpServer(this);
+            server_ = new HttpListener(this);
             connect(server_, &QTcpServer::newConnection, this, &OAuth2Endpoints::Accept);
         }
         if (!server_->isListening()) server_->listen(QHostAddress::LocalHost, port);
     }
     quint16 ListenPort() const { return server_->serverPort(); }
     void Stop() { server_->close(); }
+    void UseTls(const QSslCertificate& certificate, const QSslKey& key) {
+        server_->certificate = certificate;
+        server_->key = key;
+    }
 
     mutable std::mutex mutex;
     std::string user = "bob";
@@ -226,10 +255,11 @@ class OAuth2Endpoints : public QObject {
     }
 
     std::string BaseUrlOf() const {
-        return "http://127.0.0.1:" + std::to_string(server_->serverPort());
+        return (server_->certificate.isNull() ? "http" : "https") + std::string("://127.0.0.1:") +
+               std::to_string(server_->serverPort());
     }
 
-    QTcpServer* server_ = nullptr;
+    HttpListener* server_ = nullptr;
     std::map<QTcpSocket*, QByteArray> buffers_;
 };
 
@@ -250,7 +280,23 @@ OAuth2TestServer::~OAuth2TestServer() {
 }
 
 std::string OAuth2TestServer::BaseUrl() const {
-    return "http://127.0.0.1:" + std::to_string(port_);
+    return (tls_ ? "https" : "http") + std::string("://127.0.0.1:") + std::to_string(port_);
+}
+
+bool OAuth2TestServer::UseTls(const std::string& certFile, const std::string& keyFile) {
+    const QList<QSslCertificate> chain =
+        QSslCertificate::fromPath(QString::fromStdString(certFile));
+    QFile keyText(QString::fromStdString(keyFile));
+    if (chain.isEmpty() || !keyText.open(QIODevice::ReadOnly)) return false;
+    const QByteArray pem = keyText.readAll();
+    QSslKey key(pem, QSsl::Ec);
+    if (key.isNull()) key = QSslKey(pem, QSsl::Rsa);
+    if (key.isNull()) return false;
+    QMetaObject::invokeMethod(
+        endpoints_, [this, &chain, &key] { endpoints_->UseTls(chain.first(), key); },
+        Qt::BlockingQueuedConnection);
+    tls_ = true;
+    return true;
 }
 
 #define LOCKED std::lock_guard lock(endpoints_->mutex)

@@ -33,7 +33,10 @@ class OAuth2TestServer {
     OAuth2TestServer& operator=(const OAuth2TestServer&) = delete;
 
     int Port() const { return port_; }
-    std::string BaseUrl() const; // "http://127.0.0.1:<port>"
+    std::string BaseUrl() const; // "http://127.0.0.1:<port>", or https
+    // HTTPS from now on, with this certificate and EC or RSA key (PEM files); false when
+    // unreadable.
+    bool UseTls(const std::string& certFile, const std::string& keyFile);
     std::string AuthorizeUrl() const { return BaseUrl() + "/authorize"; }
     std::string DeviceUrl() const { return BaseUrl() + "/devicecode"; }
     std::string TokenUrl() const { return BaseUrl() + "/token"; }
@@ -76,6 +79,7 @@ class OAuth2TestServer {
 
   private:
     int port_ = 0;
+    bool tls_ = false;
     std::unique_ptr<QThread> thread_;
     OAuth2Endpoints* endpoints_ = nullptr; // lives in thread_, deleted when it ends
 };
