@@ -13,6 +13,7 @@ TCheckArgs Command(const std::string& arg) {
     if (arg == "--set-password") return {TCheckCommand::SetPassword, {}};
     if (arg == "--sign-in") return {TCheckCommand::SignIn, {}};
     if (arg == "--list-accounts") return {TCheckCommand::ListAccounts, {}};
+    if (arg == "--quarantine") return {TCheckCommand::Quarantine, {}};
     const std::string update = "--update=";
     if (arg.rfind(update, 0) == 0 && arg.size() > update.size())
         return {TCheckCommand::UpdateFromFile, arg.substr(update.size())};
@@ -55,8 +56,26 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
             if (parsed.waitSeconds == -2) return usageError;
             continue;
         }
+        if (arg == "--list" || arg == "--json") {
+            bool& flag = arg == "--list" ? parsed.list : parsed.json;
+            if (flag) return usageError;
+            flag = true;
+            continue;
+        }
         if (command) return usageError;
         command = true;
+        if (arg == "--quarantine-export") {
+            if (i + 2 >= args.size() || args[i + 2].empty()) return usageError;
+            const std::string& n = args[++i];
+            if (n.empty() || n.size() > 9 || !std::all_of(n.begin(), n.end(), [](unsigned char c) {
+                    return std::isdigit(c) != 0;
+                }))
+                return usageError;
+            parsed.command = TCheckCommand::QuarantineExport;
+            parsed.exportNumber = std::stol(n);
+            parsed.exportFile = args[++i];
+            continue;
+        }
         const TCheckArgs one = Command(arg);
         if (one.command == TCheckCommand::UsageError) return usageError;
         parsed.command = one.command;
@@ -69,9 +88,14 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
         return usageError;
     const bool check =
         parsed.command == TCheckCommand::CheckOnly || parsed.command == TCheckCommand::CheckAndEat;
+    const bool quarantine = parsed.command == TCheckCommand::Quarantine ||
+                            parsed.command == TCheckCommand::QuarantineExport;
+    if ((parsed.list && parsed.command != TCheckCommand::CheckOnly) ||
+        (parsed.json && !parsed.list) || (wait && quarantine) || (parsed.allAccounts && quarantine))
+        return usageError;
     if ((parsed.allAccounts && !check) ||
-        (!parsed.account.empty() && !check && parsed.command != TCheckCommand::SetPassword &&
-         parsed.command != TCheckCommand::SignIn))
+        (!parsed.account.empty() && !check && !quarantine &&
+         parsed.command != TCheckCommand::SetPassword && parsed.command != TCheckCommand::SignIn))
         return usageError;
     return parsed;
 }
@@ -82,6 +106,8 @@ const char* const kUsageText =
     "       morvandle-check --set-password [--account NAME]\n"
     "       morvandle-check --sign-in [--account NAME]\n"
     "       morvandle-check --list-accounts\n"
+    "       morvandle-check --list [--json] [--account NAME | --all] [--wait[=SECONDS]]\n"
+    "       morvandle-check --quarantine | --quarantine-export N FILE [--account NAME]\n"
     "Checks the POP3 mailbox named in Morvandle.ini against the valid addresses in\n"
     "GoodAddr.txt and the spammer search strings in spammers.txt (both in the program's\n"
     "folder), and writes the activity log spammers.log there.\n"
@@ -111,6 +137,15 @@ const char* const kUsageText =
     "  --all        check every enabled account (Enabled=1, the default) in turn\n"
     "  --list-accounts  list the accounts, one a line: the name, LOGIN@SERVER, and\n"
     "               \"disabled\" for an account that --all leaves out\n"
+    "  --list       Check Only, then one line per message: number, verdict (OK,\n"
+    "               spammer, unknown sender, check skipped), reason, From and Subject,\n"
+    "               tab-separated; the check's progress goes to standard error\n"
+    "  --json       with --list: a JSON array of objects (number, uidl, size, from,\n"
+    "               subject, date, verdict, reason, entry, line) instead\n"
+    "  --quarantine  list the messages kept in the quarantine (quarantine.1.mbox, then\n"
+    "               quarantine.mbox): number, date kept, From, Subject, size\n"
+    "  --quarantine-export N FILE  write message N of that list to FILE, byte for\n"
+    "               byte as received (an .eml file a mail program opens)\n"
     "  --wait       if another check or update runs in the program's folder, wait\n"
     "               for it to end (without --wait: do nothing and exit with 3)\n"
     "  --wait=SECONDS  wait for it at most that long\n"
@@ -128,5 +163,7 @@ const char* const kUsageText =
     "on the server, an incomplete download, a missing file) or the lists not saved,\n"
     "2 usage error, 3 another check was running and nothing was done.\n"
     "With --sign-in: 0 signed in, 1 not (refused, expired, or not stored), 2 usage error.\n"
+    "With --quarantine and --quarantine-export: 0 done, 1 no such message or a file\n"
+    "that could not be read or written, 2 usage error.\n"
     "With --set-password: 0 stored, 1 not stored (the two entries differ, no input,\n"
     "or Morvandle.ini could not be written), 2 usage error.\n";

@@ -11,6 +11,8 @@ enum class TCheckCommand {
     SetPassword,
     SignIn,
     ListAccounts,
+    Quarantine,       // --quarantine
+    QuarantineExport, // --quarantine-export N FILE
     Help,
     Version,
     UsageError
@@ -28,6 +30,12 @@ struct TCheckArgs {
     // means the first.
     std::string account = {};
     bool allAccounts = false;
+    // Check Only, then the results per message (--list), as JSON (--json).
+    bool list = false;
+    bool json = false;
+    // With QuarantineExport: the message's number in the --quarantine list, and the file.
+    long exportNumber = 0;
+    std::string exportFile = {};
 };
 
 // morvandle-check [--eat | --update[=FILE] | --set-password | --list-accounts | --help |

@@ -158,7 +158,8 @@ int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
         });
         app.exec();
         if (!view.StatusBar().empty()) std::fprintf(progress, "%s\n", view.StatusBar().c_str());
-        if (args.list && session.ReachedReport()) PrintResults(session.Results(), args.json, stdout);
+        if (args.list && session.ReachedReport())
+            PrintResults(session.Results(), args.json, stdout);
         if (stopRequested)
             status = 3;
         else if (!session.ReachedReport())
