@@ -74,7 +74,7 @@ TfrmMain::TfrmMain()
     BuildTray();
     session_ =
         std::make_unique<screening::TScanSession>(*pop3Client_, *logFile_, *ConfigData, *this);
-    session_->OnScanEnd = [this] { AccountScanEnded(); };
+    session_->OnScanEnd = [this] { ScanEnded(); };
     Pop3Wait_ = new TWait(this);
     Pop3Wait_->setObjectName("Pop3Wait");
     Pop3Wait_->SetCaption("60");
@@ -214,6 +214,12 @@ void TfrmMain::BuildMenus() {
     AddItem(Action1_, "ClearLogfile1", "C&lear Logfile", Do(&TfrmMain::ClearLogfile1Click));
     AddItem(Action1_, "OpenQuarantineFolder1", "&Open Quarantine Folder",
             Do(&TfrmMain::OpenQuarantineFolder1Click));
+    separator(Action1_, "N9");
+    // Captions with "…", which AddItem's Latin-1 texts cannot hold.
+    AddItem(Action1_, "LastCheckResults1", "", Do(&TfrmMain::LastCheckResults1Click))
+        ->setText(QString::fromUtf8("Last Check &Results…"));
+    AddItem(Action1_, "Quarantine1", "", Do(&TfrmMain::Quarantine1Click))
+        ->setText(QString::fromUtf8("&Quarantine…"));
 
     QMenu* help = bar->addMenu("&Help");
     help->setObjectName("Help1");

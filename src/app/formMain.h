@@ -1,5 +1,6 @@
 #pragma once
 
+#include "app/formResults.h"
 #include "config/Accounts.h"
 #include "screening/ScanView.h"
 
@@ -58,6 +59,9 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     void Preferences1Click();
     void SpammersListUpdate1Click();
     void OpenQuarantineFolder1Click();
+    // The last check's results; the quarantine's messages.
+    void LastCheckResults1Click();
+    void Quarantine1Click();
 
     // What follows a preferences change that the user confirmed: the login into the POP3
     // client, the changed lists reloaded, the window hidden again if it was in the tray.
@@ -140,6 +144,21 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
     // the totals and the next account starts.
     void AccountScanEnded(const std::string& passwordError = "");
     void EndRound();
+    // The last check's results and "Eat marked" (formMainResults.cpp).
+    void ScanEnded();
+    void EatMarked(std::vector<TResultGroup> marked);
+    void EatNextMarked();
+    void EatMarkedDone();
+    struct TEatMarkedRun {
+        std::vector<TResultGroup> groups; // per account, the messages to eat
+        std::size_t current = 0;
+        TAccountSettings before; // ConfigData's account, back in place at the end
+        int eaten = 0, notFound = 0;
+        bool failed = false;
+    };
+    std::vector<TResultGroup> lastResults_;
+    std::optional<TEatMarkedRun> eatMarked_;
+    QPointer<TfrmResults> resultsWindow_;
     void FormCreate();
     void FormResize();
     void SaveWindowPosition();

@@ -2,6 +2,7 @@
 
 #include "AboutMorvandle.h"
 #include "formMain.h"
+#include "formQuarantine.h"
 
 #include "config/dataConfig.h"
 #include "config/formWizard.h"
@@ -187,6 +188,13 @@ void TfrmMain::SpammersListUpdate1Click() {
 
 void TfrmMain::OpenQuarantineFolder1Click() {
     OpenWithDesktop(platform::FolderOf(screening::QuarantinePath())); // the file manager
+}
+
+void TfrmMain::Quarantine1Click() {
+    auto* window =
+        new TfrmQuarantine(this, screening::QuarantinePath(ConfigData->FilesName), OpenWithDesktop);
+    window->setAttribute(Qt::WA_DeleteOnClose);
+    window->show();
 }
 
 void TfrmMain::ApplyPreferences(bool addressesChanged, bool spammersChanged) {

@@ -1,0 +1,162 @@
+#include "formQuarantine.h"
+
+#include "ValidAddressAdd.h"
+#include "platform/ErrorReport.h"
+#include "platform/Exception.h"
+#include "platform/WidgetText.h"
+#include "screening/ScanResults.h"
+
+#include <QDir>
+#include <QFileDialog>
+#include <QHBoxLayout>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPushButton>
+#include <QStandardPaths>
+#include <QTableWidget>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace {
+
+enum Column { cKept, cFrom, cSubject, cSize, cCount };
+constexpr int kIndexRole = Qt::UserRole; // the message's place in messages_
+
+QTableWidgetItem* Cell(const QVariant& value) {
+    auto* item = new QTableWidgetItem;
+    item->setData(Qt::DisplayRole, value);
+    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
+    return item;
+}
+
+// A file name from the subject: what file managers and mail programs take.
+std::string SuggestedName(const screening::TQuarantinedMessage& m) {
+    std::string name;
+    for (char c : m.Subject.substr(0, 60))
+        name += (std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_') ? c : '_';
+    return (name.empty() ? "message" : name) + ".eml";
+}
+
+} // namespace
+
+TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::string quarantinePath,
+                               std::function<void(const std::string&)> open)
+    : QDialog(parent), path_(std::move(quarantinePath)), open_(std::move(open)) {
+    setObjectName("frmQuarantine");
+    setWindowTitle("Quarantine");
+    table_ = new QTableWidget(0, cCount, this);
+    table_->setObjectName("tblQuarantine");
+    table_->setHorizontalHeaderLabels({"Kept", "From", "Subject", "Size"});
+    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    table_->setSelectionMode(QAbstractItemView::SingleSelection);
+    table_->verticalHeader()->hide();
+    table_->setWordWrap(false);
+    report_ = new QLabel(this);
+    report_->setObjectName("lblReport");
+    report_->setWordWrap(true);
+    btnSaveAs_ = new QPushButton("Save As…", this);
+    btnSaveAs_->setObjectName("btnSaveAs");
+    btnOpen_ = new QPushButton("Open", this);
+    btnOpen_->setObjectName("btnOpen");
+    btnAddSender_ = new QPushButton("Add sender to valid addresses", this);
+    btnAddSender_->setObjectName("btnAddSender");
+    auto* close = new QPushButton("Close", this);
+    close->setObjectName("btnClose");
+    auto* buttons = new QHBoxLayout;
+    buttons->addWidget(btnSaveAs_);
+    buttons->addWidget(btnOpen_);
+    buttons->addWidget(btnAddSender_);
+    buttons->addStretch();
+    buttons->addWidget(close);
+    auto* layout = new QVBoxLayout(this);
+    layout->addWidget(table_);
+    layout->addWidget(report_);
+    layout->addLayout(buttons);
+    const auto guarded = [this](void (TfrmQuarantine::*handler)()) {
+        return [this, handler] { platform::Guarded([&] { (this->*handler)(); }); };
+    };
+    connect(close, &QPushButton::clicked, this, &QDialog::close);
+    connect(btnSaveAs_, &QPushButton::clicked, this, guarded(&TfrmQuarantine::SaveAsClick));
+    connect(btnOpen_, &QPushButton::clicked, this, guarded(&TfrmQuarantine::OpenClick));
+    connect(btnAddSender_, &QPushButton::clicked, this, guarded(&TfrmQuarantine::AddSenderClick));
+    connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
+    connect(table_, &QTableWidget::cellDoubleClicked, this, guarded(&TfrmQuarantine::OpenClick));
+    AskSavePath = [this](const std::string& suggested) {
+        return QFileDialog::getSaveFileName(this, "Save As", platform::WidgetText(suggested),
+                                            "Mail message (*.eml)")
+            .toStdString();
+    };
+    resize(760, 400);
+    Reload();
+}
+
+void TfrmQuarantine::Reload() {
+    messages_.clear();
+    try {
+        messages_ = screening::ReadQuarantine(path_);
+        report_->setText(messages_.empty() ? "The quarantine holds no messages" : "");
+    } catch (const platform::Exception& e) {
+        report_->setText(platform::WidgetText(e.what()));
+    }
+    table_->setSortingEnabled(false);
+    table_->clearContents();
+    table_->setRowCount(int(messages_.size()));
+    // Newest first.
+    for (int i = 0; i < int(messages_.size()); ++i) {
+        const int row = int(messages_.size()) - 1 - i;
+        const screening::TQuarantinedMessage& m = messages_[std::size_t(i)];
+        QTableWidgetItem* kept =
+            Cell(m.Kept.isValid() ? QVariant(m.Kept.toLocalTime()) : QVariant());
+        kept->setData(kIndexRole, i);
+        table_->setItem(row, cKept, kept);
+        table_->setItem(row, cFrom, Cell(platform::WidgetText(m.From)));
+        table_->setItem(row, cSubject, Cell(platform::WidgetText(m.Subject)));
+        table_->setItem(row, cSize, Cell(qulonglong(m.Size)));
+    }
+    table_->setSortingEnabled(true);
+    table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table_->resizeColumnsToContents();
+    for (int c : {cFrom, cSubject})
+        table_->setColumnWidth(c, std::min(table_->columnWidth(c), 280));
+    UpdateButtons();
+}
+
+const screening::TQuarantinedMessage* TfrmQuarantine::Selected() const {
+    const QList<QTableWidgetItem*> selected = table_->selectedItems();
+    if (selected.isEmpty()) return nullptr;
+    const int index = table_->item(selected.first()->row(), cKept)->data(kIndexRole).toInt();
+    return &messages_[std::size_t(index)];
+}
+
+void TfrmQuarantine::UpdateButtons() {
+    const bool one = Selected() != nullptr;
+    for (QPushButton* b : {btnSaveAs_, btnOpen_, btnAddSender_})
+        b->setEnabled(one);
+}
+
+void TfrmQuarantine::SaveAsClick() {
+    const screening::TQuarantinedMessage* m = Selected();
+    if (!m) return;
+    const std::string target =
+        AskSavePath(QDir::homePath().toStdString() + "/" + SuggestedName(*m));
+    if (target.empty()) return;
+    screening::ExportQuarantinedMessage(*m, target);
+    report_->setText(platform::WidgetText("Saved as " + target));
+}
+
+// The mail program gets a copy in the user's runtime folder (private to the user): it may
+// keep it open after we end.
+void TfrmQuarantine::OpenClick() {
+    const screening::TQuarantinedMessage* m = Selected();
+    if (!m) return;
+    const std::string target = QDir::tempPath().toStdString() + "/morvandle-" +
+                               std::to_string(m->Separator) + "-" + SuggestedName(*m);
+    screening::ExportQuarantinedMessage(*m, target);
+    open_(target);
+}
+
+void TfrmQuarantine::AddSenderClick() {
+    if (const screening::TQuarantinedMessage* m = Selected())
+        report_->setText(platform::WidgetText(AddValidAddress(screening::SenderAddress(m->From))));
+}

@@ -1,0 +1,100 @@
+// The results window's marks and the quarantine window's copies.
+
+#include "AppTestSupport.h"
+#include "app/formQuarantine.h"
+#include "app/formResults.h"
+#include "screening/Quarantine.h"
+
+#include <QTableWidget>
+
+using screening::TScanResult;
+using screening::TVerdict;
+
+namespace {
+
+struct ResultWindows : apptest::WindowFixture {
+    void SetUp() override {
+        WindowFixture::SetUp();
+        CreateConfigData();
+    }
+};
+
+TScanResult Result(std::int32_t number, const std::string& from, TVerdict::Kind kind) {
+    TVerdict v;
+    v.kind = kind;
+    return screening::MakeScanResult(number, "id" + std::to_string(number), 100,
+                                     {"From: " + from, ""}, v);
+}
+
+int RowOf(QTableWidget* table, const QString& from) {
+    for (int row = 0; row < table->rowCount(); ++row)
+        for (int c = 0; c < table->columnCount(); ++c)
+            if (table->item(row, c) && table->item(row, c)->text() == from) return row;
+    return -1;
+}
+
+// Rows move when sorted; the marks must still reach the messages they were set on.
+TEST_F(ResultWindows, MarksReachTheirMessagesAfterSorting) {
+    TfrmResults results(nullptr);
+    std::vector<TResultGroup> marked;
+    results.OnEatMarked = [&](std::vector<TResultGroup> m) { marked = std::move(m); };
+    TAccountSettings a, b;
+    a.AccountName = "A";
+    b.AccountName = "B";
+    results.ShowResults({{a,
+                          {Result(1, "ok@a.example", TVerdict::Ok),
+                           Result(2, "kept@spam.example", TVerdict::Spammer),
+                           Result(3, "who@x.example", TVerdict::UnknownSender)}},
+                         {b, {Result(1, "z@spam.example", TVerdict::Spammer)}}});
+    auto* table = results.findChild<QTableWidget*>("tblResults");
+    ASSERT_EQ(table->rowCount(), 4);
+    EXPECT_EQ(table->item(3, 5)->text(), "ok@a.example"); // spam first
+    table->sortItems(5);                                  // by From
+    const int mark = 3;
+    table->item(RowOf(table, "kept@spam.example"), mark)->setCheckState(Qt::Checked); // Keep
+    table->item(RowOf(table, "ok@a.example"), mark)->setCheckState(Qt::Checked);      // Eat
+    results.findChild<QPushButton*>("btnEatMarked")->click();
+    ASSERT_EQ(marked.size(), 2u);
+    std::vector<std::string> eaten;
+    for (const TResultGroup& g : marked)
+        for (const TScanResult& r : g.results)
+            eaten.push_back(g.account.AccountName + " " + r.From);
+    EXPECT_EQ(eaten,
+              (std::vector<std::string>{"A ok@a.example", "A who@x.example", "B z@spam.example"}));
+
+    table->selectRow(RowOf(table, "ok@a.example"));
+    results.findChild<QPushButton*>("btnAddSender")->click();
+    EXPECT_EQ(testsupport::ReadFile(AddressListPath()), "ok@a.example\r\n");
+    EXPECT_EQ(ConfigData->GoodAddrList, std::vector<std::string>{"ok@a.example"});
+    results.findChild<QPushButton*>("btnAddSender")->click();
+    EXPECT_EQ(results.findChild<QLabel*>("lblReport")->text(),
+              "ok@a.example is already a valid address");
+}
+
+TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
+    const std::string path = dir.File("quarantine.mbox");
+    const std::vector<std::vector<std::string>> messages = {
+        {"From: first@x.example", "Subject: one", "", "From me", ""},
+        {"From: second@y.example", "Subject: two", "", ">From you"}};
+    for (const auto& lines : messages) {
+        screening::TQuarantineCopy copy(path, QDateTime::currentDateTimeUtc());
+        for (const std::string& line : lines)
+            copy.AddLine(line);
+        copy.Commit();
+    }
+    std::vector<std::string> opened;
+    TfrmQuarantine window(nullptr, path, [&](const std::string& f) { opened.push_back(f); });
+    window.AskSavePath = [&](const std::string&) { return dir.File("saved.eml"); };
+    auto* table = window.findChild<QTableWidget*>("tblQuarantine");
+    ASSERT_EQ(table->rowCount(), 2);
+    table->selectRow(RowOf(table, "second@y.example"));
+    window.findChild<QPushButton*>("btnSaveAs")->click();
+    window.findChild<QPushButton*>("btnOpen")->click();
+    const std::string second = "From: second@y.example\nSubject: two\n\n>From you\n";
+    EXPECT_EQ(testsupport::ReadFile(dir.File("saved.eml")), second);
+    ASSERT_EQ(opened.size(), 1u);
+    EXPECT_EQ(testsupport::ReadFile(opened[0]), second);
+    std::filesystem::remove(opened[0]);
+}
+
+} // namespace
