@@ -91,7 +91,8 @@ TEST_F(CheckCommand, OptionsAndUsageErrors) {
           QStringList{"--update="}, QStringList{"--wait=x"}, QStringList{"--wait", "--wait=1"},
           QStringList{"--help", "--wait"}, QStringList{"--account"},
           QStringList{"--all", "--account=x"}, QStringList{"--update", "--all"},
-          QStringList{"--list-accounts", "--all"}}) {
+          QStringList{"--list-accounts", "--all"}, QStringList{"--sign-in", "--wait"},
+          QStringList{"--sign-in", "--all"}}) {
         Result r = Run(bad);
         EXPECT_EQ(r.exitCode, 2) << bad.join(' ').toStdString();
         EXPECT_TRUE(r.out.empty());
