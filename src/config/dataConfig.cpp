@@ -170,6 +170,9 @@ void TConfigData::WriteConfig() {
     ini.WriteBool(kSection, "Quarantine", Quarantine);
     ini.WriteInteger(AccountSection, "Security", Security);
     ini.WriteString(AccountSection, "CAFile", CAFile);
+    // The first account has the key only once someone switched it off.
+    if (AccountSection != "Config" || !Enabled || !ini.ReadString("Config", "Enabled", "").empty())
+        ini.WriteBool(AccountSection, "Enabled", Enabled);
 }
 
 void TConfigData::SaveLogLevel() {

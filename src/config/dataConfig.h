@@ -67,8 +67,9 @@ class TConfigData : public TAccountSettings {
     // Empties both lists.
     void ConfigDataDestroy();
 
-    // Writes Server, Login, LogLevel, Unknown, Strict, NoCase, Quarantine, Security and CAFile,
-    // in that order, the account's keys to the account's section; never Password, which goes where
+    // Writes Server, Login, LogLevel, Unknown, Strict, NoCase, Quarantine, Security, CAFile and
+    // Enabled (for the first account only once it is or was 0), in that order, the account's
+    // keys to the account's section; never Password, which goes where
     // the secret store decides (the keyring or WritePasswordKey), never the window bounds, and
     // never Update, which only the update merge writes: a copy read at start would undo a merge run
     // meanwhile by another program. A refused write throws platform::Exception("Unable to write to

@@ -126,6 +126,7 @@ void TfrmWizard::FormShow() {
     addresses_->Fill(ConfigData->GoodAddrList);
     spammersRead_ = {spammers_->Entries(), ConfigData->SpammerFile};
     addressesRead_ = {addresses_->Entries(), ConfigData->GoodAddrFile};
+    FillAccounts();
     Fill(editServerName, ConfigData->Server, server_);
     Fill(editLoginName, ConfigData->Login, login_);
     Fill(editPassword, ConfigData->Password, password_);
@@ -327,6 +328,7 @@ void TfrmWizard::SaveSettings() {
     ConfigData->NoCase = cbxCaseInsensitive->isChecked();
     ConfigData->Quarantine = cbxQuarantine->isChecked();
     ConfigData->Security = cmbSecurity->currentIndex();
+    ConfigData->Enabled = cbxAccountEnabled->isChecked();
     ConfigData->WriteConfig();
 }
 

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <functional>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -55,6 +56,8 @@ class TfrmWizard : public QDialog {
     void reject() override;
     // Key preview: the dialog sees keys before its controls.
     bool eventFilter(QObject* watched, QEvent* event) override;
+    // The dialog ends: ConfigData holds the first account again.
+    void hideEvent(QHideEvent* event) override;
 
   private:
     void FitScreen(QSize wanted);
@@ -67,6 +70,22 @@ class TfrmWizard : public QDialog {
     };
 
     void BuildServerPage();
+    // The account selector (formWizardAccounts.cpp): the Server page shows one account at a
+    // time. Choosing another first saves the shown one (its keys and password); Add, Rename
+    // and Remove change the settings file at once.
+    QWidget* BuildAccountSelector();
+    void FillAccounts();
+    // Puts the account into ConfigData and its keys into the Server page.
+    void ShowAccount(int index);
+    // Stores the Server page's edits in ConfigData and writes the shown account's keys.
+    void SaveShownAccount();
+    void cmbAccountChange(int index);
+    void btnAddAccountClick();
+    void btnRenameAccountClick();
+    void btnRemoveAccountClick();
+    // The name typed for Add or Rename, or nothing (with a box saying why) when no account
+    // may take it; `except` is the account being renamed.
+    std::optional<std::string> NewAccountName(int except);
     void BuildAddressPage();
     void BuildSpammerPage();
     void BuildButtons();
@@ -120,6 +139,10 @@ class TfrmWizard : public QDialog {
     FilledText server_, login_, password_, confirm_;
     // The settings file held the password when the dialog opened.
     bool passwordInFile_ = false;
+    // The accounts as the selector lists them, and the one the Server page shows.
+    std::vector<TAccountSettings> accounts_;
+    int shownAccount_ = 0;
+    bool fillingAccounts_ = false;
 
     QTabWidget* pgctrlPreferences = nullptr;
     QWidget* tabshtServer = nullptr;
@@ -155,4 +178,11 @@ class TfrmWizard : public QDialog {
     QCheckBox* cbxCaseInsensitive = nullptr;
     QCheckBox* cbxQuarantine = nullptr;
     QComboBox* cmbSecurity = nullptr;
+
+    QComboBox* cmbAccount = nullptr;
+    QLineEdit* editAccountName = nullptr;
+    QPushButton* btnAddAccount = nullptr;
+    QPushButton* btnRenameAccount = nullptr;
+    QPushButton* btnRemoveAccount = nullptr;
+    QCheckBox* cbxAccountEnabled = nullptr;
 };

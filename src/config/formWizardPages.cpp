@@ -89,6 +89,7 @@ void TfrmWizard::BuildServerPage() {
         "This section is where you provide the information for logging into the mail server "
         "that provides you your POP3 compatible mailbox. You'll need the qualified name of the "
         "server and your login name and password. Enter these below and click Next."));
+    page->addWidget(BuildAccountSelector());
 
     auto* frame = new QGroupBox(QStringLiteral("POP3 Mail Server Information"));
     auto* grid = new QGridLayout(frame);
@@ -259,6 +260,12 @@ void TfrmWizard::SetTabOrder() {
     const QList<QWidget*> chain = {btnOk,
                                    btnHelp,
                                    pgctrlPreferences,
+                                   cmbAccount,
+                                   cbxAccountEnabled,
+                                   editAccountName,
+                                   btnAddAccount,
+                                   btnRenameAccount,
+                                   btnRemoveAccount,
                                    editServerName,
                                    editLoginName,
                                    editPassword,

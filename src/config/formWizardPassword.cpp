@@ -28,19 +28,21 @@ void TfrmWizard::ShowPasswordPlace() {
     if (command) return SetPlace(lblPasswordPlace, "from the command in PasswordCommand");
     if (passwordInFile_) return SetPlace(lblPasswordPlace, "kept scrambled in Morvandle.ini");
     SetPlace(lblPasswordPlace, "not stored");
-    secrets::KeyringRead(secrets::AccountKey(ConfigData->Login, ConfigData->Server), this,
-                         [this](const secrets::TKeyringAnswer& answer) {
-                             if (answer.kind != secrets::TKeyringAnswer::Done) return;
-                             SetPlace(lblPasswordPlace, "kept in the desktop keyring");
-                             // Only into boxes the user has not typed in yet.
-                             if (editPassword->text() != password_.shown ||
-                                 editConfirm->text() != confirm_.shown)
-                                 return;
-                             const bool changed = settingsChanged_;
-                             Fill(editPassword, answer.secret, password_);
-                             Fill(editConfirm, answer.secret, confirm_);
-                             settingsChanged_ = changed;
-                         });
+    const std::string key = secrets::AccountKey(ConfigData->Login, ConfigData->Server);
+    secrets::KeyringRead(key, this, [this, key](const secrets::TKeyringAnswer& answer) {
+        // Late for an account no longer shown.
+        if (answer.kind != secrets::TKeyringAnswer::Done ||
+            key != secrets::AccountKey(ConfigData->Login, ConfigData->Server))
+            return;
+        SetPlace(lblPasswordPlace, "kept in the desktop keyring");
+        // Only into boxes the user has not typed in yet.
+        if (editPassword->text() != password_.shown || editConfirm->text() != confirm_.shown)
+            return;
+        const bool changed = settingsChanged_;
+        Fill(editPassword, answer.secret, password_);
+        Fill(editConfirm, answer.secret, confirm_);
+        settingsChanged_ = changed;
+    });
 }
 
 void TfrmWizard::SavePasswordThen(std::function<void()> then) {
