@@ -7,7 +7,7 @@
 #include "support/OAuth2TestServer.h"
 #include "support/ScriptedServer.h"
 
-#include <functional>
+#include <algorithm>
 
 using scantest::ScanFixture;
 using testsupport::ScriptedServer;
@@ -19,53 +19,17 @@ const std::string kFailed = "-ERR [AUTH] Authentication failed.";
 struct AuthCase {
     const char* name;
     std::string auth, password, greeting;
-    std::function<void(ScriptedServer&)> login;
-    std::string trace;                 // the login's command in the log
-    std::string error;                 // shown and logged; empty: logged in
-    std::string failure;               // what ended the check
-    std::vector<std::string> hidden{}; // what the log must not hold
+    std::string command, reply; // the login; none when the client refuses to send one
+    std::string error;          // shown and logged; empty: logged in
+    std::string failure;        // what ended the check
 };
 
 const AuthCase kCases[] = {
-    {"xoauth2",
-     "xoauth2",
-     "tok",
-     "+OK ready",
-     [](ScriptedServer& s) {
-         s.Expect("AUTH XOAUTH2 dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=").SendLine("+OK Logged in.");
-     },
-     "> AUTH XOAUTH2 ****",
-     "",
-     "",
-     {"dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE="}},
-    {"refused_token",
-     "xoauth2",
-     "tok",
-     "+OK ready",
-     [](ScriptedServer& s) {
-         s.Expect("AUTH XOAUTH2 dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE=")
-             .SendLine("+ eyJzdGF0dXMiOiI0MDEiLCJzY2hlbWVzIjoiYmVhcmVyIiwic2NvcGUiOiJtYWlsIn0=");
-         s.Expect("").SendLine(kFailed);
-     },
-     "> AUTH XOAUTH2 ****",
-     "Error 500 during authentication: " + kFailed + " (401)",
-     "login failed: " + kFailed,
-     {"dXNlcj1ib2IBYXV0aD1CZWFyZXIgdG9rAQE="}},
-    {"plain_refused",
-     "plain",
-     "pw",
-     "+OK ready",
-     [](ScriptedServer& s) { s.Expect("AUTH PLAIN AGJvYgBwdw==").SendLine(kFailed); },
-     "> AUTH PLAIN ****",
-     "Error 500 during authentication",
-     "login failed: " + kFailed,
-     {"AGJvYgBwdw=="}},
+    {"plain_refused", "plain", "Sesame-42", "+OK ready", "AUTH PLAIN AGJvYgBTZXNhbWUtNDI=", kFailed,
+     "Error 500 during authentication", "login failed: " + kFailed},
     {"apop", "apop", "tanstaaf", "+OK ready <1896.697170952@dbc.mtview.ca.us>",
-     [](ScriptedServer& s) {
-         s.Expect("APOP bob C4C9334BAC560ECC979E58001B3E22FB").SendLine("+OK maildrop ready");
-     },
-     "> APOP bob C4C9334BAC560ECC979E58001B3E22FB", "", ""},
-    {"apop_without_timestamp", "apop", "tanstaaf", "+OK ready", [](ScriptedServer&) {}, "",
+     "APOP bob C4C9334BAC560ECC979E58001B3E22FB", "+OK maildrop ready", "", ""},
+    {"apop_without_timestamp", "apop", "tanstaaf", "+OK ready", "", "",
      "-ERR Server do not support APOP (no timestamp)",
      "-ERR Server do not support APOP (no timestamp)"},
 };
@@ -76,7 +40,7 @@ TEST_P(ScanAuth, LogsInAsTheSettingSays) {
     const AuthCase& c = GetParam();
     ScriptedServer server;
     testsupport::Pop3Greeting(server, c.greeting);
-    c.login(server);
+    if (!c.command.empty()) server.Expect(c.command).SendLine(c.reply);
     if (c.error.empty()) testsupport::Pop3Stat(server, 0);
     testsupport::Pop3Quit(server);
     server.Start();
@@ -90,13 +54,16 @@ TEST_P(ScanAuth, LogsInAsTheSettingSays) {
     const auto logged = [&](const std::string& line) {
         return std::find(log.begin(), log.end(), line) != log.end();
     };
-    if (!c.trace.empty()) {
-        EXPECT_TRUE(logged(c.trace)) << c.trace;
+    // The log shows the login's command, with the credentials masked.
+    const std::string trace = c.auth == "plain"   ? "> AUTH PLAIN ****"
+                              : c.command.empty() ? ""
+                                                  : "> " + c.command;
+    if (!trace.empty()) {
+        EXPECT_TRUE(logged(trace)) << trace;
     }
     for (const std::string& line : log) {
-        EXPECT_EQ(line.find("Bearer"), std::string::npos) << line;
-        for (const std::string& secret : c.hidden)
-            EXPECT_EQ(line.find(secret), std::string::npos) << line;
+        EXPECT_EQ(line.find(c.password), std::string::npos) << line;
+        EXPECT_EQ(line.find("AGJvYgBTZXNhbWUtNDI="), std::string::npos) << line;
     }
     if (c.error.empty()) {
         EXPECT_TRUE(view.Shown("Authenticated...login complete"));
@@ -111,10 +78,6 @@ TEST_P(ScanAuth, LogsInAsTheSettingSays) {
 
 INSTANTIATE_TEST_SUITE_P(Logins, ScanAuth, ::testing::ValuesIn(kCases),
                          [](const auto& info) { return std::string(info.param.name); });
-
-} // namespace
-
-namespace {
 
 using testservers::DovecotEnvironment;
 using testservers::DovecotServer;
