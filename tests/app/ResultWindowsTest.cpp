@@ -4,6 +4,8 @@
 #include "app/formQuarantine.h"
 #include "app/formResults.h"
 #include "screening/Quarantine.h"
+#include "screening/QuarantineReader.h"
+#include "servers/DovecotServer.h"
 
 #include <QTableWidget>
 
@@ -95,6 +97,43 @@ TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
     ASSERT_EQ(opened.size(), 1u);
     EXPECT_EQ(testsupport::ReadFile(opened[0]), second);
     std::filesystem::remove(opened[0]);
+}
+
+// The window end to end: a Check Only that finds spam opens the results, and "Eat marked"
+// deletes the spam the user did not keep, with its quarantine copy.
+TEST_F(ResultWindows, EatMarkedFromTheWindowSparesTheKeptSpam) {
+    if (!testservers::DovecotServer::Available()) GTEST_SKIP() << "dovecot is not installed";
+    testservers::DovecotServer* server = testservers::DovecotEnvironment::Server();
+    ASSERT_NE(server, nullptr) << testservers::DovecotEnvironment::StartError();
+    const std::string user = "eatmarkedwindow";
+    server->AddUser(user, "pw-eat");
+    for (const char* from :
+         {"anna@friends.example", "sales@cheap-pills.example", "deals@cheap-pills.example"})
+        server->AddMessage(user, std::string("From: ") + from + "\nSubject: s\n\nbody\n");
+    DestroyConfigData();
+    testsupport::WriteFile(dir.File("spammers.txt"), "cheap-pills.example\r\n");
+    MakeWindow("Server=" + server->Host() + ":" + server->PortText() + "\r\nLogin=" + user +
+               "\r\nPassword=" + ScramblePassword("pw-eat") + "\r\n");
+    Click("btnCheck");
+    TfrmResults* results = nullptr;
+    ASSERT_TRUE(testsupport::WaitUntil([&] {
+        results = window->findChild<TfrmResults*>("frmResults");
+        return results && results->isVisible();
+    }));
+    auto* table = results->findChild<QTableWidget*>("tblResults");
+    ASSERT_EQ(table->rowCount(), 3);
+    table->item(RowOf(table, "deals@cheap-pills.example"), 3)->setCheckState(Qt::Checked);
+    results->findChild<QPushButton*>("btnEatMarked")->click();
+    auto* report = results->findChild<QLabel*>("lblReport");
+    ASSERT_TRUE(testsupport::WaitUntil([&] { return report->text().startsWith("Eat marked:"); }));
+    EXPECT_EQ(report->text(), "Eat marked: 1 eaten, 0 marked messages no longer found");
+    const std::vector<std::string> left = server->Messages(user);
+    ASSERT_EQ(left.size(), 2u);
+    EXPECT_NE(left[1].find("deals@cheap-pills.example"), std::string::npos);
+    const auto kept = screening::ReadQuarantine(screening::QuarantinePath());
+    ASSERT_EQ(kept.size(), 1u);
+    EXPECT_EQ(kept[0].From, "sales@cheap-pills.example");
+    EXPECT_EQ(table->rowCount(), 0); // the old numbers no longer hold
 }
 
 } // namespace
