@@ -9,6 +9,7 @@
 #include <QRandomGenerator>
 #include <QTimer>
 #include <QUrl>
+#include <algorithm>
 
 namespace signin {
 namespace {
@@ -79,7 +80,7 @@ void TSignIn::DeviceCode(const TOAuth2Answer& answer) {
     if (uri.empty()) uri = Text(answer, "verification_url"); // an older spelling some use
     if (deviceCode_.empty() || code.empty() || uri.empty())
         return Finish({false, "The device sign-in answer lacks its code or address"});
-    interval_ = answer.json.value("interval").toInt(5);
+    interval_ = std::max(1, answer.json.value("interval").toInt(5)); // never a tight loop
     expires_ = std::chrono::steady_clock::now() +
                limits_.second * answer.json.value("expires_in").toInt(900);
     if (OnShowCode) OnShowCode(uri, code);
