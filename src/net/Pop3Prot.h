@@ -159,8 +159,9 @@ class TCustomPop3Cli : public QObject {
     // Logs in by SASL (RFC 5034) with AuthMechanism, in the place of USER and PASS: the
     // initial response (built from UserName, PassWord — the access token for the OAuth
     // mechanisms —, Host and Port) goes on the AUTH line when the line fits, else after the
-    // server's "+ ". A failure challenge is answered with an empty line; the -ERR that follows
-    // ends the request with 500, and AuthStatus holds the status the challenge named.
+    // server's "+ ". A failure challenge is answered with an empty line, a further one with
+    // "*"; the -ERR that follows ends the request with 500, and AuthStatus holds the status
+    // the challenge named. The trace shows "****" in the place of the credentials.
     void Auth();
     void Abort();
 
