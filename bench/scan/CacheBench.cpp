@@ -2,7 +2,10 @@
 // lists) through a delay proxy of 10 ms each way that hides PIPELINING from the CAPA reply, as
 // the large providers do, so that every fetched header costs a round trip. Each round checks
 // the mailbox with no header cache, adds 10 new messages, checks again (the known messages
-// come from the cache), and runs python3's poplib bare TOP loop over the same mailbox.
+// come from the cache), and runs python3's poplib bare TOP loop over the same mailbox. Then
+// the lists change so that 3 cached messages are spam, 10 more messages arrive (one of them
+// spam), and Check and Eat through the same delay must delete exactly those 4, as a check
+// with HeaderCache=0 does on a twin mailbox.
 //
 //   bench_scan_cache [messages] [rounds] [delay ms each way]
 
@@ -42,6 +45,64 @@ std::string CacheLine(const std::string& logFile) {
         if (const std::size_t at = line.find("Headers from cache"); at != std::string::npos)
             found = line.substr(at);
     return found;
+}
+
+// The sender of sample message n, which a spammers list entry can name.
+std::string Sender(int n) {
+    return "sender" + std::to_string(n) + "@example.org";
+}
+
+// Sorted, to compare two mailboxes whatever order the server lists them in.
+std::vector<std::string> Sorted(std::vector<std::string> texts) {
+    std::sort(texts.begin(), texts.end());
+    return texts;
+}
+
+// The list change: Check and Eat of kUser's mailbox (its cache from the rounds) through the
+// delay, against HeaderCache=0 on a twin mailbox of the same messages, straight to Dovecot.
+int ListChange(testservers::DovecotServer& server, const testsupport::TempDir& programDir,
+               const testsupport::TempDir& configDir, int messages) {
+    constexpr const char* kTwin = "twin";
+    server.AddUser(kTwin, kPassword);
+    for (int n = 1; n <= messages; ++n)
+        server.AddMessage(kTwin, Message(n));
+    for (int n = messages + 1; n <= messages + kNew; ++n)
+        for (const char* user : {kUser, kTwin})
+            server.AddMessage(user, Message(n));
+    // Three known messages and one of the new ones.
+    const std::vector<int> spam = {17, messages / 2, messages - 1, messages + kNew / 2};
+    std::vector<std::string> entries;
+    for (int n : spam)
+        entries.push_back(Sender(n));
+    messages += kNew;
+    testsupport::TempDir twinDir, twinConfig;
+    std::filesystem::copy_file(programDir.File("morvandle-check"), twinDir.File("morvandle-check"));
+    WriteListFile(programDir.File("spammers.txt"), entries);
+    WriteListFile(twinDir.File("spammers.txt"), entries);
+    WriteListFile(twinConfig.File("Morvandle.ini"),
+                  {"[Config]", "Server=127.0.0.1:" + server.PortText(),
+                   std::string("Login=") + kTwin, "Password=" + ScramblePassword(kPassword),
+                   "Unknown=0", "Strict=0", "LogLevel=0", "Security=0", "HeaderCache=0"});
+    double cached = 0, uncached = 0;
+    const std::string cachedLast =
+        RunCheckProcess(programDir.File("morvandle-check"), configDir.Path(), &cached, {"--eat"});
+    const std::string uncachedLast =
+        RunCheckProcess(twinDir.File("morvandle-check"), twinConfig.Path(), &uncached, {"--eat"});
+    const std::vector<std::string> left = Sorted(server.Messages(kUser));
+    const std::vector<std::string> twinLeft = Sorted(server.Messages(kTwin));
+    int spamLeft = 0;
+    for (const std::string& text : left)
+        for (int n : spam)
+            spamLeft += text.find("<" + Sender(n) + ">") != std::string::npos;
+    const bool same = left == twinLeft && cachedLast == uncachedLast;
+    std::printf("list change making 3 known messages and 1 new one spam, Check and Eat:\n"
+                "  with the cache, through the delay: %.3f s, \"%s\" (%s)\n"
+                "  HeaderCache=0, straight to Dovecot: %.3f s, \"%s\"\n"
+                "  %zu of %d messages left, %d of the 4 spam among them; the mailboxes left %s\n",
+                cached, cachedLast.c_str(), CacheLine(programDir.File("spammers.log")).c_str(),
+                uncached, uncachedLast.c_str(), left.size(), messages, spamLeft,
+                same ? "are the same" : "DIFFER");
+    return same && spamLeft == 0 && left.size() == static_cast<std::size_t>(messages - 4) ? 0 : 1;
 }
 
 int Rounds(testservers::DovecotServer& server, int messages, int rounds, int delayMs) {
@@ -89,7 +150,8 @@ int Rounds(testservers::DovecotServer& server, int messages, int rounds, int del
                 "  poplib bare TOP loop, connect to QUIT:  %.2f s\n"
                 "  second check is %.1f times as fast as the first, %.1f times as fast as poplib\n",
                 delayMs, rounds, messages, kNew, a, b, p, a / b, p / b);
-    return 0;
+    std::fflush(stdout);
+    return ListChange(server, programDir, configDir, messages);
 }
 
 } // namespace

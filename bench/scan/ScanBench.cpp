@@ -2,10 +2,11 @@
 // 1,000 messages of about 2 KB on a local Dovecot, with a 10,000-entry spammers list that
 // matches nothing and a 100-entry address list, and again with no lists, side by side with
 // python3's poplib running the bare USER/PASS/STAT/TOP/QUIT loop on the same server in the same
-// run. Also times the screening rules alone on the same headers. Then the same over POP3S, on a
-// second Dovecot that requires TLS, against poplib.POP3_SSL.
+// run, and with the floor of any scan: a raw socket that sends all the TOPs at once and reads
+// the replies. Also times the screening rules alone on the same headers. Then the same over
+// POP3S, on a second Dovecot that requires TLS, against poplib.POP3_SSL (no floor there).
 //
-//   bench_scan [messages] [rounds]
+//   bench_scan [messages] [rounds] [morvandle-check to time instead of this build's]
 
 #include "config/dataConfig.h"
 #include "log/kelLog.h"
@@ -35,29 +36,7 @@ namespace {
 
 using namespace benchsupport;
 
-std::vector<std::string> SpammerEntries() {
-    std::vector<std::string> list;
-    for (int i = 0; i < 10000; ++i)
-        list.push_back((i % 3 == 0 ? "Promo" : "offers") + std::to_string(i) + "@Bulk" +
-                       std::to_string(i % 211) + ".example");
-    return list;
-}
-
-// 99 addresses that do not occur, then the user's own: every message is from a known user,
-// so the spammer search runs on each.
-std::vector<std::string> AddressEntries() {
-    std::vector<std::string> list;
-    for (int i = 0; i < 99; ++i)
-        list.push_back("friend" + std::to_string(i) + "@nowhere.example");
-    list.push_back("me@example.com");
-    return list;
-}
-
-void WriteLines(const std::string& path, const std::vector<std::string>& lines) {
-    std::ofstream out(path, std::ios::binary);
-    for (const auto& l : lines)
-        out << l << "\r\n";
-}
+std::string checkBinary = MORVANDLE_CHECK_BINARY;
 
 struct ScreeningTimes {
     double firstMessage = 0; // includes building both search automatons
@@ -156,17 +135,17 @@ struct CheckSetup {
 
     CheckSetup(const testservers::DovecotServer& server, bool tls, bool lists) {
         const std::string port = tls ? server.TlsPortText() : server.PortText();
-        std::filesystem::copy_file(MORVANDLE_CHECK_BINARY, programDir.File("morvandle-check"));
+        std::filesystem::copy_file(checkBinary, programDir.File("morvandle-check"));
         if (lists) {
-            WriteLines(programDir.File("spammers.txt"), SpammerEntries());
-            WriteLines(programDir.File("GoodAddr.txt"), AddressEntries());
+            WriteListFile(programDir.File("spammers.txt"), SpammerEntries());
+            WriteListFile(programDir.File("GoodAddr.txt"), AddressEntries());
         }
-        WriteLines(configDir.File("Morvandle.ini"),
-                   {"[Config]", "Server=" + server.Host() + ":" + port,
-                    std::string("Login=") + kUser, "Password=" + ScramblePassword(kPassword),
-                    lists ? "Unknown=1" : "Unknown=0", "Strict=0", "NoCase=1", "LogLevel=0",
-                    "HeaderCache=0", tls ? "Security=1" : "Security=0",
-                    "CAFile=" + (tls ? server.CaFile() : "")});
+        WriteListFile(configDir.File("Morvandle.ini"),
+                      {"[Config]", "Server=" + server.Host() + ":" + port,
+                       std::string("Login=") + kUser, "Password=" + ScramblePassword(kPassword),
+                       lists ? "Unknown=1" : "Unknown=0", "Strict=0", "NoCase=1", "LogLevel=0",
+                       "HeaderCache=0", tls ? "Security=1" : "Security=0",
+                       "CAFile=" + (tls ? server.CaFile() : "")});
     }
 
     // The whole process; the last line it printed, "" when it failed.
@@ -182,14 +161,15 @@ int RunRounds(const testservers::DovecotServer& server, int messages, int rounds
     inProcess.Run(); // builds the search automatons once, as a running window would have
     const std::string expected = "Last Results - " + std::to_string(messages) + " Checked, " +
                                  std::to_string(messages) + " OK'd, 0 Eaten";
-    std::vector<double> ours, bare, theirs, session;
+    std::vector<double> ours, bare, theirs, session, raw;
     for (int round = 1; round <= rounds; ++round) {
         double checkSeconds = 0, bareSeconds = 0;
         std::string last = withLists.Run(&checkSeconds);
         std::string bareLast = noLists.Run(&bareSeconds);
         QJsonObject p = PoplibScan(server, tls);
+        const double floorSeconds = tls ? 0 : RawTopFloor(server.Host(), server.Port(), messages);
         if (last != expected || bareLast != expected || p.isEmpty() ||
-            p["messages"].toInt() != messages) {
+            p["messages"].toInt() != messages || floorSeconds < 0) {
             std::fprintf(stderr,
                          "round %d failed: morvandle-check said \"%s\" and, without lists, "
                          "\"%s\"; poplib %d messages\n",
@@ -206,11 +186,14 @@ int RunRounds(const testservers::DovecotServer& server, int messages, int rounds
         bare.push_back(bareSeconds);
         theirs.push_back(p["seconds"].toDouble());
         session.push_back(sessionSeconds);
+        raw.push_back(floorSeconds);
         std::printf("round %d: morvandle-check %.3f s (no lists %.3f s), scan session in process "
-                    "%.3f s, poplib loop %.3f s\n",
-                    round, checkSeconds, bareSeconds, sessionSeconds, p["seconds"].toDouble());
+                    "%.3f s, poplib loop %.3f s, raw floor %.3f s\n",
+                    round, checkSeconds, bareSeconds, sessionSeconds, p["seconds"].toDouble(),
+                    floorSeconds);
     }
-    const double a = Median(ours), b = Median(theirs), c = Median(session), d = Median(bare);
+    const double a = Median(ours), b = Median(theirs), c = Median(session), d = Median(bare),
+                 f = Median(raw);
     std::printf("%s: median of %d rounds (%d messages, 10000 spammer entries, 100 addresses):\n"
                 "  morvandle-check, whole process (start, settings, lists, automatons, scan): "
                 "%.3f s\n"
@@ -223,6 +206,12 @@ int RunRounds(const testservers::DovecotServer& server, int messages, int rounds
                 "  ratio morvandle-check / poplib %.2f (no lists %.2f), scan session / poplib "
                 "%.2f\n",
                 tls ? "POP3S" : "plain POP3", rounds, messages, a, d, c, b, a / b, d / b, c / b);
+    if (!tls)
+        std::printf("  raw socket, all TOPs in one write, connect to QUIT:                     "
+                    "%.3f s\n"
+                    "  ratio morvandle-check / floor %.2f (no lists %.2f), scan session / floor "
+                    "%.2f\n",
+                    f, a / f, d / f, c / f);
     return 0;
 }
 
@@ -247,5 +236,6 @@ int Rounds(const MailboxBench& bench) {
 } // namespace
 
 int main(int argc, char** argv) {
+    if (argc > 3) checkBinary = argv[3];
     return RunMailboxBench(argc, argv, Rounds);
 }

@@ -3,6 +3,7 @@
 #include "screening/ScanView.h"
 
 #include <QJsonObject>
+#include <QStringList>
 
 #include <functional>
 #include <string>
@@ -33,7 +34,7 @@ struct SilentScanView : screening::TScanView {
 // Runs the program morvandle-check (as installed in a program folder) with its settings
 // under configHome, to its exit; the last line it printed, or "" when it failed.
 std::string RunCheckProcess(const std::string& program, const std::string& configHome,
-                            double* seconds);
+                            double* seconds, const QStringList& args = {});
 
 // The one mailbox user of the benchmarks.
 inline constexpr const char* kUser = "bench";
@@ -77,5 +78,18 @@ QJsonObject PoplibScan(const testservers::DovecotServer& server, bool tls = fals
 QJsonObject PoplibScan(const std::string& host, int port);
 
 double Median(std::vector<double> values);
+
+// The lists of the whole-process benchmarks: 10,000 spammer entries that match no sample
+// message, and 99 addresses that occur nowhere followed by the sample's own recipient, so
+// that every message is from a known user and the spammer search runs on each.
+std::vector<std::string> SpammerEntries();
+std::vector<std::string> AddressEntries();
+// One entry a line, CR LF ends, as the lists are saved.
+void WriteListFile(const std::string& path, const std::vector<std::string>& lines);
+
+// The floor of any header scan: a raw blocking socket that logs in as kUser, sends all
+// `messages` "TOP n 0" commands in one write, reads the replies to their ends and QUITs.
+// Seconds from connect to QUIT's answer; negative when a reply was not as expected.
+double RawTopFloor(const std::string& host, int port, int messages);
 
 } // namespace benchsupport
