@@ -18,6 +18,7 @@
 #include "screening/ScanSession.h"
 #include "secrets/SecretStore.h"
 #include "secrets/SettingsFileMode.h"
+#include "signin/AccessToken.h"
 #include "update/formFtp.h"
 
 #include <QAction>
@@ -116,7 +117,7 @@ void TfrmMain::StartAccountScan(bool eat) {
     readingPassword_ = true;
     SetScanCommandsEnabled(false);
     SetScanModeChecks(!eat, eat);
-    secrets::ReadPassword(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
+    signin::ReadLoginSecret(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
             if (!password.ok && round_) return AccountScanEnded(password.error);

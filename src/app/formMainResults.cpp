@@ -13,6 +13,7 @@
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
 #include "secrets/SecretStore.h"
+#include "signin/AccessToken.h"
 
 #include <QTimer>
 
@@ -79,7 +80,7 @@ void TfrmMain::EatNextMarked() {
     readingPassword_ = true;
     SetScanCommandsEnabled(false);
     SetScanModeChecks(false, true);
-    secrets::ReadPassword(*ConfigData, this, [this](const secrets::TSecret& password) {
+    signin::ReadLoginSecret(*ConfigData, this, [this](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
             if (!password.ok) {
