@@ -12,6 +12,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QStandardPaths>
 #include <QTableWidget>
 #include <QVBoxLayout>
@@ -26,6 +27,7 @@ constexpr int kIndexRole = Qt::UserRole; // the message's place in messages_
 QTableWidgetItem* Cell(const QVariant& value) {
     auto* item = new QTableWidgetItem;
     item->setData(Qt::DisplayRole, value);
+    item->setToolTip(item->text()); // the whole text of a cell too narrow for it
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     return item;
 }
@@ -51,6 +53,7 @@ TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::string quarantinePath,
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->verticalHeader()->hide();
+    table_->horizontalHeader()->setStretchLastSection(true);
     table_->setWordWrap(false);
     report_ = new QLabel(this);
     report_->setObjectName("lblReport");
@@ -87,7 +90,9 @@ TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::string quarantinePath,
                                             "Mail message (*.eml)")
             .toStdString();
     };
-    resize(760, 400);
+    // Within the screen, also at large scale factors.
+    const QRect screen = this->screen()->availableGeometry();
+    resize(std::min(760, screen.width() * 9 / 10), std::min(400, screen.height() * 8 / 10));
     Reload();
 }
 

@@ -9,6 +9,7 @@
 #include <QHeaderView>
 #include <QLabel>
 #include <QPushButton>
+#include <QScreen>
 #include <QTableWidget>
 #include <QVBoxLayout>
 
@@ -23,6 +24,7 @@ constexpr int kIndexRole = Qt::UserRole + 1;
 
 QTableWidgetItem* Cell(const QString& text) {
     auto* item = new QTableWidgetItem(text);
+    item->setToolTip(text); // the whole text of a cell too narrow for it
     item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
     return item;
 }
@@ -71,7 +73,9 @@ TfrmResults::TfrmResults(QWidget* parent) : QDialog(parent) {
     connect(btnAddSender_, &QPushButton::clicked, this,
             [this] { platform::Guarded([this] { AddSenderClick(); }); });
     connect(table_, &QTableWidget::itemSelectionChanged, this, [this] { UpdateButtons(); });
-    resize(900, 420);
+    // Within the screen, also at large scale factors.
+    const QRect screen = this->screen()->availableGeometry();
+    resize(std::min(900, screen.width() * 9 / 10), std::min(420, screen.height() * 8 / 10));
     UpdateButtons();
 }
 

@@ -1,14 +1,17 @@
 // Opens one of the program's windows, filled with long values, at the font size and in the
 // palette asked for, so that scripts/screenshot can take its picture on a real display:
-//   window_gallery main|about|server|addresses|spammers|update <points> [dark]
+//   window_gallery main|about|server|addresses|spammers|update|results|quarantine <points> [dark]
 // Its settings and files live in a temporary folder of their own.
 
 #include "app/AboutMorvandle.h"
 #include "app/DesktopDialogs.h"
 #include "app/formMain.h"
+#include "app/formQuarantine.h"
+#include "app/formResults.h"
 #include "config/dataConfig.h"
 #include "config/formWizard.h"
 #include "platform/Paths.h"
+#include "screening/Quarantine.h"
 #include "update/formFtp.h"
 
 #include <QApplication>
@@ -42,6 +45,51 @@ QPalette DarkPalette() {
     for (auto role : {QPalette::WindowText, QPalette::Text, QPalette::ButtonText})
         p.setColor(QPalette::Disabled, role, QColor(127, 127, 127));
     return p;
+}
+
+// A check's results with long values and every verdict.
+std::vector<TResultGroup> SampleResults() {
+    const struct {
+        screening::TVerdict::Kind kind;
+        const char *entry, *from, *subject;
+    } rows[] = {
+        {screening::TVerdict::Spammer, "cheap-pills.example",
+         "\"Pharmacy Outlet\" <offers@mail.cheap-pills.example>",
+         "=?UTF-8?Q?Gro=C3=9Fe_Rabatte?= on everything you never needed"},
+        {screening::TVerdict::UnknownSender, "", "someone@nowhere.example", "Hello?"},
+        {screening::TVerdict::Ok, "a-rather-long-provider-name.example.com",
+         "=?UTF-8?Q?J=C3=B6rg_M=C3=BCller?= <joerg@a-rather-long-provider-name.example.com>",
+         "Minutes of Tuesday's meeting"},
+        {screening::TVerdict::CheckSkipped, "", "news@list.example", "Weekly digest"},
+    };
+    TResultGroup group;
+    int number = 0;
+    for (const auto& r : rows) {
+        screening::TVerdict v;
+        v.kind = r.kind;
+        v.entry = r.entry;
+        v.headerLine = v.entry.empty() ? -1 : 0;
+        ++number;
+        group.results.push_back(screening::MakeScanResult(
+            number, "uid" + std::to_string(number), 2048 * number,
+            {std::string("From: ") + r.from, std::string("Subject: ") + r.subject,
+             "Date: Tue, 8 Dec 2026 09:1" + std::to_string(number) + ":00 +0100"},
+            v));
+    }
+    return {group};
+}
+
+// Two kept messages in the program folder's quarantine.
+void SampleQuarantine() {
+    for (const char* from :
+         {"\"Pharmacy Outlet\" <offers@mail.cheap-pills.example>", "someone@nowhere.example"}) {
+        screening::TQuarantineCopy copy(screening::QuarantinePath(), QDateTime::currentDateTime());
+        for (const std::string& line :
+             {std::string("From: ") + from, std::string("Subject: Great offers for you"),
+              std::string(), std::string("Body")})
+            copy.AddLine(line);
+        copy.Commit();
+    }
 }
 
 } // namespace
@@ -84,6 +132,14 @@ int main(int argc, char** argv) {
             main.show();
         } else if (which == "about") {
             shown = std::make_unique<TAboutBox>(&main, MORVANDLE_VERSION);
+        } else if (which == "results") {
+            auto results = std::make_unique<TfrmResults>(&main);
+            results->ShowResults(SampleResults());
+            shown = std::move(results);
+        } else if (which == "quarantine") {
+            SampleQuarantine();
+            shown = std::make_unique<TfrmQuarantine>(&main, screening::QuarantinePath(),
+                                                     [](const std::string&) {});
         } else if (which == "update") {
             shown = std::make_unique<TfrmFtp>(&main, main.LogFile());
         } else {
