@@ -106,6 +106,7 @@ void SetUpLogFile(TkelLog& log) {
 // output and the check's progress to standard error.
 int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
     const std::string& prefix = ConfigData->LinePrefix;
+    const int errorsBefore = errorsReported; // another account's are not this one's
     // A first start: without a server the check could only fail with a lookup error.
     if (ConfigData->Server.empty() || ConfigData->Server == "undefined") {
         std::fprintf(stderr,
@@ -164,7 +165,7 @@ int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
             status = 3;
         else if (!session.ReachedReport())
             status = 1;
-        else if (session.ErrorCount() > 0 || errorsReported > 0)
+        else if (session.ErrorCount() > 0 || errorsReported > errorsBefore)
             status = 3;
     }
     return status;
