@@ -92,13 +92,14 @@ void TfrmMain::CheckEatSpam1Click() {
 
 void TfrmMain::Stop1Click() {
     if (round_) round_->stopped = true;
+    if (eatMarked_) eatMarked_->stopped = true;
     session_->Stop();
 }
 
 void TfrmMain::StartLockedScan(bool eat) {
     // While Busy the session starts nothing: the lock, if any, is the running scan's or the
     // update's. The scan's end lets go of it (OnScanEnd), also when it ends inside StartScan.
-    if (readingPassword_ || round_) return;
+    if (readingPassword_ || round_ || eatMarked_) return;
     if (checkLock_ || session_->Busy()) return session_->StartScan(eat);
     auto lock = std::make_unique<screening::TCheckLock>();
     if (!lock->TryLock()) {
@@ -120,6 +121,7 @@ void TfrmMain::StartAccountScan(bool eat) {
     signin::ReadLoginSecret(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
+            if (round_ && round_->stopped) return EndRound(); // Stop while the password was read
             if (!password.ok && round_) return AccountScanEnded(password.error);
             if (!password.ok) {
                 checkLock_.reset();
