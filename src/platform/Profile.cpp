@@ -268,18 +268,28 @@ ProfileFile::ProfileFile(std::string path) : path_(std::move(path)) {}
 
 std::string ProfileFile::ReadString(std::string_view section, std::string_view key,
                                     const std::string& def) const {
+    const std::optional<std::string> value = ReadWholeValue(section, key);
+    return value ? value->substr(0, kMaxValueLength) : def;
+}
+
+std::string ProfileFile::ReadLongString(std::string_view section, std::string_view key,
+                                        const std::string& def) const {
+    return ReadWholeValue(section, key).value_or(def);
+}
+
+std::optional<std::string> ProfileFile::ReadWholeValue(std::string_view section,
+                                                       std::string_view key) const {
     Lines lines;
     try {
         lines = CurrentLines(path_);
     } catch (const EInOutError&) {
-        return def; // an unreadable file reads like a missing one
+        return std::nullopt; // an unreadable file reads like a missing one
     }
-    if (!lines) return def;
+    if (!lines) return std::nullopt;
     Position pos = Locate(*lines, section, key);
-    if (!pos.keyLine) return def;
+    if (!pos.keyLine) return std::nullopt;
     const std::string& text = (*lines)[*pos.keyLine].text;
-    return std::string(
-        Trim(std::string_view(text).substr(text.find('=') + 1)).substr(0, kMaxValueLength));
+    return std::string(Trim(std::string_view(text).substr(text.find('=') + 1)));
 }
 
 int32_t ProfileFile::ReadInteger(std::string_view section, std::string_view key,

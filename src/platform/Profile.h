@@ -26,6 +26,10 @@ class ProfileFile {
     // when the file or key is missing.
     std::string ReadString(std::string_view section, std::string_view key,
                            const std::string& def) const;
+    // The same without the length limit, for values that no fixed limit fits (an OAuth2
+    // refresh token, which some providers make several kilobytes long).
+    std::string ReadLongString(std::string_view section, std::string_view key,
+                               const std::string& def) const;
     // The stored value read by ParseProfileInteger, or def when that gives nothing.
     int32_t ReadInteger(std::string_view section, std::string_view key, int32_t def) const;
     // An integer whose default is 1 or 0; any non-zero integer is true.
@@ -53,6 +57,9 @@ class ProfileFile {
     void DeleteSection(std::string_view section) const;
 
   private:
+    // The trimmed value, or nothing when the file or key is missing.
+    std::optional<std::string> ReadWholeValue(std::string_view section, std::string_view key) const;
+
     std::string path_;
 };
 

@@ -4,6 +4,7 @@
 #include "log/kelLog.h"
 #include "net/WinsockErrors.h"
 #include "platform/ErrorReport.h"
+#include "signin/AccessToken.h"
 
 #include <QMetaObject>
 
@@ -323,6 +324,8 @@ void TScanSession::AuthDone(std::uint16_t error) {
     if (error != 0) {
         // The status of a refused token tells an expired one from a wrong one.
         const std::string& status = client_.AuthStatus();
+        if (config_.Auth == "xoauth2" || config_.Auth == "oauthbearer")
+            signin::ForgetAccessToken(config_); // the next check gets a fresh one
         return Fail("Error " + Num(error) + " during authentication" +
                     (status.empty() ? "" : ": " + client_.LastResponse() + " (" + status + ")"));
     }

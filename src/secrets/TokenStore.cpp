@@ -48,7 +48,7 @@ void ReadRefreshToken(const TAccountSettings& account, QObject* context, SecretD
                              "Cannot read the refresh token from the keyring: " + answer.reason});
             // The settings file holds one token: another account's is none of this one's.
             const std::string owned =
-                UnscramblePassword(SettingsFile().ReadString(section, kIniKey, ""));
+                UnscramblePassword(SettingsFile().ReadLongString(section, kIniKey, ""));
             const std::string prefix = key + " ";
             if (owned.size() <= prefix.size() || owned.compare(0, prefix.size(), prefix) != 0)
                 return done({false, {}, kNotSignedInText});

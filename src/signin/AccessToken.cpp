@@ -73,6 +73,10 @@ void RememberAccessToken(const std::string& key, const std::string& token, qint6
     KeptTokens()[key] = {token, Clock::now() + std::chrono::seconds(seconds)};
 }
 
+void ForgetAccessToken(const TAccountSettings& account) {
+    KeptTokens().erase(secrets::RefreshTokenKey(account.Login, account.Server));
+}
+
 void GetAccessToken(const TAccountSettings& account, QObject* context, secrets::SecretDone done,
                     const TTokenLimits& limits) {
     if (!account.TokenCommand.empty())

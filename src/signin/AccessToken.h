@@ -35,6 +35,10 @@ void GetAccessToken(const TAccountSettings& account, QObject* context, secrets::
 void ReadLoginSecret(const TConfigData& config, QObject* context, secrets::SecretDone done,
                      const TTokenLimits& limits = {});
 
+// Drops the access token kept for the account, so that its next check refreshes: for a login
+// the server refused, whose token may have been revoked before it expired.
+void ForgetAccessToken(const TAccountSettings& account);
+
 // Keeps an access token for the account of `key` (secrets::RefreshTokenKey) in this process,
 // for `seconds`.
 void RememberAccessToken(const std::string& key, const std::string& token, qint64 seconds);

@@ -3,11 +3,15 @@
 // credentials.
 
 #include "ScanTestSupport.h"
+#include "secrets/TokenStore.h"
 #include "servers/DovecotServer.h"
+#include "signin/AccessToken.h"
 #include "support/OAuth2TestServer.h"
 #include "support/ScriptedServer.h"
 
+#include <QObject>
 #include <algorithm>
+#include <optional>
 
 using scantest::ScanFixture;
 using testsupport::ScriptedServer;
@@ -83,8 +87,23 @@ using testservers::DovecotEnvironment;
 using testservers::DovecotServer;
 
 // A whole check with Auth=xoauth2 against a real Dovecot: an issued token eats the spam, an
-// unknown one is refused with the status Dovecot names.
-struct DovecotOAuthScan : ScanFixture {};
+// unknown one is refused with the status Dovecot names, and is no longer kept for the next
+// check.
+struct DovecotOAuthScan : ScanFixture {
+    // The access token the next check would reuse; empty when it would refresh (this account
+    // names no client, so a refresh would fail).
+    std::string KeptToken() {
+        QObject context;
+        std::optional<secrets::TSecret> got;
+        signin::GetAccessToken(config, &context, [&](const secrets::TSecret& r) { got = r; });
+        EXPECT_TRUE(testsupport::WaitUntil([&] { return got.has_value(); }));
+        return got && got->ok ? got->secret : "";
+    }
+    void Keep(const std::string& token) {
+        signin::RememberAccessToken(secrets::RefreshTokenKey(config.Login, config.Server), token,
+                                    3600);
+    }
+};
 
 TEST_F(DovecotOAuthScan, ChecksWithAnAccessTokenAndShowsARefusedOne) {
     if (!DovecotServer::Available())
@@ -105,7 +124,9 @@ TEST_F(DovecotOAuthScan, ChecksWithAnAccessTokenAndShowsARefusedOne) {
     const std::string address = server->Host() + ":" + server->PortText();
 
     UseServer(address, user, "at-unknown");
+    Keep("at-unknown");
     ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(KeptToken(), "");
     const std::string refused =
         "Error 500 during authentication: -ERR [AUTH] Authentication failed. (401)";
     EXPECT_TRUE(view.Shown(refused));
@@ -113,7 +134,9 @@ TEST_F(DovecotOAuthScan, ChecksWithAnAccessTokenAndShowsARefusedOne) {
     EXPECT_EQ(server->Messages(user).size(), 2u);
 
     UseServer(address, user, token);
+    Keep(token);
     ASSERT_NO_FATAL_FAILURE(Scan(true));
+    EXPECT_EQ(KeptToken(), token);
     EXPECT_EQ(view.statusBar, "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
     EXPECT_EQ(view.failure, "");
     ASSERT_EQ(server->Messages(user).size(), 1u);

@@ -258,6 +258,16 @@ TEST(OAuth2Addresses, HttpsOrLoopbackOnly) {
         EXPECT_EQ(signin::UrlRefused(c.url).empty(), c.allowed) << c.url;
 }
 
+// Microsoft's refresh tokens run to several kilobytes; without a keyring the settings file
+// must give one back whole.
+TEST_F(SignInTest, LongRefreshTokenComesBackWhole) {
+    std::string token;
+    for (int i = 0; i < 4000; ++i)
+        token += "AQab-_.0123456789xyz"[i % 20];
+    StoreRefreshToken(token);
+    EXPECT_EQ(StoredRefreshToken().secret, token);
+}
+
 TEST_F(SignInTest, NoRefreshTokenMeansNotSignedIn) {
     EXPECT_EQ(AccessToken().error, secrets::kNotSignedInText);
 }
