@@ -155,6 +155,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
         TAccountSettings before; // ConfigData's account, back in place at the end
         int eaten = 0, notFound = 0;
         bool failed = false;
+        bool stopped = false; // Stop ends the whole run, not only the account at hand
     };
     std::vector<TResultGroup> lastResults_;
     std::optional<TEatMarkedRun> eatMarked_;

@@ -24,7 +24,8 @@ void TfrmMain::ScanEnded() {
         eatMarked_->eaten += session_->EatenCount();
         eatMarked_->notFound += session_->MarkedNotFound();
         if (!session_->ReachedReport() || session_->ErrorCount() > 0) eatMarked_->failed = true;
-        ++eatMarked_->current;
+        eatMarked_->current =
+            eatMarked_->stopped ? eatMarked_->groups.size() : eatMarked_->current + 1;
         // Posted: the session is still on its way out of its last event.
         QTimer::singleShot(0, this, [this] { platform::Guarded([this] { EatNextMarked(); }); });
         return;
@@ -83,6 +84,7 @@ void TfrmMain::EatNextMarked() {
     signin::ReadLoginSecret(*ConfigData, this, [this](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
+            if (eatMarked_->stopped) return EatMarkedDone(); // Stop while the password was read
             if (!password.ok) {
                 logFile_->AddLine("", "", ConfigData->LinePrefix + password.error);
                 eatMarked_->failed = true;
@@ -107,8 +109,9 @@ void TfrmMain::EatMarkedDone() {
     lastResults_.clear();
     if (!resultsWindow_) return;
     resultsWindow_->ShowResults(lastResults_);
-    resultsWindow_->SetReport(
-        "Eat marked: " + std::to_string(run.eaten) + " eaten, " + std::to_string(run.notFound) +
-        " marked messages no longer found" +
-        (run.failed ? " - errors on the way: see the status bar and the log" : ""));
+    resultsWindow_->SetReport("Eat marked: " + std::to_string(run.eaten) + " eaten, " +
+                              std::to_string(run.notFound) + " marked messages no longer found" +
+                              (run.stopped  ? " - stopped"
+                               : run.failed ? " - errors on the way: see the status bar and the log"
+                                            : ""));
 }

@@ -91,7 +91,8 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
     const bool quarantine = parsed.command == TCheckCommand::Quarantine ||
                             parsed.command == TCheckCommand::QuarantineExport;
     if ((parsed.list && parsed.command != TCheckCommand::CheckOnly) ||
-        (parsed.json && !parsed.list) || (wait && quarantine) || (parsed.allAccounts && quarantine))
+        (parsed.json && (!parsed.list || parsed.allAccounts)) || (wait && quarantine) ||
+        (parsed.allAccounts && quarantine))
         return usageError;
     if ((parsed.allAccounts && !check) ||
         (!parsed.account.empty() && !check && !quarantine &&

@@ -30,10 +30,11 @@ QString RawText(const std::string& s) {
 
 } // namespace
 
-void PrintResults(const std::vector<screening::TScanResult>& results, bool json, std::FILE* out) {
+void PrintResults(const std::vector<screening::TScanResult>& results, bool json, std::FILE* out,
+                  const std::string& prefix) {
     if (!json) {
         for (const screening::TScanResult& r : results) {
-            const std::string line = std::to_string(r.Number) + "\t" +
+            const std::string line = prefix + std::to_string(r.Number) + "\t" +
                                      screening::VerdictText(r.Verdict.kind) + "\t" +
                                      Field(screening::ReasonText(r)) + "\t" + Field(r.From) + "\t" +
                                      Field(r.Subject) + "\n";

@@ -6,9 +6,11 @@
 #include <string>
 #include <vector>
 
-// --list: one line per message (number, verdict, reason, From, Subject, tab-separated), or
-// with --json an array of objects with every field of the result.
-void PrintResults(const std::vector<screening::TScanResult>& results, bool json, std::FILE* out);
+// --list: one line per message (number, verdict, reason, From, Subject, tab-separated, after
+// the account's line prefix), or with --json an array of objects with every field of the
+// result.
+void PrintResults(const std::vector<screening::TScanResult>& results, bool json, std::FILE* out,
+                  const std::string& prefix = "");
 
 // --quarantine: one line per kept message (number, date kept, From, Subject, size,
 // tab-separated), oldest first. Returns the exit status: 0, or 1 when a file cannot be read.

@@ -160,7 +160,7 @@ int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
         app.exec();
         if (!view.StatusBar().empty()) std::fprintf(progress, "%s\n", view.StatusBar().c_str());
         if (args.list && session.ReachedReport())
-            PrintResults(session.Results(), args.json, stdout);
+            PrintResults(session.Results(), args.json, stdout, prefix);
         if (stopRequested)
             status = 3;
         else if (!session.ReachedReport())
