@@ -43,9 +43,8 @@ void TfrmMain::UseRoundAccount() {
     ConfigData->UseAccount(account);
     round_->failure.clear();
     screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
-    // Which account runs: its name beside its server.
-    lblServerName_->setText(
-        platform::WidgetText(pop3Client_->Host() + " (" + account.AccountName + ")"));
+    // Which account runs: its name before its server, where a long server name cannot hide it.
+    lblServerName_->setText(platform::WidgetText(account.AccountName + ": " + pop3Client_->Host()));
 }
 
 void TfrmMain::AccountScanEnded(const std::string& passwordError) {

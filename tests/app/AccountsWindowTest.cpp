@@ -33,8 +33,8 @@ TEST_F(AccountsWindow, ChecksEveryEnabledAccountInTurnAndNamesTheOneThatFailed) 
                "\r\n[Account Off]\r\nServer=127.0.0.1:1\r\nEnabled=0\r\n");
 
     Click("btnCheckEat");
-    EXPECT_EQ(Text("lblServerName"), "127.0.0.1 (Main)");
-    ASSERT_TRUE(WaitUntil([&] { return Text("lblServerName") == "127.0.0.1 (Work)"; }, 10000));
+    EXPECT_EQ(Text("lblServerName"), "Main: 127.0.0.1");
+    ASSERT_TRUE(WaitUntil([&] { return Text("lblServerName") == "Work: 127.0.0.1"; }, 10000));
     ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }, 10000));
     EXPECT_EQ(Text("lblServerName"), "127.0.0.1");
     EXPECT_EQ(Text("StatusBarPanel"), "Last Results - 2 Checked, 1 OK'd, 1 Eaten");
