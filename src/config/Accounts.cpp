@@ -96,8 +96,8 @@ std::string AccountNameProblem(const std::string& name, const std::vector<std::s
 
 TAccountSettings ReadFirstAccount() {
     TAccountSettings first = ReadAccountKeys(SettingsFile(), "Config");
-    first.AccountName =
-        SettingsFile().ReadString("Config", "AccountName", TAccountSettings::kFirstAccountName);
+    first.AccountName = SettingsFile().ReadString("Config", "AccountName", "");
+    if (first.AccountName.empty()) first.AccountName = TAccountSettings::kFirstAccountName;
     return first;
 }
 
