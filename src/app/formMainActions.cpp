@@ -121,6 +121,7 @@ void TfrmMain::StartAccountScan(bool eat) {
     signin::ReadLoginSecret(*ConfigData, this, [this, eat](const secrets::TSecret& password) {
         readingPassword_ = false;
         platform::Guarded([&] {
+            if (round_ && round_->stopped) return EndRound(); // Stop while the password was read
             if (!password.ok && round_) return AccountScanEnded(password.error);
             if (!password.ok) {
                 checkLock_.reset();
