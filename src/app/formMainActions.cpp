@@ -194,8 +194,10 @@ void TfrmMain::OpenQuarantineFolder1Click() {
 }
 
 void TfrmMain::Quarantine1Click() {
-    auto* window =
-        new TfrmQuarantine(this, screening::QuarantinePath(ConfigData->FilesName), OpenWithDesktop);
+    std::vector<TQuarantineSource> sources;
+    for (const TAccountSettings& account : ReadAccounts())
+        sources.push_back({account.AccountName, screening::QuarantinePath(account.FilesName)});
+    auto* window = new TfrmQuarantine(this, std::move(sources), OpenWithDesktop);
     window->setAttribute(Qt::WA_DeleteOnClose);
     window->show();
 }

@@ -21,7 +21,7 @@
 
 namespace {
 
-enum Column { cKept, cFrom, cSubject, cSize, cCount };
+enum Column { cAccount, cKept, cFrom, cSubject, cSize, cCount };
 constexpr int kIndexRole = Qt::UserRole; // the message's place in messages_
 
 QTableWidgetItem* Cell(const QVariant& value) {
@@ -42,14 +42,14 @@ std::string SuggestedName(const screening::TQuarantinedMessage& m) {
 
 } // namespace
 
-TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::string quarantinePath,
+TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::vector<TQuarantineSource> sources,
                                std::function<void(const std::string&)> open)
-    : QDialog(parent), path_(std::move(quarantinePath)), open_(std::move(open)) {
+    : QDialog(parent), sources_(std::move(sources)), open_(std::move(open)) {
     setObjectName("frmQuarantine");
     setWindowTitle("Quarantine");
     table_ = new QTableWidget(0, cCount, this);
     table_->setObjectName("tblQuarantine");
-    table_->setHorizontalHeaderLabels({"Kept", "From", "Subject", "Size"});
+    table_->setHorizontalHeaderLabels({"Account", "Kept", "From", "Subject", "Size"});
     table_->setSelectionBehavior(QAbstractItemView::SelectRows);
     table_->setSelectionMode(QAbstractItemView::SingleSelection);
     table_->verticalHeader()->hide();
@@ -98,12 +98,36 @@ TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::string quarantinePath,
 
 void TfrmQuarantine::Reload() {
     messages_.clear();
-    try {
-        messages_ = screening::ReadQuarantine(path_);
-        report_->setText(messages_.empty() ? "The quarantine holds no messages" : "");
-    } catch (const platform::Exception& e) {
-        report_->setText(platform::WidgetText(e.what()));
+    accounts_.clear();
+    std::string problems;
+    for (const TQuarantineSource& source : sources_) {
+        try {
+            for (screening::TQuarantinedMessage& m : screening::ReadQuarantine(source.Path)) {
+                messages_.push_back(std::move(m));
+                accounts_.push_back(source.Account);
+            }
+        } catch (const platform::Exception& e) {
+            problems += (problems.empty() ? "" : "\n") + std::string(e.what());
+        }
     }
+    // The accounts' files interleaved by the time each message was kept.
+    std::vector<std::size_t> order(messages_.size());
+    for (std::size_t i = 0; i < order.size(); ++i)
+        order[i] = i;
+    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
+        return messages_[a].Kept < messages_[b].Kept;
+    });
+    std::vector<screening::TQuarantinedMessage> messages;
+    std::vector<std::string> accounts;
+    for (std::size_t i : order) {
+        messages.push_back(std::move(messages_[i]));
+        accounts.push_back(std::move(accounts_[i]));
+    }
+    messages_ = std::move(messages);
+    accounts_ = std::move(accounts);
+    report_->setText(platform::WidgetText(!problems.empty()   ? problems
+                                          : messages_.empty() ? "The quarantine holds no messages"
+                                                              : ""));
     table_->setSortingEnabled(false);
     table_->clearContents();
     table_->setRowCount(int(messages_.size()));
@@ -115,12 +139,15 @@ void TfrmQuarantine::Reload() {
             Cell(m.Kept.isValid() ? QVariant(m.Kept.toLocalTime()) : QVariant());
         kept->setData(kIndexRole, i);
         table_->setItem(row, cKept, kept);
+        table_->setItem(row, cAccount, Cell(platform::WidgetText(accounts_[std::size_t(i)])));
         table_->setItem(row, cFrom, Cell(platform::WidgetText(m.From)));
         table_->setItem(row, cSubject, Cell(platform::WidgetText(m.Subject)));
         table_->setItem(row, cSize, Cell(qulonglong(m.Size)));
     }
-    table_->setSortingEnabled(true);
+    table_->setColumnHidden(cAccount, sources_.size() < 2);
+    // Unsorted until the user asks: enabling sorting sorts by the indicator's column at once.
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table_->setSortingEnabled(true);
     table_->resizeColumnsToContents();
     for (int c : {cFrom, cSubject})
         table_->setColumnWidth(c, std::min(table_->columnWidth(c), 280));

@@ -12,13 +12,20 @@ class QLabel;
 class QPushButton;
 class QTableWidget;
 
+// One account's quarantine file.
+struct TQuarantineSource {
+    std::string Account;
+    std::string Path; // the current file; the older one is found beside it
+};
+
 // "Quarantine": the messages kept in the quarantine files, newest first, with "Save As…"
 // (an .eml, byte for byte as received), "Open" (that .eml with the desktop's mail program)
 // and "Add sender to valid addresses".
 class TfrmQuarantine : public QDialog {
   public:
-    // open: hands a file to the desktop's program for it.
-    TfrmQuarantine(QWidget* parent, std::string quarantinePath,
+    // open: hands a file to the desktop's program for it. With more than one source the
+    // table names each message's account.
+    TfrmQuarantine(QWidget* parent, std::vector<TQuarantineSource> sources,
                    std::function<void(const std::string&)> open);
 
     // Reads the files again.
@@ -34,9 +41,10 @@ class TfrmQuarantine : public QDialog {
     void AddSenderClick();
     void UpdateButtons();
 
-    std::string path_;
+    std::vector<TQuarantineSource> sources_;
     std::function<void(const std::string&)> open_;
-    std::vector<screening::TQuarantinedMessage> messages_;
+    std::vector<screening::TQuarantinedMessage> messages_; // oldest first
+    std::vector<std::string> accounts_;                    // ... and whose each one is
     QTableWidget* table_ = nullptr;
     QLabel* report_ = nullptr;
     QPushButton* btnSaveAs_ = nullptr;

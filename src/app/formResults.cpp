@@ -120,8 +120,9 @@ void TfrmResults::ShowResults(const std::vector<TResultGroup>& groups) {
         table_->setItem(row, cSize, r.Size < 0 ? Cell({}) : NumberCell(r.Size));
     }
     table_->setColumnHidden(cAccount, groups_.size() < 2);
-    table_->setSortingEnabled(true);
+    // Unsorted until the user asks: enabling sorting sorts by the indicator's column at once.
     table_->horizontalHeader()->setSortIndicator(-1, Qt::AscendingOrder);
+    table_->setSortingEnabled(true);
     table_->resizeColumnsToContents();
     for (int c : {cReason, cFrom, cSubject})
         table_->setColumnWidth(c, std::min(table_->columnWidth(c), 280));

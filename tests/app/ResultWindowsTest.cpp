@@ -84,11 +84,19 @@ TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
             copy.AddLine(line);
         copy.Commit();
     }
+    // A further account's file, with a message kept long before: it sorts in by time.
+    const std::string other = dir.File("quarantine-Other.mbox");
+    screening::TQuarantineCopy old(other, QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC));
+    old.AddLine("From: old@z.example");
+    old.Commit();
     std::vector<std::string> opened;
-    TfrmQuarantine window(nullptr, path, [&](const std::string& f) { opened.push_back(f); });
+    TfrmQuarantine window(nullptr, {{"Main", path}, {"Other", other}},
+                          [&](const std::string& f) { opened.push_back(f); });
     window.AskSavePath = [&](const std::string&) { return dir.File("saved.eml"); };
     auto* table = window.findChild<QTableWidget*>("tblQuarantine");
-    ASSERT_EQ(table->rowCount(), 2);
+    ASSERT_EQ(table->rowCount(), 3);
+    EXPECT_EQ(table->item(2, 0)->text(), "Other"); // oldest last
+    EXPECT_EQ(table->item(2, 2)->text(), "old@z.example");
     table->selectRow(RowOf(table, "second@y.example"));
     window.findChild<QPushButton*>("btnSaveAs")->click();
     window.findChild<QPushButton*>("btnOpen")->click();

@@ -138,8 +138,9 @@ int main(int argc, char** argv) {
             shown = std::move(results);
         } else if (which == "quarantine") {
             SampleQuarantine();
-            shown = std::make_unique<TfrmQuarantine>(&main, screening::QuarantinePath(),
-                                                     [](const std::string&) {});
+            shown = std::make_unique<TfrmQuarantine>(
+                &main, std::vector<TQuarantineSource>{{"Main", screening::QuarantinePath()}},
+                [](const std::string&) {});
         } else if (which == "update") {
             shown = std::make_unique<TfrmFtp>(&main, main.LogFile());
         } else {
