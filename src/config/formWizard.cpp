@@ -132,6 +132,7 @@ void TfrmWizard::FormShow() {
     Fill(editPassword, ConfigData->Password, password_);
     Fill(editConfirm, ConfigData->Password, confirm_);
     ShowPasswordPlace();
+    ShowLoginMethod();
     // Selecting one clears the others, so strict wins when the file has both on.
     if (ConfigData->Unknown) rbStdCheck->setChecked(true);
     if (ConfigData->Strict) rbStrictCheck->setChecked(true);
@@ -329,7 +330,9 @@ void TfrmWizard::SaveSettings() {
     ConfigData->Quarantine = cbxQuarantine->isChecked();
     ConfigData->Security = cmbSecurity->currentIndex();
     ConfigData->Enabled = cbxAccountEnabled->isChecked();
+    TakeLoginMethod(*ConfigData);
     ConfigData->WriteConfig();
+    WriteLoginMethod();
 }
 
 void TfrmWizard::SaveList(const std::string& path, const std::string& name, TSortedListModel& model,

@@ -12,6 +12,7 @@
 
 class QCheckBox;
 class QComboBox;
+class QGridLayout;
 class QGroupBox;
 class QKeyEvent;
 class QLabel;
@@ -86,6 +87,16 @@ class TfrmWizard : public QDialog {
     // The name typed for Add or Rename, or nothing (with a box saying why) when no account
     // may take it; `except` is the account being renamed.
     std::optional<std::string> NewAccountName(int except);
+    // The login method (formWizardSignIn.cpp): Auth, the OAuth2 provider and client id of the
+    // shown account, from `row` of the Server page's grid on, and its Sign in… button.
+    void BuildLoginMethod(QGridLayout* grid, int row);
+    void ShowLoginMethod();
+    void TakeLoginMethod(TAccountSettings& account) const;
+    // Writes the keys whose values the dialog changed since the account was shown.
+    void WriteLoginMethod();
+    // The OAuth2 controls for the OAuth2 methods only; the password boxes for the others.
+    void EnableLoginMethod();
+    void btnSignInClick();
     void BuildAddressPage();
     void BuildSpammerPage();
     void BuildButtons();
@@ -143,6 +154,12 @@ class TfrmWizard : public QDialog {
     std::vector<TAccountSettings> accounts_;
     int shownAccount_ = 0;
     bool fillingAccounts_ = false;
+    // The login method of the shown account as the settings file has it.
+    struct TLoginMethod {
+        std::string Auth, OAuth2Provider, OAuth2ClientId;
+    };
+    TLoginMethod loginMethodShown_;
+    FilledText clientId_;
 
     QTabWidget* pgctrlPreferences = nullptr;
     QWidget* tabshtServer = nullptr;
@@ -178,6 +195,10 @@ class TfrmWizard : public QDialog {
     QCheckBox* cbxCaseInsensitive = nullptr;
     QCheckBox* cbxQuarantine = nullptr;
     QComboBox* cmbSecurity = nullptr;
+    QComboBox* cmbAuth = nullptr;
+    QComboBox* cmbOAuth2Provider = nullptr;
+    QLineEdit* editOAuth2ClientId = nullptr;
+    QPushButton* btnSignIn = nullptr;
 
     QComboBox* cmbAccount = nullptr;
     QLineEdit* editAccountName = nullptr;

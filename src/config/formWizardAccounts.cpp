@@ -100,6 +100,7 @@ void TfrmWizard::ShowAccount(int index) {
     cbxAccountEnabled->setChecked(ConfigData->Enabled);
     btnRemoveAccount->setEnabled(index != 0);
     ShowPasswordPlace();
+    ShowLoginMethod();
     settingsChanged_ = changed;
 }
 
@@ -109,7 +110,9 @@ void TfrmWizard::SaveShownAccount() {
     ConfigData->Password = Taken(editPassword, password_);
     ConfigData->Security = cmbSecurity->currentIndex();
     ConfigData->Enabled = cbxAccountEnabled->isChecked();
+    TakeLoginMethod(*ConfigData);
     WriteAccount(*ConfigData);
+    WriteLoginMethod();
 }
 
 void TfrmWizard::cmbAccountChange(int index) {

@@ -126,6 +126,7 @@ void TfrmWizard::BuildServerPage() {
                        "login. Either way the server's certificate is checked."));
     grid->addWidget(LabelFor("Connection &security:", cmbSecurity), 7, 0);
     grid->addWidget(cmbSecurity, 8, 0);
+    BuildLoginMethod(grid, 7);
     page->addWidget(frame);
     page->addStretch();
     pgctrlPreferences->addTab(tabshtServer, QStringLiteral("Server"));
@@ -271,6 +272,10 @@ void TfrmWizard::SetTabOrder() {
                                    editPassword,
                                    editConfirm,
                                    cmbSecurity,
+                                   cmbAuth,
+                                   cmbOAuth2Provider,
+                                   editOAuth2ClientId,
+                                   btnSignIn,
                                    editEmailAddress,
                                    lbAddresses,
                                    btnAddAddress,
