@@ -153,7 +153,7 @@ class TfrmMain : public QMainWindow, public screening::TScanView {
         std::vector<TResultGroup> groups; // per account, the messages to eat
         std::size_t current = 0;
         TAccountSettings before; // ConfigData's account, back in place at the end
-        int eaten = 0, notFound = 0;
+        int checked = 0, eaten = 0, notFound = 0;
         bool failed = false;
         bool stopped = false; // Stop ends the whole run, not only the account at hand
     };

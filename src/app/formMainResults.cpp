@@ -21,6 +21,7 @@
 
 void TfrmMain::ScanEnded() {
     if (eatMarked_) {
+        eatMarked_->checked += session_->CheckedCount();
         eatMarked_->eaten += session_->EatenCount();
         eatMarked_->notFound += session_->MarkedNotFound();
         if (!session_->ReachedReport() || session_->ErrorCount() > 0) eatMarked_->failed = true;
@@ -105,6 +106,10 @@ void TfrmMain::EatMarkedDone() {
     screening::ApplyPop3Settings(*pop3Client_, *ConfigData);
     SetScanCommandsEnabled(true);
     SetScanModeChecks(false, false);
+    // Each account's session showed its own figures; several add up as a round's do.
+    if (run.groups.size() > 1)
+        SetStatusBar("Last Results - " + std::to_string(run.checked) + " Checked, 0 OK'd, " +
+                     std::to_string(run.eaten) + " Eaten");
     // The message numbers have changed: the list no longer tells what is on the server.
     lastResults_.clear();
     if (!resultsWindow_) return;
