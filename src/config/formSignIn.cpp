@@ -73,7 +73,7 @@ TfrmSignIn::TfrmSignIn(QWidget* owner, const TAccountSettings& account) : QDialo
     grid->addLayout(row, 4, 0, 1, 2);
     grid->setColumnStretch(0, 1);
     grid->setRowStretch(3, 1);
-    setMinimumWidth(48 * fontMetrics().averageCharWidth());
+    setMinimumWidth(60 * fontMetrics().averageCharWidth());
 
     connect(btnOpenAddress, &QPushButton::clicked, this, [this] { btnOpenAddressClick(); });
     connect(btnCopyCode, &QPushButton::clicked, this,
@@ -96,6 +96,7 @@ void TfrmSignIn::ShowCode(const std::string& uri, const std::string& code) {
     lblUserCode->setText(platform::WidgetText(code));
     SetShown({editSignInAddress, btnOpenAddress, lblUserCode, btnCopyCode}, true);
     lblSignInOutcome->setText(QStringLiteral("Waiting for you to finish signing in\u2026"));
+    FitText();
 }
 
 void TfrmSignIn::OpenUrl(const std::string& url) {
@@ -110,18 +111,30 @@ void TfrmSignIn::OpenUrl(const std::string& url) {
                                : QStringLiteral("No browser could be started: open this address "
                                                 "in a browser on this computer."));
     lblSignInOutcome->setText(QStringLiteral("Waiting for you to finish signing in\u2026"));
+    FitText();
 }
 
 void TfrmSignIn::Done(const signin::TSignInResult& result) {
     lblSignInOutcome->setText(platform::WidgetText(result.text));
     btnSignInCancel->setText(QStringLiteral("Close"));
     btnSignInCancel->setDefault(true);
+    FitText();
 }
 
 void TfrmSignIn::btnOpenAddressClick() {
     if (!UrlOpener(editSignInAddress->text().toStdString()))
         lblSignInOutcome->setText(
             QStringLiteral("No browser could be started: open the address yourself."));
+    FitText();
+}
+
+// A window's layout does not grow it for wrapped lines: it is grown here to the height its
+// texts take at its width.
+void TfrmSignIn::FitText() {
+    layout()->activate();
+    const int height = layout()->totalHeightForWidth(width());
+    setMinimumHeight(height);
+    if (height > this->height()) resize(width(), height);
 }
 
 void TfrmSignIn::reject() {

@@ -35,6 +35,7 @@ class TfrmSignIn : public QDialog {
     void OpenUrl(const std::string& url);
     void Done(const signin::TSignInResult& result);
     void btnOpenAddressClick();
+    void FitText();
 
     signin::TSignIn* signIn_ = nullptr;
     QLabel* lblSignInText = nullptr;
