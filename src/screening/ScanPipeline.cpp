@@ -27,6 +27,8 @@ void TScanSession::StopPipelining() {
     sent_.clear();
     fetched_.clear();
     fetchedBytes_ = 0;
+    answeredBytes_ = 0;
+    answeredTops_ = 0;
     nextTop_ = 0;
     tracingTop_ = 0;
     waitingTop_ = 0;
@@ -34,7 +36,12 @@ void TScanSession::StopPipelining() {
 }
 
 void TScanSession::TopUp() {
-    while (!stopSending_ && sent_.size() < PipelineCommands && fetchedBytes_ < PipelineBytes &&
+    // What the replies in flight will bring, judged by those answered so far.
+    const auto heldAndExpected = [this] {
+        const std::size_t mean = answeredTops_ == 0 ? 0 : answeredBytes_ / answeredTops_;
+        return fetchedBytes_ + sent_.size() * mean;
+    };
+    while (!stopSending_ && sent_.size() < PipelineCommands && heldAndExpected() < PipelineBytes &&
            nextTop_ <= client_.MsgCount()) {
         const std::int32_t msg = nextTop_++;
         if (Cached(msg)) continue; // screened from the cache, never fetched
@@ -69,6 +76,9 @@ bool TScanSession::PipelinedDone(TPop3Request rqType, std::uint16_t error) {
     Fetched& fetched = fetched_[msg];
     fetched.Done = true;
     fetched.Error = error;
+    for (const std::string& line : fetched.Lines)
+        answeredBytes_ += line.size() + 2;
+    ++answeredTops_;
     TopUp();
     if (waitingTop_ == msg) {
         waitingTop_ = 0;

@@ -107,9 +107,11 @@ class TScanSession {
     // never ends its reply is cut off here. A larger message is not deleted.
     static constexpr std::size_t MaxQuarantinedMessage = 256 * 1024 * 1024;
     // The pipelined window: commands in flight, and header bytes received ahead of the
-    // screening. Either bound stops further TOPs until the screening catches up. A TOP goes
-    // out as each reply is taken, so the window stays full: at 256 commands (a few KB on the
-    // wire) a mailbox of 1,000 takes four round trips, not thirty.
+    // screening together with those still to come (each reply in flight counted at the mean
+    // size of those answered). Either bound stops further TOPs until the screening catches
+    // up. A TOP goes out as each reply is taken, so the window stays full: at 256 commands (a
+    // few KB on the wire) a mailbox of 1,000 takes four round trips, not thirty; headers of
+    // 100 KB each keep about 40 in flight.
     static constexpr std::size_t PipelineCommands = 256;
     static constexpr std::size_t PipelineBytes = 4 * 1024 * 1024;
 
@@ -261,6 +263,8 @@ class TScanSession {
     std::int32_t waitingTop_ = 0; // the screening waits for this message's TOP
     std::map<std::int32_t, Fetched> fetched_;
     std::size_t fetchedBytes_ = 0;
+    std::size_t answeredBytes_ = 0; // header bytes of the TOPs answered in this scan,
+    std::size_t answeredTops_ = 0;  // and how many they were
     bool stopSending_ = false;
     // From ListingUids to the end, with the setting HeaderCache.
     bool canPipeline_ = false;            // the server listed PIPELINING

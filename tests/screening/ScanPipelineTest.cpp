@@ -263,3 +263,33 @@ TEST_F(ScriptedPipeline, TheWindowKeepsHundredsOfTopsInFlight) {
     EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
     EXPECT_EQ(view.statusBar, "Last Results - 300 Checked, 300 OK'd, 0 Eaten");
 }
+
+// The window is sized by bytes too: after a header of 4 MB the replies still in flight are
+// counted at that size, so no TOP goes out until enough small ones have brought the mean down.
+TEST_F(ScriptedPipeline, LargeHeadersShrinkTheWindow) {
+    config.Timeout = 5;
+    constexpr int count = 300, window = 256;
+    ScriptedServer s;
+    testsupport::Pop3Greeting(s);
+    testsupport::Pop3Login(s, "bob", "pw");
+    testsupport::Pop3Stat(s, count, {"TOP", "PIPELINING"});
+    s.Expect("TOP 1 0").SendLine("+OK").SendLine("From: friend@home.example");
+    for (int line = 0; line < 4096; ++line)
+        s.SendLine("X-Filler: " + std::string(1024, 'a'));
+    s.SendLine("").SendLine(".");
+    for (int m = 2; m < window; ++m)
+        s.Expect("TOP " + std::to_string(m) + " 0");
+    s.ExpectAlone("TOP " + std::to_string(window) + " 0");
+    for (int m = 2; m <= window; ++m)
+        Headers(s, m, "friend@home.example");
+    for (int m = window + 1; m <= count; ++m)
+        s.Expect("TOP " + std::to_string(m) + " 0");
+    for (int m = window + 1; m <= count; ++m)
+        Headers(s, m, "friend@home.example");
+    testsupport::Pop3Quit(s);
+    s.Start();
+    UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+    ASSERT_NO_FATAL_FAILURE(Scan(false));
+    EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
+    EXPECT_EQ(view.statusBar, "Last Results - 300 Checked, 300 OK'd, 0 Eaten");
+}
