@@ -220,17 +220,27 @@ TEST_F(DovecotResults, TheResultsNameEachVerdictAndItsReason) {
     config.SpammerList = {"cheap-pills.example"};
     config.HeaderCache = true;
     const struct {
-        bool addressCheck;
+        bool unknown, strict;           // the address checks
         std::vector<std::string> lines; // verdict, reason, From, Subject per message
     } cases[] = {
         {true,
+         false,
          {"OK|friends.example in From: anna@friends.example|anna@friends.example|hello",
           "spammer|cheap-pills.example in From: sales@cheap-pills.example|"
           "sales@cheap-pills.example|pills",
           "unknown sender|no valid address|x@nowhere.example|who",
           "OK|friends.example in From: =?UTF-8?Q?J=C3=B6rg?= <jorg@friends.example>|"
           "Jörg <jorg@friends.example>|Grüße"}},
+        // The strict check looks for the address in "To:" lines only.
         {false,
+         true,
+         {"unknown sender|no valid address|anna@friends.example|hello",
+          "spammer|cheap-pills.example in From: sales@cheap-pills.example|"
+          "sales@cheap-pills.example|pills",
+          "unknown sender|no valid address|x@nowhere.example|who",
+          "unknown sender|no valid address|Jörg <jorg@friends.example>|Grüße"}},
+        {false,
+         false,
          {"check skipped||anna@friends.example|hello",
           "spammer|cheap-pills.example in From: sales@cheap-pills.example|"
           "sales@cheap-pills.example|pills",
@@ -238,7 +248,8 @@ TEST_F(DovecotResults, TheResultsNameEachVerdictAndItsReason) {
           "check skipped||Jörg <jorg@friends.example>|Grüße"}},
     };
     for (const auto& c : cases) {
-        config.Unknown = c.addressCheck;
+        config.Unknown = c.unknown;
+        config.Strict = c.strict;
         config.ListsChanged();
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         std::vector<std::string> lines;
@@ -249,7 +260,7 @@ TEST_F(DovecotResults, TheResultsNameEachVerdictAndItsReason) {
             EXPECT_FALSE(r.Uidl.empty());
             EXPECT_GT(r.Size, 0);
         }
-        EXPECT_EQ(lines, c.lines) << "address check " << c.addressCheck;
+        EXPECT_EQ(lines, c.lines) << "unknown " << c.unknown << ", strict " << c.strict;
         ASSERT_FALSE(session.Results().empty());
         EXPECT_EQ(session.Results()[0].Date, "Tue, 8 Dec 2026 10:00:00 +0000");
     }
