@@ -9,8 +9,6 @@
 #include <QPointer>
 
 #include <algorithm>
-#include <netinet/in.h>
-#include <netinet/tcp.h>
 #include <sys/socket.h>
 #include <unistd.h>
 
@@ -76,10 +74,6 @@ void TCustomWSocket::Connect() {
         SocketError("setsockopt(SO_REUSEADDR)", LastNetError());
         if (gone()) return;
     }
-    // Commands are short lines, often sent back to back: Nagle's algorithm would hold each
-    // one until the previous was acknowledged. Without it the socket only works slower, so a
-    // refusal goes unreported.
-    setsockopt(h, IPPROTO_TCP, TCP_NODELAY, &on, sizeof on);
     if (::connect(h, FSin.Raw(), FSin.Len) < 0) {
         const int err = LastNetError();
         // Here a refusal can come back at once; the outcome still arrives from the event
