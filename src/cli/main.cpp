@@ -288,11 +288,10 @@ int main(int argc, char** argv) {
     // and the plain one costs less per event (a 1,000-message scan took a sixth less
     // processor time with it here). The keyring's answers arrive through GLib's loop only,
     // so the commands that may ask it for the password keep that one, where a bus is.
-    const bool keyring = (command == TCheckCommand::CheckOnly ||
-                          command == TCheckCommand::CheckAndEat ||
-                          command == TCheckCommand::SetPassword ||
-                          command == TCheckCommand::SignIn) &&
-                         secrets::SessionBusReachable();
+    const bool keyring =
+        (command == TCheckCommand::CheckOnly || command == TCheckCommand::CheckAndEat ||
+         command == TCheckCommand::SetPassword || command == TCheckCommand::SignIn) &&
+        secrets::SessionBusReachable();
     if (!keyring && qEnvironmentVariableIsEmpty("QT_NO_GLIB")) qputenv("QT_NO_GLIB", "1");
     QCoreApplication app(argc, argv);
     platform::SetErrorReporter([](const std::string& message) {
