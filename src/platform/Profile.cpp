@@ -1,12 +1,12 @@
 #include "Profile.h"
 
 #include "AtomicFile.h"
-#include "Clock.h"
 #include "Exception.h"
 #include "FileBytes.h"
 #include "Paths.h"
 
 #include <cerrno>
+#include <ctime>
 #include <map>
 #include <memory>
 #include <mutex>
@@ -162,7 +162,10 @@ Lines CurrentLines(const std::string& path) {
         Forget(path);
         return nullptr;
     }
-    const int64_t readAt = NowMSecsSinceEpoch() * 1000000;
+    // The real clock, which file times follow, not the one tests may move.
+    timespec now;
+    ::clock_gettime(CLOCK_REALTIME, &now);
+    const int64_t readAt = Nanoseconds(now);
     std::optional<FileBytes> file = ReadFileBytes(path);
     if (!file) return nullptr;
     auto lines = std::make_shared<const std::vector<Line>>(SplitLines(file->bytes));
