@@ -99,7 +99,9 @@ void TSignIn::PollAnswer(const TOAuth2Answer& answer) {
         (expired && (answer.error == "authorization_pending" || answer.error == "slow_down")))
         return Finish({false, "The sign-in code expired before the sign-in was done: sign in "
                               "again"});
-    if (answer.error == "access_denied") return Finish({false, "The sign-in was declined"});
+    // Microsoft names a refusal authorization_declined.
+    if (answer.error == "access_denied" || answer.error == "authorization_declined")
+        return Finish({false, "The sign-in was declined"});
     if (answer.error == "slow_down")
         interval_ += 5;
     else if (answer.error != "authorization_pending")

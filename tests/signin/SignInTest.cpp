@@ -97,6 +97,7 @@ TEST_F(SignInTest, DeviceSignInFollowsEachPollAnswer) {
          "The sign-in code expired before the sign-in was done: sign in again",
          2},
         {{"access_denied"}, "The sign-in was declined", 1},
+        {{"authorization_pending", "authorization_declined"}, "The sign-in was declined", 2},
     };
     int polls = 0;
     for (const Case& c : cases) {
