@@ -47,14 +47,21 @@ std::optional<std::string> DecodeB(const std::string& text) {
     return result.decoded.toStdString();
 }
 
-// The encoded word starting at `at`, if one does.
-std::optional<EncodedWord> WordAt(const std::string& raw, std::size_t at) {
+// The longest encoded text taken for a word. The standard allows 75 bytes for a whole word;
+// some mailers write longer ones, but none this long.
+constexpr std::size_t kMaxEncodedText = 1000;
+
+// The encoded word starting at `at`, if one does. `nextClose` is where the first "?=" at or
+// after the last search start lies (0 before the first): the searches move forward, so a
+// header line full of "=?" without an end is scanned once, not once per "=?".
+std::optional<EncodedWord> WordAt(const std::string& raw, std::size_t at, std::size_t& nextClose) {
     if (raw.compare(at, 2, "=?") != 0) return std::nullopt;
     const std::size_t q1 = raw.find('?', at + 2);
     if (q1 == std::string::npos || q1 + 2 >= raw.size() || raw[q1 + 2] != '?') return std::nullopt;
     const char encoding = raw[q1 + 1];
-    const std::size_t close = raw.find("?=", q1 + 3);
-    if (close == std::string::npos) return std::nullopt;
+    if (nextClose < q1 + 3) nextClose = raw.find("?=", q1 + 3);
+    const std::size_t close = nextClose;
+    if (close == std::string::npos || close - (q1 + 3) > kMaxEncodedText) return std::nullopt;
     std::string charset = raw.substr(at + 2, q1 - at - 2);
     charset = charset.substr(0, charset.find('*'));
     const std::string text = raw.substr(q1 + 3, close - q1 - 3);
@@ -98,6 +105,7 @@ std::string DecodeHeaderText(const std::string& raw) {
     // them.
     std::optional<EncodedWord> run;
     std::size_t runStart = 0;
+    std::size_t nextClose = 0;
     auto flushRun = [&] {
         if (!run) return;
         const std::optional<std::string> text = InCharset(run->charset, run->bytes);
@@ -105,7 +113,7 @@ std::string DecodeHeaderText(const std::string& raw) {
         run.reset();
     };
     while ((at = raw.find("=?", at)) != std::string::npos) {
-        std::optional<EncodedWord> word = WordAt(raw, at);
+        std::optional<EncodedWord> word = WordAt(raw, at, nextClose);
         if (!word) {
             at += 2;
             continue;
