@@ -182,8 +182,9 @@ void TfrmQuarantine::SaveAsClick() {
 void TfrmQuarantine::OpenClick() {
     const screening::TQuarantinedMessage* m = Selected();
     if (!m) return;
-    const std::string target = QDir::tempPath().toStdString() + "/morvandle-" +
-                               std::to_string(m->Separator) + "-" + SuggestedName(*m);
+    const std::string target =
+        QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString() +
+        "/morvandle-" + std::to_string(m->Separator) + "-" + SuggestedName(*m);
     screening::ExportQuarantinedMessage(*m, target);
     open_(target);
 }

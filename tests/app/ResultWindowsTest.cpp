@@ -7,6 +7,8 @@
 #include "screening/QuarantineReader.h"
 #include "servers/DovecotServer.h"
 
+#include <QFileInfo>
+#include <QStandardPaths>
 #include <QTableWidget>
 
 using screening::TScanResult;
@@ -103,6 +105,9 @@ TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
     const std::string second = "From: second@y.example\nSubject: two\n\n>From you\n";
     EXPECT_EQ(testsupport::ReadFile(dir.File("saved.eml")), second);
     ASSERT_EQ(opened.size(), 1u);
+    // Not in the shared /tmp, where others could read it or put a link under its name.
+    EXPECT_EQ(QFileInfo(QString::fromStdString(opened[0])).absolutePath(),
+              QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
     EXPECT_EQ(testsupport::ReadFile(opened[0]), second);
     std::filesystem::remove(opened[0]);
 }
