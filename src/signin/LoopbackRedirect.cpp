@@ -4,6 +4,7 @@
 #include <QTcpServer>
 #include <QTcpSocket>
 #include <QUrl>
+#include <utility>
 
 namespace signin {
 namespace {
@@ -59,7 +60,9 @@ void TLoopbackRedirect::Read(QTcpSocket* socket) {
     }
     Answer(socket, "200 OK", "Morvandle has the sign-in answer; you may close this page.\n");
     server_->close();
-    if (OnRedirect) OnRedirect(QUrlQuery(target));
+    // A connection the browser opened before the close may bring the redirect again (a
+    // reload): its code was taken already.
+    if (auto redirect = std::exchange(OnRedirect, nullptr)) redirect(QUrlQuery(target));
 }
 
 } // namespace signin

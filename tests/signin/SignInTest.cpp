@@ -7,12 +7,14 @@
 #include "secrets/TokenStore.h"
 #include "servers/TestCerts.h"
 #include "signin/AccessToken.h"
+#include "signin/LoopbackRedirect.h"
 #include "support/OAuth2TestServer.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
+#include <QTcpSocket>
 #include <gtest/gtest.h>
 #include <optional>
 
@@ -274,3 +276,26 @@ TEST_F(SignInTest, NoRefreshTokenMeansNotSignedIn) {
 }
 
 } // namespace
+
+// The listener takes one redirect: a connection opened before it closed gets the page, but
+// its request is not a second answer.
+TEST(LoopbackRedirect, TakesOneRedirect) {
+    signin::TLoopbackRedirect listener(nullptr);
+    ASSERT_TRUE(listener.Listen());
+    std::vector<std::string> states;
+    listener.OnRedirect = [&](const QUrlQuery& query) {
+        states.push_back(query.queryItemValue("state").toStdString());
+    };
+    const QUrl uri(QString::fromStdString(listener.RedirectUri()));
+    QTcpSocket first, second;
+    for (QTcpSocket* socket : {&first, &second}) {
+        socket->connectToHost(QHostAddress::LocalHost, uri.port());
+        ASSERT_TRUE(socket->waitForConnected(5000));
+    }
+    for (const auto& [socket, state] : {std::pair{&first, "s1"}, std::pair{&second, "s2"}}) {
+        socket->write("GET /?code=c&state=" + QByteArray(state) + " HTTP/1.1\r\n\r\n");
+        ASSERT_TRUE(testsupport::WaitUntil([&] { return socket->bytesAvailable() > 0; }));
+        EXPECT_TRUE(socket->readLine().startsWith("HTTP/1.1 200"));
+    }
+    EXPECT_EQ(states, std::vector<std::string>{"s1"});
+}
