@@ -5,6 +5,9 @@
 #include "platform/Profile.h"
 #include "platform/Trim.h"
 
+#include <filesystem>
+#include <utility>
+
 namespace {
 constexpr std::string_view kAccountWord = "Account";
 
@@ -148,11 +151,28 @@ void WriteAccount(const TAccountSettings& account) {
     if (section != "Config") ini.WriteBool(section, "Enabled", account.Enabled);
 }
 
+std::string AccountFilePath(const std::string& filesName, const std::string& stem,
+                            const std::string& extension) {
+    return platform::ProgramDir() + "/" + stem + (filesName.empty() ? "" : "-" + filesName) +
+           extension;
+}
+
 void RenameAccount(const TAccountSettings& account, const std::string& newName) {
     if (account.AccountSection == "Config")
-        SettingsFile().WriteString("Config", "AccountName", newName);
-    else
-        SettingsFile().RenameSection(account.AccountSection, AccountSectionOf(newName));
+        return SettingsFile().WriteString("Config", "AccountName", newName);
+    SettingsFile().RenameSection(account.AccountSection, AccountSectionOf(newName));
+    // The files go with the name, or the quarantine window would no longer list the kept
+    // messages. A file left by a removed account of the new name stays where it is, and so
+    // does one that cannot move: the messages are still on disk under the old name.
+    for (const auto& [stem, extension] : {std::pair{"quarantine", ".mbox"},
+                                          {"quarantine", ".1.mbox"}, // the older half
+                                          {"headers", ".cache"}}) {
+        const std::string from = AccountFilePath(account.FilesName, stem, extension);
+        const std::string to = AccountFilePath(newName, stem, extension);
+        std::error_code error;
+        if (std::filesystem::exists(from, error) && !std::filesystem::exists(to, error))
+            std::filesystem::rename(from, to, error);
+    }
 }
 
 void RemoveAccount(const TAccountSettings& account) {

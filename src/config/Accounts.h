@@ -73,8 +73,14 @@ const TAccountSettings* FindAccount(const std::vector<TAccountSettings>& account
 // Writes the keys the preferences dialog edits (Server, Login, Security, CAFile, and Enabled
 // of a further account) to the account's section, creating it when new.
 void WriteAccount(const TAccountSettings& account);
-// Renames an account (the first: its AccountName key; a further one: its section), or removes
-// a further one with all its keys. Errors as TConfigData::WriteConfig's.
+// A file the account keeps in the program's folder: STEM-FILESNAME.EXT for a further account,
+// STEM.EXT for the first (FilesName empty), e.g. ("Work", "quarantine", ".mbox").
+std::string AccountFilePath(const std::string& filesName, const std::string& stem,
+                            const std::string& extension);
+
+// Renames an account (the first: its AccountName key; a further one: its section, and its
+// quarantine and header cache files where no file has the new name yet), or removes a further
+// one with all its keys. Errors as TConfigData::WriteConfig's.
 void RenameAccount(const TAccountSettings& account, const std::string& newName);
 void RemoveAccount(const TAccountSettings& account);
 // The section a further account of that name lives in.

@@ -1,7 +1,7 @@
 #include "HeaderCache.h"
 
+#include "config/Accounts.h"
 #include "platform/AtomicFile.h"
-#include "platform/Paths.h"
 
 #include <QCryptographicHash>
 
@@ -88,8 +88,7 @@ std::optional<THeaderCache> Parse(TReader& in) {
 } // namespace
 
 std::string HeaderCachePath(const std::string& account) {
-    if (!account.empty()) return platform::ProgramDir() + "/headers-" + account + ".cache";
-    return platform::ProgramDir() + "/headers.cache";
+    return AccountFilePath(account, "headers", ".cache");
 }
 
 THeaderCacheLoad LoadHeaderCache(const std::string& path, const std::string& account) {

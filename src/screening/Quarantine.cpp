@@ -1,7 +1,7 @@
 #include "Quarantine.h"
 
+#include "config/Accounts.h"
 #include "platform/DurableAppend.h"
-#include "platform/Paths.h"
 #include "screening/TextMatch.h"
 
 #include <cstdio>
@@ -64,8 +64,7 @@ std::string OneLine(std::string text) {
 } // namespace
 
 std::string QuarantinePath(const std::string& account) {
-    if (!account.empty()) return platform::ProgramDir() + "/quarantine-" + account + ".mbox";
-    return platform::ProgramDir() + "/quarantine.mbox";
+    return AccountFilePath(account, "quarantine", ".mbox");
 }
 
 std::string QuarantineOlderPath(const std::string& quarantinePath) {

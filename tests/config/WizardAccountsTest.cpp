@@ -5,6 +5,8 @@
 #include <QCheckBox>
 #include <QComboBox>
 
+#include <filesystem>
+
 namespace {
 
 using WizardAccountsTest = WizardFixture;
@@ -60,10 +62,22 @@ TEST_F(WizardAccountsTest, AddSwitchRenameAndRemoveAnAccount) {
     EXPECT_EQ(Text("editPassword"), "pw");
     EXPECT_FALSE(Find<QCheckBox>("cbxAccountEnabled")->isChecked());
 
+    // The account's quarantine and header cache go with its name; another's stay.
+    for (const char* file : {"quarantine-Work.mbox", "quarantine-Work.1.mbox", "headers-Work.cache",
+                             "quarantine.mbox"})
+        WriteFile(ProgramFile(file), file);
     SetText("editAccountName", "Job");
     Click("btnRenameAccount");
     EXPECT_EQ(accounts->itemText(1), "Job");
     EXPECT_NE(ReadFile(IniPath()).find("[Account Job]\r\nServer=pop.work\r\n"), std::string::npos);
+    for (const char* file :
+         {"quarantine-Work.mbox", "quarantine-Work.1.mbox", "headers-Work.cache"}) {
+        std::string moved = file;
+        moved.replace(moved.find("Work"), 4, "Job");
+        EXPECT_FALSE(std::filesystem::exists(ProgramFile(file))) << file;
+        EXPECT_EQ(ReadFile(ProgramFile(moved)), file);
+    }
+    EXPECT_EQ(ReadFile(ProgramFile("quarantine.mbox")), "quarantine.mbox");
 
     answers = {platform::mrNo, platform::mrYes};
     Click("btnRemoveAccount");
