@@ -4,6 +4,7 @@
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
+#include <QMetaObject>
 #include <exception>
 
 namespace secrets {
@@ -37,22 +38,29 @@ std::string RefreshTokenKey(const std::string& login, const std::string& server)
 void ReadRefreshToken(const TAccountSettings& account, QObject* context, SecretDone done,
                       const TSecretLimits& limits) {
     const std::string key = RefreshTokenKey(account.Login, account.Server);
+    // A copy in the settings file is newer than any keyring item: a keyring write that works
+    // removes it, one that fails (a locked keyring) writes it instead and leaves the old item.
+    const std::string owned =
+        UnscramblePassword(SettingsFile().ReadLongString(account.AccountSection, kIniKey, ""));
+    const std::string prefix = key + " ";
+    if (owned.size() > prefix.size() && owned.compare(0, prefix.size(), prefix) == 0) {
+        QMetaObject::invokeMethod(
+            context,
+            [done = std::move(done), token = owned.substr(prefix.size())] {
+                done({true, token, {}});
+            },
+            Qt::QueuedConnection);
+        return;
+    }
     KeyringRead(
         key, context,
-        [key, section = account.AccountSection,
-         done = std::move(done)](const TKeyringAnswer& answer) {
+        [done = std::move(done)](const TKeyringAnswer& answer) {
             if (answer.kind == TKeyringAnswer::Done) return done({true, answer.secret, {}});
             if (answer.kind == TKeyringAnswer::Refused)
                 return done({false,
                              {},
                              "Cannot read the refresh token from the keyring: " + answer.reason});
-            // The settings file holds one token: another account's is none of this one's.
-            const std::string owned =
-                UnscramblePassword(SettingsFile().ReadLongString(section, kIniKey, ""));
-            const std::string prefix = key + " ";
-            if (owned.size() <= prefix.size() || owned.compare(0, prefix.size(), prefix) != 0)
-                return done({false, {}, kNotSignedInText});
-            done({true, owned.substr(prefix.size()), {}});
+            done({false, {}, kNotSignedInText});
         },
         limits.keyring);
 }

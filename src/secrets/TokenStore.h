@@ -17,11 +17,11 @@ inline constexpr const char* kNoKeyringTokenNotice =
 inline constexpr const char* kNotSignedInText =
     "Not signed in: sign in first (Preferences > Sign in\u2026, or morvandle-check --sign-in)";
 
-// The account's refresh token: its keyring item (RefreshTokenKey), else the key
-// OAuth2RefreshToken of the account's settings section when no keyring holds one or none can
-// be reached. That key holds the token scrambled with the keyring key in front, so that a
-// changed Login or Server never gets an old token. kNotSignedInText when neither has one; a
-// keyring that is locked or refuses is an error, as for passwords.
+// The account's refresh token: the key OAuth2RefreshToken of the account's settings section
+// when it holds one (written where the keyring could not take it), else its keyring item
+// (RefreshTokenKey). That key holds the token scrambled with the keyring key in front, so
+// that a changed Login or Server never gets an old token. kNotSignedInText when neither has
+// one; a keyring that is locked or refuses is an error, as for passwords.
 void ReadRefreshToken(const TAccountSettings& account, QObject* context, SecretDone done,
                       const TSecretLimits& limits = {});
 

@@ -3,6 +3,8 @@
 #include "secrets/SecretStore.h"
 #include "config/dataConfig.h"
 #include "platform/Paths.h"
+#include "platform/Profile.h"
+#include "secrets/TokenStore.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -67,4 +69,26 @@ TEST_F(SecretStoreTest, PasswordCommandGivesItsFirstLineOrSaysWhyNot) {
         EXPECT_EQ(read.ok, c.ok);
         EXPECT_EQ(read.ok ? read.secret : read.error, c.text);
     }
+}
+
+// A refresh token the keyring could not take (locked) went to the settings file: it is newer
+// than the keyring's item, and is used until a keyring write takes its place.
+TEST_F(SecretStoreTest, RefreshTokenFromTheSettingsFileOutranksAnOlderKeyringItem) {
+    config.Login = "rt";
+    config.Server = "pop.example";
+    const auto store = [&](const std::string& token) {
+        return Await<secrets::TStored>(
+            [&](auto done) { secrets::StoreRefreshToken(config, token, &context, done); });
+    };
+    const auto read = [&] {
+        return Await<secrets::TSecret>(
+                   [&](auto done) { secrets::ReadRefreshToken(config, &context, done); })
+            .secret;
+    };
+    ASSERT_TRUE(store("old").ok);
+    platform::ProfileFile(dir.File("Morvandle.ini"))
+        .WriteString("Config", "OAuth2RefreshToken", ScramblePassword("oauth2:rt@pop.example new"));
+    EXPECT_EQ(read(), "new");
+    ASSERT_TRUE(store("newer").ok);
+    EXPECT_EQ(read(), "newer");
 }
