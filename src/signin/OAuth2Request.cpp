@@ -29,10 +29,12 @@ TOAuth2Answer AnswerOf(QNetworkReply& reply, const std::string& url) {
     const int status = reply.attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     const QJsonDocument doc = QJsonDocument::fromJson(reply.readAll());
     answer.json = doc.object();
-    answer.error = answer.json.value("error").toString().toStdString();
+    answer.error = answer.json.value("error").toString().simplified().toStdString();
     if (!answer.error.empty()) {
+        // On one line: Microsoft's run over several (trace and correlation ids), and the
+        // text goes to the log and the console.
         const std::string description =
-            answer.json.value("error_description").toString().toStdString();
+            answer.json.value("error_description").toString().simplified().toStdString();
         answer.text =
             Failed(url, description.empty() ? answer.error : answer.error + ": " + description);
     } else if (reply.error() != QNetworkReply::NoError) {

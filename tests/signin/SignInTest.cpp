@@ -100,6 +100,11 @@ TEST_F(SignInTest, DeviceSignInFollowsEachPollAnswer) {
          2},
         {{"access_denied"}, "The sign-in was declined", 1},
         {{"authorization_pending", "authorization_declined"}, "The sign-in was declined", 2},
+        // Microsoft's descriptions run over several lines; the log and the console take one.
+        {{"bad_verification_code AADSTS70000: Wrong code.\r\nTrace ID: 1\r\n"},
+         "OAuth2 request to " + server.TokenUrl() +
+             " failed: bad_verification_code: AADSTS70000: Wrong code. Trace ID: 1",
+         1},
     };
     int polls = 0;
     for (const Case& c : cases) {

@@ -245,7 +245,13 @@ class OAuth2Endpoints : public QObject {
                 std::string answer = deviceAnswers.front();
                 deviceAnswers.pop_front();
                 if (answer == "expired_token" || answer == "access_denied") it->second = true;
-                return Error(answer.c_str());
+                // "code description": the description as some providers write it.
+                const std::size_t blank = answer.find(' ');
+                if (blank == std::string::npos) return Error(answer.c_str());
+                return Json(400,
+                            QJsonObject{{"error", QString::fromStdString(answer.substr(0, blank))},
+                                        {"error_description",
+                                         QString::fromStdString(answer.substr(blank + 1))}});
             }
             deviceCodes.erase(it);
             ++granted["device_code"];

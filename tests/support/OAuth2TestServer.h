@@ -47,7 +47,8 @@ class OAuth2TestServer {
     // expires_in of the access tokens issued from now on (default 3600 s).
     void SetTokenLifetime(int seconds);
     // The answers to the device-flow polls, in order, before the one that issues tokens:
-    // "authorization_pending", "slow_down", "expired_token", "access_denied".
+    // "authorization_pending", "slow_down", "expired_token", "access_denied"; text after a
+    // blank goes in error_description.
     void ScriptDeviceAnswers(const std::vector<std::string>& errors);
     // interval of the device sign-in in seconds (default 1).
     void SetDeviceInterval(int seconds);
