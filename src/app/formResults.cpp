@@ -108,10 +108,13 @@ void TfrmResults::ShowResults(const std::vector<TResultGroup>& groups) {
         table_->setItem(row, cNumber, number);
         table_->setItem(row, cVerdict,
                         Cell(platform::WidgetText(screening::VerdictText(r.Verdict.kind))));
-        // Spam is eaten unless kept; an OK message only when marked.
-        QTableWidgetItem* mark = Cell(spam ? "Keep" : "Eat");
-        mark->setFlags(mark->flags() | Qt::ItemIsUserCheckable);
-        mark->setCheckState(Qt::Unchecked);
+        // Spam is eaten unless kept; an OK message only when marked; one the check ate
+        // already is gone.
+        QTableWidgetItem* mark = Cell(r.Eaten ? "eaten" : spam ? "Keep" : "Eat");
+        if (!r.Eaten) {
+            mark->setFlags(mark->flags() | Qt::ItemIsUserCheckable);
+            mark->setCheckState(Qt::Unchecked);
+        }
         table_->setItem(row, cMark, mark);
         table_->setItem(row, cReason, Cell(platform::WidgetText(screening::ReasonText(r))));
         table_->setItem(row, cFrom, Cell(platform::WidgetText(r.From)));

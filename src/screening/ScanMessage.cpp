@@ -144,6 +144,7 @@ void TScanSession::DeleDone(std::uint16_t error) {
     if (error != 0) return Fail("Error " + Num(error) + " deleting msg " + Num(currentMsg_));
     view_.SetConnectionStatus("Message " + Num(currentMsg_) + " deleted");
     ++eatenCount_;
+    if (!results_.empty() && results_.back().Number == currentMsg_) results_.back().Eaten = true;
     if (cacheUsed_ && !uidls_[currentMsg_].empty()) deletedIds_.push_back(uidls_[currentMsg_]);
     MessageDone();
 }

@@ -46,6 +46,7 @@ std::vector<TScanResult> MarkedToEat(const std::vector<TScanResult>& results,
     std::vector<TScanResult> eat;
     for (std::size_t i = 0; i < results.size(); ++i) {
         const TMark mark = i < marks.size() ? marks[i] : TMark::ByVerdict;
+        if (results[i].Eaten) continue;
         if (mark == TMark::Eat || (mark == TMark::ByVerdict && !results[i].Verdict.Passed()))
             eat.push_back(results[i]);
     }

@@ -20,6 +20,8 @@ struct TScanResult {
     std::string MatchedLine; // the header line the verdict's entry was found in, as received
     // The header lines as received: "Eat marked" compares them when no id tells the message.
     std::vector<std::string> Headers;
+    // The check deleted it (the server took its DELE): nothing is left to keep or eat.
+    bool Eaten = false;
 };
 
 // The result of a message from its header lines and the screening's verdict on them.
@@ -33,7 +35,8 @@ std::string ReasonText(const TScanResult& result);
 // What the user decided for one result: leave it to the verdict, keep it, or eat it.
 enum class TMark { ByVerdict, Keep, Eat };
 
-// The results "Eat marked" deletes: those judged spam and not kept, and those marked Eat.
+// The results "Eat marked" deletes: those judged spam and not kept, and those marked Eat;
+// never one the check ate already.
 // marks[i] belongs to results[i]; a missing mark leaves the verdict to decide.
 std::vector<TScanResult> MarkedToEat(const std::vector<TScanResult>& results,
                                      const std::vector<TMark>& marks);

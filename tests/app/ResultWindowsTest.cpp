@@ -45,18 +45,23 @@ TEST_F(ResultWindows, MarksReachTheirMessagesAfterSorting) {
     TAccountSettings a, b;
     a.AccountName = "A";
     b.AccountName = "B";
+    TScanResult gone = Result(2, "gone@spam.example", TVerdict::Spammer);
+    gone.Eaten = true; // by a Check and Eat: neither kept nor eaten again
     results.ShowResults({{a,
                           {Result(1, "ok@a.example", TVerdict::Ok),
                            Result(2, "kept@spam.example", TVerdict::Spammer),
                            Result(3, "who@x.example", TVerdict::UnknownSender)}},
-                         {b, {Result(1, "z@spam.example", TVerdict::Spammer)}}});
+                         {b, {Result(1, "z@spam.example", TVerdict::Spammer), gone}}});
     auto* table = results.findChild<QTableWidget*>("tblResults");
-    ASSERT_EQ(table->rowCount(), 4);
-    EXPECT_EQ(table->item(3, 5)->text(), "ok@a.example"); // spam first
+    ASSERT_EQ(table->rowCount(), 5);
+    EXPECT_EQ(table->item(4, 5)->text(), "ok@a.example"); // spam first
     table->sortItems(5);                                  // by From
     const int mark = 3;
     table->item(RowOf(table, "kept@spam.example"), mark)->setCheckState(Qt::Checked); // Keep
     table->item(RowOf(table, "ok@a.example"), mark)->setCheckState(Qt::Checked);      // Eat
+    EXPECT_EQ(table->item(RowOf(table, "gone@spam.example"), mark)->text(), "eaten");
+    EXPECT_FALSE(table->item(RowOf(table, "gone@spam.example"), mark)->flags() &
+                 Qt::ItemIsUserCheckable);
     results.findChild<QPushButton*>("btnEatMarked")->click();
     ASSERT_EQ(marked.size(), 2u);
     std::vector<std::string> eaten;

@@ -196,6 +196,11 @@ TEST_F(EatMarked, DeletesOnlyTheMarkedMessagesStillThere) {
         EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
         EXPECT_EQ(session.MarkedNotFound(), c.notFound);
         EXPECT_EQ(session.EatenCount(), int(c.deleted.size()));
+        // The results say which went, so a later "Eat marked" leaves them out.
+        EXPECT_EQ(std::count_if(session.Results().begin(), session.Results().end(),
+                                [](const TScanResult& r) { return r.Eaten; }),
+                  std::ptrdiff_t(c.deleted.size()));
+        EXPECT_TRUE(screening::MarkedToEat(session.Results(), {}).empty());
         EXPECT_EQ(view.activities[view.activities.size() - 2],
                   "Marked messages no longer found: " + std::to_string(c.notFound));
     }
