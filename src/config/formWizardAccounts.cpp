@@ -67,13 +67,18 @@ QWidget* TfrmWizard::BuildAccountSelector() {
 }
 
 void TfrmWizard::FillAccounts() {
+    bool allRead = true;
     try {
         accounts_ = ReadAccounts();
     } catch (const platform::Exception& e) {
-        // A hand-made name the checks refuse: the dialog still edits the account it has.
+        // A hand-made name the checks refuse: the dialog still edits the account it has, but
+        // adds and renames none, as the names it cannot see may be the ones it would write.
         platform::ReportError(e.what());
         accounts_ = {*ConfigData};
+        allRead = false;
     }
+    btnAddAccount->setEnabled(allRead);
+    btnRenameAccount->setEnabled(allRead);
     shownAccount_ = 0;
     accounts_[0] = *ConfigData;
     fillingAccounts_ = true;

@@ -91,6 +91,19 @@ TEST_F(WizardAccountsTest, AddSwitchRenameAndRemoveAnAccount) {
     EXPECT_EQ(errors, std::vector<std::string>{});
 }
 
+// With a name in the file the checks refuse, the dialog cannot see the other accounts, so it
+// must not add or rename one over a section it did not read.
+TEST_F(WizardAccountsTest, ABadNameInTheFileLeavesNoAddOrRename) {
+    WriteFile(IniPath(), "[Config]\r\nServer=pop.home\r\n[Account Work]\r\nServer=pop.work\r\n"
+                         "[Account Wo.rk]\r\n");
+    Open();
+    ASSERT_EQ(errors.size(), 1u);
+    EXPECT_EQ(errors[0].rfind("The account name \"Wo.rk\" may hold only", 0), 0u) << errors[0];
+    errors.clear();
+    EXPECT_FALSE(Find<QAbstractButton>("btnAddAccount")->isEnabled());
+    EXPECT_FALSE(Find<QAbstractButton>("btnRenameAccount")->isEnabled());
+}
+
 // The dialog ends with ConfigData holding the first account, whichever one it showed last.
 TEST_F(WizardAccountsTest, ClosingOnAFurtherAccountLeavesTheFirstInTheStore) {
     WriteFile(IniPath(), "[Config]\r\nServer=pop.home\r\n[Account Work]\r\nServer=pop.work\r\n");
