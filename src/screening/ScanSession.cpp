@@ -109,6 +109,8 @@ void TScanSession::Stop() {
     if (quarantine_) EndRetr();
     StopPipelining();
     eatenCount_ = 0;
+    for (TScanResult& result : results_)
+        result.Eaten = false; // still on the server
     CloseConnection();
     const char* const stopped = "Check stopped - nothing deleted";
     view_.SetConnectionStatus("Connection inactive");
@@ -438,6 +440,8 @@ void TScanSession::FinishWithReport() {
                   " deletions did not take effect");
         NameFailure(lastShown_);
         eatenCount_ = 0;
+        for (TScanResult& result : results_)
+            result.Eaten = false; // still on the server
     }
     CloseConnection();
     view_.SetConnectionStatus("Connection inactive");
