@@ -39,14 +39,10 @@ void TCustomPop3Cli::Auth() {
     channel_.BeginRequest();
     SetState(pop3WaitingResponse);
     const std::string command = "AUTH " + mechanism;
-    std::string line = command + " " + SaslBase64(*response);
-    if (Pop3AuthLineFits(line)) {
-        saslResponse_.clear();
-    } else {
-        saslResponse_ = line.substr(command.size() + 1);
-        line = command;
-    }
-    const std::string trace = saslResponse_.empty() ? command + " " + kMasked : command;
+    saslResponse_ = SaslBase64(*response);
+    saslInline_ = Pop3AuthLineFits(command + " " + saslResponse_);
+    const std::string line = saslInline_ ? command + " " + saslResponse_ : command;
+    const std::string trace = saslInline_ ? command + " " + kMasked : command;
     SendExpecting(line, trace,
                   [this](TPendingReply& reply, const std::string&) { return AuthLine(reply); });
 }
@@ -67,7 +63,9 @@ bool TCustomPop3Cli::AuthLine(TPendingReply& reply) {
     }
     switch (reply.Stage) {
     case asSent:
-        if (!saslResponse_.empty()) {
+        // An empty challenge after a response on the AUTH line comes from a server that did
+        // not take it there: it asks for it on a line of its own.
+        if (!saslInline_ || platform::Trimmed(lastResponse_) == "+") {
             SendSaslLine(reply, asAnswered, std::exchange(saslResponse_, {}), kMasked);
             return false;
         }

@@ -332,7 +332,8 @@ class TCustomPop3Cli : public QObject {
     std::string connectFailure_;
     std::string authMechanism_;
     std::string authStatus_;
-    std::string saslResponse_; // held for the server's "+ " when the AUTH line had no room
+    std::string saslResponse_; // held for the server's "+ " until the AUTH exchange ends
+    bool saslInline_ = false;  // the response went on the AUTH line too
     TPop3ProtocolState protocolState_ = pop3Disconnected;
     TPop3State state_ = pop3Ready;
     TPop3Request requestType_ = pop3Connect;
