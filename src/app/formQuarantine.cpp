@@ -1,5 +1,6 @@
 #include "formQuarantine.h"
 
+#include "CellText.h"
 #include "ValidAddressAdd.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
@@ -140,8 +141,8 @@ void TfrmQuarantine::Reload() {
         kept->setData(kIndexRole, i);
         table_->setItem(row, cKept, kept);
         table_->setItem(row, cAccount, Cell(platform::WidgetText(accounts_[std::size_t(i)])));
-        table_->setItem(row, cFrom, Cell(platform::WidgetText(m.From)));
-        table_->setItem(row, cSubject, Cell(platform::WidgetText(m.Subject)));
+        table_->setItem(row, cFrom, Cell(CellText(m.From)));
+        table_->setItem(row, cSubject, Cell(CellText(m.Subject)));
         table_->setItem(row, cSize, Cell(qulonglong(m.Size)));
     }
     table_->setColumnHidden(cAccount, sources_.size() < 2);

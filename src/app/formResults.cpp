@@ -1,5 +1,6 @@
 #include "formResults.h"
 
+#include "CellText.h"
 #include "ValidAddressAdd.h"
 #include "platform/ErrorReport.h"
 #include "platform/WidgetText.h"
@@ -116,10 +117,10 @@ void TfrmResults::ShowResults(const std::vector<TResultGroup>& groups) {
             mark->setCheckState(Qt::Unchecked);
         }
         table_->setItem(row, cMark, mark);
-        table_->setItem(row, cReason, Cell(platform::WidgetText(screening::ReasonText(r))));
-        table_->setItem(row, cFrom, Cell(platform::WidgetText(r.From)));
-        table_->setItem(row, cSubject, Cell(platform::WidgetText(r.Subject)));
-        table_->setItem(row, cDate, Cell(platform::WidgetText(r.Date)));
+        table_->setItem(row, cReason, Cell(CellText(screening::ReasonText(r))));
+        table_->setItem(row, cFrom, Cell(CellText(r.From)));
+        table_->setItem(row, cSubject, Cell(CellText(r.Subject)));
+        table_->setItem(row, cDate, Cell(CellText(r.Date)));
         table_->setItem(row, cSize, r.Size < 0 ? Cell({}) : NumberCell(r.Size));
     }
     table_->setColumnHidden(cAccount, groups_.size() < 2);

@@ -46,7 +46,8 @@ TEST_F(ResultWindows, MarksReachTheirMessagesAfterSorting) {
     a.AccountName = "A";
     b.AccountName = "B";
     TScanResult gone = Result(2, "gone@spam.example", TVerdict::Spammer);
-    gone.Eaten = true; // by a Check and Eat: neither kept nor eaten again
+    gone.Eaten = true;                          // by a Check and Eat: neither kept nor eaten again
+    gone.Subject = std::string(4'000'000, 'S'); // a cell the table would take seconds over
     results.ShowResults({{a,
                           {Result(1, "ok@a.example", TVerdict::Ok),
                            Result(2, "kept@spam.example", TVerdict::Spammer),
@@ -60,6 +61,8 @@ TEST_F(ResultWindows, MarksReachTheirMessagesAfterSorting) {
     table->item(RowOf(table, "kept@spam.example"), mark)->setCheckState(Qt::Checked); // Keep
     table->item(RowOf(table, "ok@a.example"), mark)->setCheckState(Qt::Checked);      // Eat
     EXPECT_EQ(table->item(RowOf(table, "gone@spam.example"), mark)->text(), "eaten");
+    EXPECT_EQ(table->item(RowOf(table, "gone@spam.example"), 6)->text(),
+              QString(999, 'S') + QChar(0x2026));
     EXPECT_FALSE(table->item(RowOf(table, "gone@spam.example"), mark)->flags() &
                  Qt::ItemIsUserCheckable);
     results.findChild<QPushButton*>("btnEatMarked")->click();
