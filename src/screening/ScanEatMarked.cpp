@@ -48,7 +48,7 @@ std::vector<std::int32_t> TScanSession::Candidates(const TScanResult& wanted,
     // Without ids, the headers must match: at the old number first, then, when the sizes are
     // known, at any number of the same size (earlier messages may have gone).
     compareHeaders = true;
-    if (wanted.Headers.empty()) return found;
+    if (wanted.HeadersDigest.empty()) return found;
     if (wanted.Number >= 1 && wanted.Number <= count && free(wanted.Number) &&
         sizeFits(wanted.Number))
         found.push_back(wanted.Number);
@@ -89,7 +89,7 @@ void TScanSession::TryCandidate() {
 
 void TScanSession::MarkedTopDone() {
     const TScanResult& wanted = marked_->wanted[marked_->next];
-    if (headerLines_ == wanted.Headers) {
+    if (HeadersDigest(headerLines_) == wanted.HeadersDigest) {
         results_.push_back(wanted);
         results_.back().Number = currentMsg_;
         return Eat();

@@ -3,10 +3,12 @@
 #include "screening/EncodedWords.h"
 #include "screening/Quarantine.h"
 
+#include <QCryptographicHash>
+
 namespace screening {
 
 TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::int64_t size,
-                           std::vector<std::string> headerLines, const TVerdict& verdict) {
+                           const std::vector<std::string>& headerLines, const TVerdict& verdict) {
     TScanResult r;
     r.Number = number;
     r.Uidl = uidl;
@@ -17,8 +19,17 @@ TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::in
     r.Verdict = verdict;
     if (verdict.headerLine >= 0 && std::size_t(verdict.headerLine) < headerLines.size())
         r.MatchedLine = headerLines[std::size_t(verdict.headerLine)];
-    r.Headers = std::move(headerLines);
+    r.HeadersDigest = HeadersDigest(headerLines);
     return r;
+}
+
+std::string HeadersDigest(const std::vector<std::string>& headerLines) {
+    QCryptographicHash hash(QCryptographicHash::Blake2b_256);
+    for (const std::string& line : headerLines) {
+        hash.addData(QByteArrayView(line.data(), qsizetype(line.size())));
+        hash.addData("\n"); // ["ab"] and ["a", "b"] differ
+    }
+    return hash.result().toStdString();
 }
 
 std::string VerdictText(TVerdict::Kind kind) {

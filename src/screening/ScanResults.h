@@ -18,15 +18,18 @@ struct TScanResult {
     std::string Date;       // the Date header as it came
     TVerdict Verdict;
     std::string MatchedLine; // the header line the verdict's entry was found in, as received
-    // The header lines as received: "Eat marked" compares them when no id tells the message.
-    std::vector<std::string> Headers;
+    // A digest of the header lines as received: "Eat marked" compares it when no id tells the
+    // message. The lines themselves would keep every header of a large mailbox in memory.
+    std::string HeadersDigest;
     // The check deleted it (the server took its DELE): nothing is left to keep or eat.
     bool Eaten = false;
 };
 
 // The result of a message from its header lines and the screening's verdict on them.
 TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::int64_t size,
-                           std::vector<std::string> headerLines, const TVerdict& verdict);
+                           const std::vector<std::string>& headerLines, const TVerdict& verdict);
+// What TScanResult::HeadersDigest holds for these header lines.
+std::string HeadersDigest(const std::vector<std::string>& headerLines);
 
 // "OK", "spammer", "unknown sender" or "check skipped".
 std::string VerdictText(TVerdict::Kind kind);
