@@ -170,6 +170,12 @@ void TfrmMain::About1Click() {
 }
 
 void TfrmMain::Preferences1Click() {
+    // The dialog edits the accounts in the store that a check of several accounts (or Eat
+    // marked) is reading from: the running check would go on with another account's files.
+    if (round_ || eatMarked_)
+        return (void)platform::MessageDlg(
+            "Every account is being checked - open Preferences when the check has ended",
+            platform::TMsgDlgType::mtInformation, platform::mbOK);
     TfrmWizard dialog(this);
     dialog.exec();
     if (!dialog.SettingsChanged()) return;

@@ -4,6 +4,8 @@
 
 #include "servers/DovecotServer.h"
 
+#include <QTimer>
+
 using testservers::DovecotEnvironment;
 using testservers::DovecotServer;
 using testsupport::WaitUntil;
@@ -34,6 +36,19 @@ TEST_F(AccountsWindow, ChecksEveryEnabledAccountInTurnAndNamesTheOneThatFailed) 
 
     Click("btnCheckEat");
     EXPECT_EQ(Text("lblServerName"), "Main: 127.0.0.1");
+    // The preferences dialog would switch the store to other accounts under the running check.
+    bool preferencesOpened = false;
+    QTimer::singleShot(0, [&] {
+        if (QWidget* dialog = QApplication::activeModalWidget()) {
+            preferencesOpened = true;
+            dialog->close();
+        }
+    });
+    Trigger("Preferences1");
+    EXPECT_FALSE(preferencesOpened);
+    ASSERT_EQ(boxes.size(), 1u);
+    EXPECT_EQ(boxes[0].text,
+              "Every account is being checked - open Preferences when the check has ended");
     ASSERT_TRUE(WaitUntil([&] { return Text("lblServerName") == "Work: 127.0.0.1"; }, 10000));
     ASSERT_TRUE(WaitUntil([&] { return !window->Busy(); }, 10000));
     EXPECT_EQ(Text("lblServerName"), "127.0.0.1");
