@@ -4,6 +4,7 @@
 #include "ValidAddressAdd.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
+#include "platform/Paths.h"
 #include "platform/WidgetText.h"
 #include "screening/ScanResults.h"
 
@@ -179,13 +180,15 @@ void TfrmQuarantine::SaveAsClick() {
 }
 
 // The mail program gets a copy in the user's runtime folder (private to the user): it may
-// keep it open after we end.
+// keep it open after we end. The name tells the file and place the message came from, as
+// every quarantine file has a message at 0.
 void TfrmQuarantine::OpenClick() {
     const screening::TQuarantinedMessage* m = Selected();
     if (!m) return;
     const std::string target =
         QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation).toStdString() +
-        "/morvandle-" + std::to_string(m->Separator) + "-" + SuggestedName(*m);
+        "/morvandle-" + platform::FileNameOf(m->File) + "-" + std::to_string(m->Separator) + "-" +
+        SuggestedName(*m);
     screening::ExportQuarantinedMessage(*m, target);
     open_(target);
 }

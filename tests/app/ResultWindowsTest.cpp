@@ -98,6 +98,7 @@ TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
     const std::string other = dir.File("quarantine-Other.mbox");
     screening::TQuarantineCopy old(other, QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC));
     old.AddLine("From: old@z.example");
+    old.AddLine("Subject: one"); // at 0 with the subject of the first: opened apart
     old.Commit();
     std::vector<std::string> opened;
     TfrmQuarantine window(nullptr, {{"Main", path}, {"Other", other}},
@@ -117,7 +118,17 @@ TEST_F(ResultWindows, QuarantineCopiesAreTheMessagesAsReceived) {
     EXPECT_EQ(QFileInfo(QString::fromStdString(opened[0])).absolutePath(),
               QStandardPaths::writableLocation(QStandardPaths::RuntimeLocation));
     EXPECT_EQ(testsupport::ReadFile(opened[0]), second);
-    std::filesystem::remove(opened[0]);
+    const char* const atZero[] = {"first@x.example", "old@z.example"};
+    for (const char* from : atZero) {
+        table->selectRow(RowOf(table, from));
+        window.findChild<QPushButton*>("btnOpen")->click();
+    }
+    ASSERT_EQ(opened.size(), 3u);
+    for (int i : {0, 1}) // the second did not replace the first, which may still be open
+        EXPECT_EQ(testsupport::ReadFile(opened[1 + i]).rfind(std::string("From: ") + atZero[i], 0),
+                  0u);
+    for (const std::string& file : opened)
+        std::filesystem::remove(file);
 }
 
 // The window end to end: a Check Only that finds spam opens the results, and "Eat marked"
