@@ -6,6 +6,7 @@
 #include <QCryptographicHash>
 
 #include <charconv>
+#include <cstdint>
 #include <fcntl.h>
 #include <optional>
 #include <string_view>
@@ -60,9 +61,16 @@ class TMappedFile {
     std::string_view bytes_;
 };
 
+// Digits written in place: a temporary string per field was a third of the saving.
+void PutDigits(std::string& out, std::uint64_t n, char end) {
+    char digits[24];
+    const auto result = std::to_chars(digits, digits + sizeof digits, n);
+    out.append(digits, result.ptr);
+    out += end;
+}
+
 void PutField(std::string& out, std::string_view field) {
-    out += std::to_string(field.size());
-    out += ':';
+    PutDigits(out, field.size(), ':');
     out += field;
 }
 
@@ -95,8 +103,8 @@ class TReader {
 };
 
 void PutNumber(std::string& out, std::int64_t n) {
-    out += std::to_string(n);
-    out += ';';
+    if (n < 0) out += '-';
+    PutDigits(out, n < 0 ? 0 - std::uint64_t(n) : std::uint64_t(n), ';');
 }
 
 std::optional<THeaderCache> Parse(TReader& in) {
@@ -145,7 +153,16 @@ THeaderCacheLoad LoadHeaderCache(const std::string& path, const std::string& acc
 
 void SaveHeaderCache(const std::string& path, const std::string& account,
                      const THeaderCache& headers) {
-    std::string out = kMagic;
+    // Sized once: growing a string this large copies it over and over into fresh pages.
+    std::size_t size = kMagic.size() + account.size() + kDigestSize + 48;
+    for (const auto& [id, header] : headers) {
+        size += id.size() + 72;
+        for (const std::string& line : header.Lines)
+            size += line.size() + 24;
+    }
+    std::string out;
+    out.reserve(size);
+    out += kMagic;
     PutField(out, account);
     PutNumber(out, std::int64_t(headers.size()));
     for (const auto& [id, header] : headers) {
