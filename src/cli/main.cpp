@@ -128,6 +128,7 @@ int CheckAccount(QCoreApplication& app, bool eat, const TCheckArgs& args) {
         std::FILE* const progress = args.list ? stderr : stdout;
         TConsoleScanView view(progress, prefix);
         screening::TScanSession session(client, log, *ConfigData, view);
+        session.SetResultDigests(false); // no "Eat marked" here
         session.OnScanEnd = [&app] {
             // Queued: the scan may end inside StartScan, before the loop runs.
             QMetaObject::invokeMethod(

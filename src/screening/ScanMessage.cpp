@@ -152,7 +152,8 @@ void TScanSession::DeleDone(std::uint16_t error) {
 void TScanSession::RecordResult(const TVerdict& verdict) {
     const auto at = std::size_t(currentMsg_);
     results_.push_back(MakeScanResult(currentMsg_, at < uidls_.size() ? uidls_[at] : "",
-                                      at < sizes_.size() ? sizes_[at] : -1, headerLines_, verdict));
+                                      at < sizes_.size() ? sizes_[at] : -1, headerLines_, verdict,
+                                      resultDigests_));
 }
 
 void TScanSession::MessageDone() {

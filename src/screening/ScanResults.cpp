@@ -8,7 +8,8 @@
 namespace screening {
 
 TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::int64_t size,
-                           const std::vector<std::string>& headerLines, const TVerdict& verdict) {
+                           const std::vector<std::string>& headerLines, const TVerdict& verdict,
+                           bool withDigest) {
     TScanResult r;
     r.Number = number;
     r.Uidl = uidl;
@@ -19,7 +20,7 @@ TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::in
     r.Verdict = verdict;
     if (verdict.headerLine >= 0 && std::size_t(verdict.headerLine) < headerLines.size())
         r.MatchedLine = headerLines[std::size_t(verdict.headerLine)];
-    r.HeadersDigest = HeadersDigest(headerLines);
+    if (withDigest) r.HeadersDigest = HeadersDigest(headerLines);
     return r;
 }
 

@@ -25,9 +25,11 @@ struct TScanResult {
     bool Eaten = false;
 };
 
-// The result of a message from its header lines and the screening's verdict on them.
+// The result of a message from its header lines and the screening's verdict on them; without
+// the digest, "Eat marked" cannot find it by its headers.
 TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::int64_t size,
-                           const std::vector<std::string>& headerLines, const TVerdict& verdict);
+                           const std::vector<std::string>& headerLines, const TVerdict& verdict,
+                           bool withDigest = true);
 // What TScanResult::HeadersDigest holds for these header lines.
 std::string HeadersDigest(const std::vector<std::string>& headerLines);
 

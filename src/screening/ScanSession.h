@@ -95,6 +95,9 @@ class TScanSession {
     int ErrorCount() const { return errorCount_; }
     // Whether a server that lists PIPELINING gets its TOPs ahead of time (on by default).
     void SetPipeliningAllowed(bool on) { pipeliningAllowed_ = on; }
+    // Whether the results carry the header digest "Eat marked" needs (on by default); a front
+    // end without it saves hashing every header.
+    void SetResultDigests(bool on) { resultDigests_ = on; }
     // Fired on every entry into a state (also into the one it is in: the next message's
     // FetchingHeaders).
     std::function<void(TScanState)> OnStateChange;
@@ -277,6 +280,7 @@ class TScanSession {
     std::int32_t fromCache_ = 0;
     // Every check: what it made of each message screened.
     std::vector<TScanResult> results_;
+    bool resultDigests_ = true;
     // "Eat marked", from StartEatMarked to the next start.
     struct MarkedRun {
         std::vector<TScanResult> wanted;
