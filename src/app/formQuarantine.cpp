@@ -1,6 +1,6 @@
 #include "formQuarantine.h"
 
-#include "CellText.h"
+#include "MessageTable.h"
 #include "ValidAddressAdd.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
@@ -23,16 +23,8 @@
 
 namespace {
 
-enum Column { cAccount, cKept, cFrom, cSubject, cSize, cCount };
+enum Column { cAccount, cKept, cFrom, cSubject, cSize };
 constexpr int kIndexRole = Qt::UserRole; // the message's place in messages_
-
-QTableWidgetItem* Cell(const QVariant& value) {
-    auto* item = new QTableWidgetItem;
-    item->setData(Qt::DisplayRole, value);
-    item->setToolTip(item->text()); // the whole text of a cell too narrow for it
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    return item;
-}
 
 // A file name from the subject: what file managers and mail programs take.
 std::string SuggestedName(const screening::TQuarantinedMessage& m) {
@@ -49,14 +41,8 @@ TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::vector<TQuarantineSource> s
     : QDialog(parent), sources_(std::move(sources)), open_(std::move(open)) {
     setObjectName("frmQuarantine");
     setWindowTitle("Quarantine");
-    table_ = new QTableWidget(0, cCount, this);
-    table_->setObjectName("tblQuarantine");
-    table_->setHorizontalHeaderLabels({"Account", "Kept", "From", "Subject", "Size"});
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->verticalHeader()->hide();
+    table_ = NewMessageTable(this, "tblQuarantine", {"Account", "Kept", "From", "Subject", "Size"});
     table_->horizontalHeader()->setStretchLastSection(true);
-    table_->setWordWrap(false);
     report_ = new QLabel(this);
     report_->setObjectName("lblReport");
     report_->setWordWrap(true);

@@ -1,6 +1,6 @@
 #include "formResults.h"
 
-#include "CellText.h"
+#include "MessageTable.h"
 #include "ValidAddressAdd.h"
 #include "platform/ErrorReport.h"
 #include "platform/WidgetText.h"
@@ -18,17 +18,10 @@
 
 namespace {
 
-enum Column { cAccount, cNumber, cVerdict, cMark, cReason, cFrom, cSubject, cDate, cSize, cCount };
+enum Column { cAccount, cNumber, cVerdict, cMark, cReason, cFrom, cSubject, cDate, cSize };
 // Where a row's result is: group and index, kept in the number cell (rows move when sorted).
 constexpr int kGroupRole = Qt::UserRole;
 constexpr int kIndexRole = Qt::UserRole + 1;
-
-QTableWidgetItem* Cell(const QString& text) {
-    auto* item = new QTableWidgetItem(text);
-    item->setToolTip(text); // the whole text of a cell too narrow for it
-    item->setFlags(Qt::ItemIsSelectable | Qt::ItemIsEnabled);
-    return item;
-}
 
 QTableWidgetItem* NumberCell(qint64 n) {
     auto* item = Cell({});
@@ -41,15 +34,9 @@ QTableWidgetItem* NumberCell(qint64 n) {
 TfrmResults::TfrmResults(QWidget* parent) : QDialog(parent) {
     setObjectName("frmResults");
     setWindowTitle("Last Check Results");
-    table_ = new QTableWidget(0, cCount, this);
-    table_->setObjectName("tblResults");
-    table_->setHorizontalHeaderLabels(
+    table_ = NewMessageTable(
+        this, "tblResults",
         {"Account", "No.", "Verdict", "Mark", "Reason", "From", "Subject", "Date", "Size"});
-    table_->setSelectionBehavior(QAbstractItemView::SelectRows);
-    table_->setSelectionMode(QAbstractItemView::SingleSelection);
-    table_->verticalHeader()->hide();
-    table_->horizontalHeader()->setStretchLastSection(false);
-    table_->setWordWrap(false);
     report_ = new QLabel(this);
     report_->setObjectName("lblReport");
     report_->setWordWrap(true);
