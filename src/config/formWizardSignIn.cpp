@@ -127,6 +127,8 @@ void TfrmWizard::EnableLoginMethod() {
     const bool password = !oauth2 && ConfigData->PasswordCommand.empty();
     editPassword->setEnabled(password);
     editConfirm->setEnabled(password);
+    // Where a password is kept says nothing about an account that signs in with a token.
+    lblPasswordPlace->setVisible(!oauth2);
 }
 
 void TfrmWizard::btnSignInClick() {
