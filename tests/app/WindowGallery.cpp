@@ -1,6 +1,6 @@
 // Opens one of the program's windows, filled with long values, at the font size and in the
 // palette asked for, so that scripts/screenshot can take its picture on a real display:
-//   window_gallery main|about|server|addresses|spammers|update|results|quarantine <points> [dark]
+//   window_gallery main|about|server|addresses|spammers|update|results|quarantine|signin <points> [dark]
 // Its settings and files live in a temporary folder of their own.
 
 #include "app/AboutMorvandle.h"
@@ -9,9 +9,11 @@
 #include "app/formQuarantine.h"
 #include "app/formResults.h"
 #include "config/dataConfig.h"
+#include "config/formSignIn.h"
 #include "config/formWizard.h"
 #include "platform/Paths.h"
 #include "screening/Quarantine.h"
+#include "support/OAuth2TestServer.h"
 #include "update/formFtp.h"
 
 #include <QApplication>
@@ -119,6 +121,10 @@ int main(int argc, char** argv) {
               "Security=1\r\n");
     ini.close();
     CreateConfigData();
+    // The sign-in window waits on this server's device sign-in, which stays pending.
+    testsupport::OAuth2TestServer authority;
+    authority.SetDeviceInterval(60);
+    authority.ScriptDeviceAnswers(std::vector<std::string>(100, "authorization_pending"));
     int status = 0;
     {
         TfrmMain main;
@@ -141,6 +147,14 @@ int main(int argc, char** argv) {
             shown = std::make_unique<TfrmQuarantine>(
                 &main, std::vector<TQuarantineSource>{{"Main", screening::QuarantinePath()}},
                 [](const std::string&) {});
+        } else if (which == "signin") {
+            TAccountSettings account = *ConfigData;
+            account.Auth = "xoauth2";
+            account.OAuth2Provider = "custom";
+            account.OAuth2ClientId = "client";
+            account.OAuth2DeviceUrl = authority.DeviceUrl();
+            account.OAuth2TokenUrl = authority.TokenUrl();
+            shown = std::make_unique<TfrmSignIn>(&main, account);
         } else if (which == "update") {
             shown = std::make_unique<TfrmFtp>(&main, main.LogFile());
         } else {
