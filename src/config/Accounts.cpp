@@ -1,5 +1,6 @@
 #include "Accounts.h"
 
+#include "config/dataConfig.h"
 #include "platform/Exception.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
@@ -55,10 +56,7 @@ TAccountSettings ReadAccountKeys(const platform::ProfileFile& ini, const std::st
     a.AccountSection = section;
     a.Server = ini.ReadString(section, "Server", "undefined");
     a.Login = ini.ReadString(section, "Login", "undefined");
-    a.Password = UnquotedPassword(ini.ReadString(section, "Password", ""));
-    // Flipping bit 3 of every byte undoes the scrambling.
-    for (char& c : a.Password)
-        c = static_cast<char>(c ^ 8);
+    a.Password = UnscramblePassword(UnquotedPassword(ini.ReadString(section, "Password", "")));
     a.PasswordCommand = ini.ReadString(section, "PasswordCommand", "");
     a.Timeout = ini.ReadInteger(section, "Timeout", 60);
     if (a.Timeout < 0) a.Timeout = 60; // a typo must not switch the limit off
