@@ -257,25 +257,33 @@ int RunUpdate(const std::string& file, int waitSeconds) {
 }
 
 // Stores a password read from the terminal or standard input where the secret store puts it.
-int RunSetPassword(QCoreApplication& app, const std::string& account) {
-    CreateConfigData();
+int RunSetPassword(QCoreApplication& app) {
+    const std::optional<std::string> password = ReadNewPassword(stdin);
+    if (!password) return 1;
+    ConfigData->Password = *password;
     int status = 1;
-    if (errorsReported == 0 && UseNamedAccount(account)) {
-        if (std::optional<std::string> password = ReadNewPassword(stdin)) {
-            ConfigData->Password = *password;
-            secrets::StorePassword(*ConfigData, &app, [&status](const secrets::TStored& stored) {
-                if (!stored.ok) {
-                    std::fprintf(stderr, "%s\n", stored.error.c_str());
-                } else {
-                    if (!stored.notice.empty()) std::printf("%s\n", stored.notice.c_str());
-                    status = 0;
-                }
-                QCoreApplication::exit(0);
-            });
-            app.exec();
+    secrets::StorePassword(*ConfigData, &app, [&status](const secrets::TStored& stored) {
+        if (!stored.ok) {
+            std::fprintf(stderr, "%s\n", stored.error.c_str());
+        } else {
+            if (!stored.notice.empty()) std::printf("%s\n", stored.notice.c_str());
+            status = 0;
         }
-    }
-    DestroyConfigData();
+        QCoreApplication::exit(0);
+    });
+    app.exec();
+    return status;
+}
+
+// Runs `run` with ConfigData holding the account `name` (the first when empty); 1 when the
+// settings cannot be read or name no such account.
+int ForNamedAccount(const std::string& name, const std::function<int()>& run) {
+    int status = 1; // stays so when something nobody expected stops `run`
+    platform::Guarded([&] {
+        CreateConfigData();
+        if (errorsReported == 0 && UseNamedAccount(name)) status = run();
+        DestroyConfigData();
+    });
     return status;
 }
 
@@ -319,38 +327,20 @@ int main(int argc, char** argv) {
         platform::Guarded([&] { status = RunUpdate(parsed.updateFile, parsed.waitSeconds); });
         return status;
     }
-    case TCheckCommand::SetPassword: {
-        int status = 1;
-        platform::Guarded([&] { status = RunSetPassword(app, parsed.account); });
-        return status;
-    }
-    case TCheckCommand::SignIn: {
-        int status = 1;
-        platform::Guarded([&] {
-            CreateConfigData();
-            if (errorsReported == 0 && UseNamedAccount(parsed.account))
-                status = RunSignIn(app, *ConfigData);
-            DestroyConfigData();
-        });
-        return status;
-    }
+    case TCheckCommand::SetPassword:
+        return ForNamedAccount(parsed.account, [&] { return RunSetPassword(app); });
+    case TCheckCommand::SignIn:
+        return ForNamedAccount(parsed.account, [&] { return RunSignIn(app, *ConfigData); });
     case TCheckCommand::ListAccounts:
         return ListAccounts();
     case TCheckCommand::Quarantine:
-    case TCheckCommand::QuarantineExport: {
-        int status = 1;
-        platform::Guarded([&] {
-            CreateConfigData();
-            if (errorsReported == 0 && UseNamedAccount(parsed.account)) {
-                const std::string path = screening::QuarantinePath(ConfigData->FilesName);
-                status = command == TCheckCommand::Quarantine
-                             ? PrintQuarantine(path, stdout)
-                             : ExportFromQuarantine(path, parsed.exportNumber, parsed.exportFile);
-            }
-            DestroyConfigData();
+    case TCheckCommand::QuarantineExport:
+        return ForNamedAccount(parsed.account, [&] {
+            const std::string path = screening::QuarantinePath(ConfigData->FilesName);
+            return command == TCheckCommand::Quarantine
+                       ? PrintQuarantine(path, stdout)
+                       : ExportFromQuarantine(path, parsed.exportNumber, parsed.exportFile);
         });
-        return status;
-    }
     case TCheckCommand::CheckAndEat:
     case TCheckCommand::CheckOnly:
         break;
