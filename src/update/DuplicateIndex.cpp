@@ -1,14 +1,8 @@
 #include "DuplicateIndex.h"
 
-namespace update {
+#include "screening/TextMatch.h"
 
-namespace {
-std::string AsciiLower(std::string text) {
-    for (char& c : text)
-        if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
-    return text;
-}
-} // namespace
+namespace update {
 
 DuplicateIndex::DuplicateIndex(const std::vector<std::string>& entries)
     : base_(MakeBlock(entries)) {}
@@ -27,7 +21,7 @@ bool DuplicateIndex::Covers(const std::string& line) {
     for (const auto& block : blocks_)
         if (block->FirstMatch(line, 1) != Block::kNoMatch) return true;
     if (loose_.empty()) return false;
-    const std::string folded = AsciiLower(line);
+    const std::string folded = screening::LowerCase(line);
     for (const std::string& entry : loose_)
         if (folded.find(entry) != std::string::npos) return true;
     return false;
@@ -35,7 +29,7 @@ bool DuplicateIndex::Covers(const std::string& line) {
 
 void DuplicateIndex::Add(const std::string& entry) {
     if (entry.empty()) return; // matches nothing
-    loose_.push_back(AsciiLower(entry));
+    loose_.push_back(screening::LowerCase(entry));
     if (loose_.size() < kLoose) return;
     std::vector<std::string> merged = std::move(loose_);
     loose_.clear();
