@@ -19,11 +19,32 @@ void Headers(ScriptedServer& s, int msg, const std::string& from) {
     s.SendLine("Subject: " + std::to_string(msg)).SendLine("").SendLine(".");
 }
 
+// TOP n 0 for every n of [from, to] before any reply, then each one's headers from a friend.
+void TopsThenHeaders(ScriptedServer& s, int from, int to) {
+    for (int m = from; m <= to; ++m)
+        s.Expect("TOP " + std::to_string(m) + " 0");
+    for (int m = from; m <= to; ++m)
+        Headers(s, m, "friend@home.example");
+}
+
 struct ScriptedPipeline : ScanFixture {
     ScriptedPipeline() {
         config.Quarantine = false;
         config.SpammerList = {"spam.example"};
         config.ListsChanged();
+    }
+
+    // The greeting and bob's login that every script here starts with.
+    static ScriptedServer& LoggedIn(ScriptedServer& s) {
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        return s;
+    }
+
+    // Starts the scripted server and points the check at it.
+    void Serve(ScriptedServer& s) {
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
     }
 };
 
@@ -104,12 +125,9 @@ TEST_F(ScriptedPipeline, TheWireCarriesAWindowOnlyForServersThatOfferIt) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(dir.File("spammers.log"));
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
-        testsupport::Pop3Stat(s, 3, c.capabilities);
+        testsupport::Pop3Stat(LoggedIn(s), 3, c.capabilities);
         c.script(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(c.eat));
         EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
         const std::vector<std::string> log = LogLines();
@@ -134,12 +152,9 @@ TEST_F(ScriptedPipeline, AServerThatDoesNotAnswerCapaEndsTheCheckWithItsError) {
         SCOPED_TRACE(c.name);
         std::filesystem::remove(dir.File("spammers.log"));
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
-        s.Expect("STAT").SendLine("+OK 3 1000").Expect("CAPA");
+        LoggedIn(s).Expect("STAT").SendLine("+OK 3 1000").Expect("CAPA");
         c.afterCapa(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(true));
         ASSERT_TRUE(testsupport::WaitUntil([&] { return s.Finished(); }, 5000));
         EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
@@ -245,20 +260,11 @@ TEST_F(ScriptedPipeline, TheWindowKeepsHundredsOfTopsInFlight) {
     config.Timeout = 2; // a client that waits for replies first fails instead of hanging
     constexpr int count = 300, window = 256;
     ScriptedServer s;
-    testsupport::Pop3Greeting(s);
-    testsupport::Pop3Login(s, "bob", "pw");
-    testsupport::Pop3Stat(s, count, {"TOP", "PIPELINING"});
-    for (int m = 1; m <= window; ++m)
-        s.Expect("TOP " + std::to_string(m) + " 0");
-    for (int m = 1; m <= window; ++m)
-        Headers(s, m, "friend@home.example");
-    for (int m = window + 1; m <= count; ++m)
-        s.Expect("TOP " + std::to_string(m) + " 0");
-    for (int m = window + 1; m <= count; ++m)
-        Headers(s, m, "friend@home.example");
+    testsupport::Pop3Stat(LoggedIn(s), count, {"TOP", "PIPELINING"});
+    TopsThenHeaders(s, 1, window);
+    TopsThenHeaders(s, window + 1, count);
     testsupport::Pop3Quit(s);
-    s.Start();
-    UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+    Serve(s);
     ASSERT_NO_FATAL_FAILURE(Scan(false));
     EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
     EXPECT_EQ(view.statusBar, "Last Results - 300 Checked, 300 OK'd, 0 Eaten");
@@ -270,9 +276,7 @@ TEST_F(ScriptedPipeline, LargeHeadersShrinkTheWindow) {
     config.Timeout = 5;
     constexpr int count = 300, window = 256;
     ScriptedServer s;
-    testsupport::Pop3Greeting(s);
-    testsupport::Pop3Login(s, "bob", "pw");
-    testsupport::Pop3Stat(s, count, {"TOP", "PIPELINING"});
+    testsupport::Pop3Stat(LoggedIn(s), count, {"TOP", "PIPELINING"});
     s.Expect("TOP 1 0").SendLine("+OK").SendLine("From: friend@home.example");
     for (int line = 0; line < 4096; ++line)
         s.SendLine("X-Filler: " + std::string(1024, 'a'));
@@ -282,13 +286,9 @@ TEST_F(ScriptedPipeline, LargeHeadersShrinkTheWindow) {
     s.ExpectAlone("TOP " + std::to_string(window) + " 0");
     for (int m = 2; m <= window; ++m)
         Headers(s, m, "friend@home.example");
-    for (int m = window + 1; m <= count; ++m)
-        s.Expect("TOP " + std::to_string(m) + " 0");
-    for (int m = window + 1; m <= count; ++m)
-        Headers(s, m, "friend@home.example");
+    TopsThenHeaders(s, window + 1, count);
     testsupport::Pop3Quit(s);
-    s.Start();
-    UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+    Serve(s);
     ASSERT_NO_FATAL_FAILURE(Scan(false));
     EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
     EXPECT_EQ(view.statusBar, "Last Results - 300 Checked, 300 OK'd, 0 Eaten");
