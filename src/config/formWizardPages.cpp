@@ -2,6 +2,7 @@
 #include "formWizard.h"
 
 #include "SortedListModel.h"
+#include "formWizardWidgets.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -18,6 +19,11 @@
 
 namespace {
 
+using wizard::Button;
+using wizard::Edit;
+using wizard::LabelFor;
+using wizard::Named;
+
 // An untitled frame around a word-wrapped explanation at the top of a page.
 QGroupBox* Explanation(const char* text) {
     auto* frame = new QGroupBox;
@@ -29,25 +35,6 @@ QGroupBox* Explanation(const char* text) {
     auto* layout = new QVBoxLayout(frame);
     layout->addWidget(label);
     return frame;
-}
-
-template <class Widget> Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
-
-QLabel* LabelFor(const char* text, QWidget* buddy) {
-    auto* label = new QLabel(QString::fromUtf8(text));
-    label->setBuddy(buddy);
-    return label;
-}
-
-QLineEdit* Edit(const char* name) {
-    return Named(new QLineEdit, name);
-}
-
-QPushButton* Button(const char* caption, const char* name) {
-    return Named(new QPushButton(QString::fromUtf8(caption)), name);
 }
 
 // A list box that holds up to 100,000 entries: rows of one height, so the view lays out only

@@ -5,6 +5,7 @@
 
 #include "dataConfig.h"
 #include "formSignIn.h"
+#include "formWizardWidgets.h"
 #include "platform/Paths.h"
 #include "platform/Profile.h"
 
@@ -18,6 +19,8 @@
 #include <iterator>
 
 namespace {
+
+using wizard::LabelFor;
 
 // The values of Auth and OAuth2Provider in the order of their items.
 constexpr const char* kAuthValues[] = {"user", "apop", "plain", "xoauth2", "oauthbearer"};
@@ -33,12 +36,6 @@ template <size_t N> int IndexOf(const char* const (&values)[N], const std::strin
 int ProviderIndex(const std::string& value) {
     const int index = IndexOf(kProviderValues, value);
     return index < 0 ? int(std::size(kProviderValues)) - 1 : index;
-}
-
-QLabel* LabelFor(const char* text, QWidget* buddy) {
-    auto* label = new QLabel(QString::fromUtf8(text));
-    label->setBuddy(buddy);
-    return label;
 }
 
 } // namespace
