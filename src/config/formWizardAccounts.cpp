@@ -4,10 +4,12 @@
 #include "formWizard.h"
 
 #include "dataConfig.h"
+#include "formWizardWidgets.h"
 #include "platform/Dialogs.h"
 #include "platform/ErrorReport.h"
 #include "platform/Exception.h"
 #include "platform/Trim.h"
+#include "platform/WidgetText.h"
 
 #include <QCheckBox>
 #include <QComboBox>
@@ -17,14 +19,6 @@
 #include <QLineEdit>
 #include <QPushButton>
 
-namespace {
-
-QString Text(const std::string& bytes) {
-    return QString::fromStdString(bytes);
-}
-
-} // namespace
-
 QWidget* TfrmWizard::BuildAccountSelector() {
     auto* frame = new QGroupBox(QStringLiteral("Accounts"));
     auto* grid = new QGridLayout(frame);
@@ -32,25 +26,15 @@ QWidget* TfrmWizard::BuildAccountSelector() {
     cmbAccount->setObjectName(QStringLiteral("cmbAccount"));
     cbxAccountEnabled = new QCheckBox(QStringLiteral("&Include this account in every check"));
     cbxAccountEnabled->setObjectName(QStringLiteral("cbxAccountEnabled"));
-    editAccountName = new QLineEdit;
-    editAccountName->setObjectName(QStringLiteral("editAccountName"));
+    editAccountName = wizard::Edit("editAccountName");
     editAccountName->setMaxLength(40);
-    const auto button = [](const char* caption, const char* name) {
-        auto* b = new QPushButton(QString::fromUtf8(caption));
-        b->setObjectName(QString::fromLatin1(name));
-        return b;
-    };
-    btnAddAccount = button("&Add", "btnAddAccount");
-    btnRenameAccount = button("&Rename", "btnRenameAccount");
-    btnRemoveAccount = button("Re&move", "btnRemoveAccount");
-    auto* accountLabel = new QLabel(QStringLiteral("Acc&ount:"));
-    accountLabel->setBuddy(cmbAccount);
-    auto* nameLabel = new QLabel(QStringLiteral("Ne&w name:"));
-    nameLabel->setBuddy(editAccountName);
-    grid->addWidget(accountLabel, 0, 0);
+    btnAddAccount = wizard::Button("&Add", "btnAddAccount");
+    btnRenameAccount = wizard::Button("&Rename", "btnRenameAccount");
+    btnRemoveAccount = wizard::Button("Re&move", "btnRemoveAccount");
+    grid->addWidget(wizard::LabelFor("Acc&ount:", cmbAccount), 0, 0);
     grid->addWidget(cmbAccount, 0, 1);
     grid->addWidget(cbxAccountEnabled, 0, 2, 1, 3);
-    grid->addWidget(nameLabel, 1, 0);
+    grid->addWidget(wizard::LabelFor("Ne&w name:", editAccountName), 1, 0);
     grid->addWidget(editAccountName, 1, 1);
     grid->addWidget(btnAddAccount, 1, 2);
     grid->addWidget(btnRenameAccount, 1, 3);
@@ -84,7 +68,7 @@ void TfrmWizard::FillAccounts() {
     fillingAccounts_ = true;
     cmbAccount->clear();
     for (const TAccountSettings& account : accounts_)
-        cmbAccount->addItem(Text(account.AccountName));
+        cmbAccount->addItem(platform::WidgetText(account.AccountName));
     fillingAccounts_ = false;
     cbxAccountEnabled->setChecked(ConfigData->Enabled);
     btnRemoveAccount->setEnabled(false); // the first account holds the shared settings
@@ -156,7 +140,7 @@ void TfrmWizard::btnAddAccountClick() {
         WriteAccount(added);
         accounts_.push_back(added);
         fillingAccounts_ = true;
-        cmbAccount->addItem(Text(*name));
+        cmbAccount->addItem(platform::WidgetText(*name));
         fillingAccounts_ = false;
         editAccountName->clear();
         cmbAccountChange(int(accounts_.size()) - 1);
@@ -175,7 +159,7 @@ void TfrmWizard::btnRenameAccountClick() {
             account->AccountSection = AccountSectionOf(*name);
             account->FilesName = *name;
         }
-        cmbAccount->setItemText(shownAccount_, Text(*name));
+        cmbAccount->setItemText(shownAccount_, platform::WidgetText(*name));
         editAccountName->clear();
     });
 }
