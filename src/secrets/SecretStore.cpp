@@ -10,7 +10,8 @@ namespace {
 
 constexpr const char* kKeyringError = "Cannot read the password from the keyring: ";
 
-// Writes the settings file's part; its refusal becomes the result's error.
+} // namespace
+
 TStored InSettingsFile(const std::function<void()>& write, std::string notice) {
     try {
         write();
@@ -19,8 +20,6 @@ TStored InSettingsFile(const std::function<void()>& write, std::string notice) {
         return {false, {}, e.what()};
     }
 }
-
-} // namespace
 
 std::string AccountKey(const std::string& login, const std::string& server) {
     return login + "@" + server;

@@ -4,6 +4,7 @@
 #include "secrets/PasswordCommand.h"
 
 #include <chrono>
+#include <functional>
 #include <string>
 
 class QObject;
@@ -33,6 +34,9 @@ struct TStored {
     std::string notice; // set when the user must hear where the password went
     std::string error;  // when !ok: the settings file could not be written
 };
+
+// Writes the settings file's part of a store; its refusal becomes the result's error.
+TStored InSettingsFile(const std::function<void()>& write, std::string notice);
 
 inline constexpr const char* kNoKeyringNotice =
     "No keyring is available: the password is kept scrambled in Morvandle.ini";

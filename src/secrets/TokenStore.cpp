@@ -5,7 +5,6 @@
 #include "platform/Profile.h"
 
 #include <QMetaObject>
-#include <exception>
 
 namespace secrets {
 namespace {
@@ -16,17 +15,17 @@ platform::ProfileFile SettingsFile() {
     return platform::ProfileFile(platform::SettingsFilePath());
 }
 
-TStored InSettingsFile(const std::string& section, const std::string& scrambled,
-                       std::string notice) {
-    try {
-        if (scrambled.empty())
-            SettingsFile().DeleteKey(section, kIniKey);
-        else
-            SettingsFile().WriteString(section, kIniKey, scrambled);
-        return {true, std::move(notice), {}};
-    } catch (const std::exception& e) {
-        return {false, {}, e.what()};
-    }
+// The settings file's copy of the token: written, or removed when `scrambled` is empty.
+TStored TokenInSettingsFile(const std::string& section, const std::string& scrambled,
+                            std::string notice) {
+    return InSettingsFile(
+        [&] {
+            if (scrambled.empty())
+                SettingsFile().DeleteKey(section, kIniKey);
+            else
+                SettingsFile().WriteString(section, kIniKey, scrambled);
+        },
+        std::move(notice));
 }
 
 } // namespace
@@ -72,10 +71,11 @@ void StoreRefreshToken(const TAccountSettings& account, const std::string& token
         key, token, context,
         [key, section = account.AccountSection, token,
          done = std::move(done)](const TKeyringAnswer& answer) {
-            if (answer.kind == TKeyringAnswer::Done) return done(InSettingsFile(section, {}, {}));
+            if (answer.kind == TKeyringAnswer::Done)
+                return done(TokenInSettingsFile(section, {}, {}));
             // Tokens are base64 and URL characters: scrambled, they hold no blanks to quote.
-            done(InSettingsFile(section, ScramblePassword(key + " " + token),
-                                kNoKeyringTokenNotice));
+            done(TokenInSettingsFile(section, ScramblePassword(key + " " + token),
+                                     kNoKeyringTokenNotice));
         },
         limits.keyring);
 }
