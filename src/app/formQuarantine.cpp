@@ -86,33 +86,19 @@ TfrmQuarantine::TfrmQuarantine(QWidget* parent, std::vector<TQuarantineSource> s
 
 void TfrmQuarantine::Reload() {
     messages_.clear();
-    accounts_.clear();
     std::string problems;
     for (const TQuarantineSource& source : sources_) {
         try {
-            for (screening::TQuarantinedMessage& m : screening::ReadQuarantine(source.Path)) {
-                messages_.push_back(std::move(m));
-                accounts_.push_back(source.Account);
-            }
+            for (screening::TQuarantinedMessage& m : screening::ReadQuarantine(source.Path))
+                messages_.push_back({std::move(m), source.Account});
         } catch (const platform::Exception& e) {
             problems += (problems.empty() ? "" : "\n") + std::string(e.what());
         }
     }
     // The accounts' files interleaved by the time each message was kept.
-    std::vector<std::size_t> order(messages_.size());
-    for (std::size_t i = 0; i < order.size(); ++i)
-        order[i] = i;
-    std::stable_sort(order.begin(), order.end(), [this](std::size_t a, std::size_t b) {
-        return messages_[a].Kept < messages_[b].Kept;
+    std::stable_sort(messages_.begin(), messages_.end(), [](const TListed& a, const TListed& b) {
+        return a.message.Kept < b.message.Kept;
     });
-    std::vector<screening::TQuarantinedMessage> messages;
-    std::vector<std::string> accounts;
-    for (std::size_t i : order) {
-        messages.push_back(std::move(messages_[i]));
-        accounts.push_back(std::move(accounts_[i]));
-    }
-    messages_ = std::move(messages);
-    accounts_ = std::move(accounts);
     report_->setText(platform::WidgetText(!problems.empty()   ? problems
                                           : messages_.empty() ? "The quarantine holds no messages"
                                                               : ""));
@@ -122,12 +108,13 @@ void TfrmQuarantine::Reload() {
     // Newest first.
     for (int i = 0; i < int(messages_.size()); ++i) {
         const int row = int(messages_.size()) - 1 - i;
-        const screening::TQuarantinedMessage& m = messages_[std::size_t(i)];
+        const TListed& listed = messages_[std::size_t(i)];
+        const screening::TQuarantinedMessage& m = listed.message;
         QTableWidgetItem* kept =
             Cell(m.Kept.isValid() ? QVariant(m.Kept.toLocalTime()) : QVariant());
         kept->setData(kIndexRole, i);
         table_->setItem(row, cKept, kept);
-        table_->setItem(row, cAccount, Cell(platform::WidgetText(accounts_[std::size_t(i)])));
+        table_->setItem(row, cAccount, Cell(platform::WidgetText(listed.account)));
         table_->setItem(row, cFrom, Cell(CellText(m.From)));
         table_->setItem(row, cSubject, Cell(CellText(m.Subject)));
         table_->setItem(row, cSize, Cell(qulonglong(m.Size)));
@@ -146,7 +133,7 @@ const screening::TQuarantinedMessage* TfrmQuarantine::Selected() const {
     const QList<QTableWidgetItem*> selected = table_->selectedItems();
     if (selected.isEmpty()) return nullptr;
     const int index = table_->item(selected.first()->row(), cKept)->data(kIndexRole).toInt();
-    return &messages_[std::size_t(index)];
+    return &messages_[std::size_t(index)].message;
 }
 
 void TfrmQuarantine::UpdateButtons() {

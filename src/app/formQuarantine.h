@@ -43,8 +43,11 @@ class TfrmQuarantine : public QDialog {
 
     std::vector<TQuarantineSource> sources_;
     std::function<void(const std::string&)> open_;
-    std::vector<screening::TQuarantinedMessage> messages_; // oldest first
-    std::vector<std::string> accounts_;                    // ... and whose each one is
+    struct TListed {
+        screening::TQuarantinedMessage message;
+        std::string account;
+    };
+    std::vector<TListed> messages_; // oldest first
     QTableWidget* table_ = nullptr;
     QLabel* report_ = nullptr;
     QPushButton* btnSaveAs_ = nullptr;
