@@ -103,8 +103,7 @@ struct QuarantineScan : ScanFixture {
         return text + "\n";
     }
     static void Open(ScriptedServer& s, int count) {
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         testsupport::Pop3Stat(s, count);
     }
 };
@@ -178,8 +177,7 @@ TEST_F(QuarantineScan, NoCopyNoDeletion) {
         testsupport::WriteFile(dir.File("spammers.log"), ""); // writable in a read-only folder
         ScriptedServer s;
         c.script(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         {
             std::optional<FileSizeLimit> limit;
             std::optional<WithoutFileOverride> unprivileged;
@@ -213,8 +211,7 @@ TEST_F(QuarantineScan, CheckOnlyFetchesNoWholeMessage) {
     Open(s, 1);
     Headers(s, 1);
     testsupport::Pop3Quit(s);
-    s.Start();
-    UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+    Serve(s);
     ASSERT_NO_FATAL_FAILURE(Scan(false));
     EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
     EXPECT_EQ(view.statusBar, "Last Results - 1 Checked, 0 OK'd, 0 Eaten");

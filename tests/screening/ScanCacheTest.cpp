@@ -25,8 +25,7 @@ struct Msg {
 // One check only: login, the listings (or a server without UIDL), the TOPs of `fetch`.
 void Mailbox(ScriptedServer& s, const std::vector<Msg>& box, const std::vector<int>& fetch,
              bool uidl = true) {
-    testsupport::Pop3Greeting(s);
-    testsupport::Pop3Login(s, "bob", "pw");
+    ScanFixture::LoggedIn(s);
     testsupport::Pop3Stat(s, int(box.size()));
     s.Expect("UIDL");
     if (!uidl) {
@@ -59,8 +58,7 @@ struct ScriptedCache : ScanFixture {
         std::filesystem::remove(dir.File("spammers.log"));
         ScriptedServer s;
         Mailbox(s, box, fetch, uidl);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         config.Server = account; // the cache's key: the same from one port to the next
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();

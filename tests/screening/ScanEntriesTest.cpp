@@ -98,8 +98,7 @@ TEST_F(ScanEntries, UnusableAndOverBroadEntriesAreLeftOutAndTheRestStillMatch) {
         config.NoCase = c.noCase;
         config.ListsChanged();
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         testsupport::Pop3Stat(s, 2, {});
         for (int m = 1; m <= 2; ++m) {
             s.Expect("TOP " + std::to_string(m) + " 0").SendLine("+OK");
@@ -109,8 +108,7 @@ TEST_F(ScanEntries, UnusableAndOverBroadEntriesAreLeftOutAndTheRestStillMatch) {
             if (c.eaten.count(m)) s.Expect("DELE " + std::to_string(m)).SendLine("+OK");
         }
         testsupport::Pop3Quit(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(true));
         EXPECT_TRUE(s.Failures().empty()) << s.Failures().front();
         Lines log = LogLines();

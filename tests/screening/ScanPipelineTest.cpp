@@ -33,19 +33,6 @@ struct ScriptedPipeline : ScanFixture {
         config.SpammerList = {"spam.example"};
         config.ListsChanged();
     }
-
-    // The greeting and bob's login that every script here starts with.
-    static ScriptedServer& LoggedIn(ScriptedServer& s) {
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
-        return s;
-    }
-
-    // Starts the scripted server and points the check at it.
-    void Serve(ScriptedServer& s) {
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
-    }
 };
 
 } // namespace

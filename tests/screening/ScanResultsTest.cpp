@@ -161,8 +161,7 @@ TEST_F(EatMarked, DeletesOnlyTheMarkedMessagesStillThere) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         s.Expect("STAT").SendLine("+OK " + std::to_string(c.box.size()) + " 2000");
         s.Expect("UIDL");
         if (c.uidl) {
@@ -184,8 +183,7 @@ TEST_F(EatMarked, DeletesOnlyTheMarkedMessagesStillThere) {
         for (int m : c.deleted)
             s.Expect("DELE " + std::to_string(m)).SendLine("+OK");
         testsupport::Pop3Quit(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         const int before = scanEnds;
         std::vector<TScanResult> marked = screening::MarkedToEat(results, marks);
         if (!c.uidl)

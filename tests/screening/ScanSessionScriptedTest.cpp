@@ -206,12 +206,10 @@ TEST_F(ScriptedScan, AnEmptyAddressListSkipsTheAddressCheck) {
 TEST_F(ScriptedScan, AStatCountThatIsNoPlainNumberFailsTheStat) {
     for (const std::string reply : {"+OK 999999999999 0", "+OK -5 0", "+OK abc", "+OK"}) {
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         s.Expect("STAT").SendLine(reply);
         testsupport::Pop3Quit(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         EXPECT_TRUE(s.Failures().empty()) << reply;
         std::vector<std::string> log = LogLines();
@@ -241,14 +239,12 @@ TEST_F(ScriptedScan, DeletionsCountOnlyWhenTheServerConfirmsQuit) {
     for (const Case& c : cases) {
         ScriptedServer s;
         EveryoneUnknown();
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         testsupport::Pop3Stat(s, c.messages);
         s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
         s.Expect("DELE 1").SendLine("+OK");
         c.end(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(true));
         std::vector<std::string> log = LogLines();
         EXPECT_EQ(std::vector<std::string>(log.end() - 2, log.end()),
@@ -276,16 +272,14 @@ TEST_F(ScriptedScan, SilenceEndsARequestAfterTheTimeoutButATrickleDoesNot) {
         {"no greeting", [](ScriptedServer&) {}, false, "Error 10060 attempting connection", ""},
         {"stops inside TOP",
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              s.Expect("STAT").SendLine("+OK 1 100");
              s.Expect("TOP 1 0").Send("+OK\r\nFrom: half\r\n");
          },
          true, "Error 10060 retrieving msg 1", "0 Checked, 0 OK'd, 0 Eaten"},
         {"slow TOP",
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              s.Expect("STAT").SendLine("+OK 1 100");
              s.Expect("TOP 1 0").SendLine("+OK").Pause(600).SendLine("From: a@b.example");
              s.Pause(600).SendLine("").Pause(600).SendLine(".");
@@ -296,8 +290,7 @@ TEST_F(ScriptedScan, SilenceEndsARequestAfterTheTimeoutButATrickleDoesNot) {
     for (const Case& c : cases) {
         ScriptedServer s;
         c.script(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         EXPECT_EQ(session.ReachedReport(), c.reachesReport) << c.name;
         std::vector<std::string> log = LogLines();
@@ -318,12 +311,10 @@ TEST_F(ScriptedScan, SilenceEndsARequestAfterTheTimeoutButATrickleDoesNot) {
 TEST_F(ScriptedScan, TheNextCheckStartsAtOnceAfterQuit) {
     for (int round = 0; round < 2; ++round) {
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         s.Expect("STAT").SendLine("+OK 0 0");
         s.Expect("QUIT").SendLine("+OK bye"); // and stays connected
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         EXPECT_EQ(session.ErrorCount(), 0) << "round " << round;
         EXPECT_EQ(LogLines().back(), "Stats: 0 Checked, 0 OK'd, 0 Eaten") << "round " << round;
@@ -358,12 +349,10 @@ TEST_F(ScriptedScan, StopAbandonsTheCheckWithoutQuit) {
         ScriptedServer s;
         EveryoneUnknown();
         config.Quarantine = c.quarantine;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         testsupport::Pop3Stat(s, c.messages);
         c.script(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         const int before = scanEnds;
         session.StartScan(true);
         ASSERT_TRUE(testsupport::WaitUntil(
@@ -413,16 +402,14 @@ TEST_F(ScriptedScan, TheFailureThatEndedTheCheckIsNamedInWords) {
          "login failed: -ERR [AUTH] Authentication failed."},
         {"status refused", "",
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              s.Expect("STAT").SendLine("-ERR locked");
              testsupport::Pop3Quit(s);
          },
          "Error 500 getting mailbox status: -ERR locked"},
         {"QUIT refused", "",
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              testsupport::Pop3Stat(s, 1);
              s.Expect("TOP 1 0").Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
              s.Expect("DELE 1").SendLine("+OK");
@@ -431,8 +418,7 @@ TEST_F(ScriptedScan, TheFailureThatEndedTheCheckIsNamedInWords) {
          "QUIT not confirmed by the server - 1 deletions did not take effect"},
         {"a good check", "",
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              s.Expect("STAT").SendLine("+OK 0 0");
              testsupport::Pop3Quit(s);
          },
@@ -461,15 +447,13 @@ TEST_F(ScriptedScan, MailboxProgressCountsTheMessages) {
     };
     for (const Case& c : cases) {
         ScriptedServer s;
-        testsupport::Pop3Greeting(s);
-        testsupport::Pop3Login(s, "bob", "pw");
+        LoggedIn(s);
         testsupport::Pop3Stat(s, c.messages);
         for (int msg = 1; msg <= c.messages; ++msg)
             s.Expect("TOP " + std::to_string(msg) + " 0")
                 .Send("+OK\r\nFrom: a@x.example\r\n\r\n.\r\n");
         testsupport::Pop3Quit(s);
-        s.Start();
-        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
+        Serve(s);
         view.progress.clear();
         ASSERT_NO_FATAL_FAILURE(Scan(false));
         EXPECT_EQ(view.progress, c.progress) << c.messages;

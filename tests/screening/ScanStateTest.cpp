@@ -18,8 +18,7 @@ void Top(ScriptedServer& s, int msg, const std::string& from) {
 }
 
 void Login(ScriptedServer& s, int count, const std::vector<std::string>& capabilities = {}) {
-    testsupport::Pop3Greeting(s);
-    testsupport::Pop3Login(s, "bob", "pw");
+    ScanFixture::LoggedIn(s);
     testsupport::Pop3Stat(s, count, capabilities);
 }
 
@@ -95,8 +94,7 @@ TEST_F(ScanStates, EachConversationWalksItsRowOfStates) {
          true,
          false,
          [](ScriptedServer& s) {
-             testsupport::Pop3Greeting(s);
-             testsupport::Pop3Login(s, "bob", "pw");
+             LoggedIn(s);
              s.Expect("STAT").SendLine("+OK 3 1000").Expect("CAPA").Close();
          },
          {Connecting, LoggingInUser, LoggingInPass, ReadingStatus, AskingCapabilities, Quitting,

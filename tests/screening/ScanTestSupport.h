@@ -6,6 +6,7 @@
 #include "platform/Paths.h"
 #include "screening/Pop3Settings.h"
 #include "screening/ScanSession.h"
+#include "support/ScriptedServer.h"
 #include "support/TempDir.h"
 #include "support/Wait.h"
 
@@ -76,6 +77,19 @@ struct ScanFixture : ::testing::Test {
         config.Login = user;
         config.Password = password;
         screening::ApplyPop3Settings(client, config);
+    }
+
+    // The greeting and bob's login that the scripted servers here start with.
+    static testsupport::ScriptedServer& LoggedIn(testsupport::ScriptedServer& s) {
+        testsupport::Pop3Greeting(s);
+        testsupport::Pop3Login(s, "bob", "pw");
+        return s;
+    }
+
+    // Starts the scripted server and points the check at it, as bob.
+    void Serve(testsupport::ScriptedServer& s) {
+        s.Start();
+        UseServer("127.0.0.1:" + s.PortText(), "bob", "pw");
     }
 
     // Runs one scan to its end.
