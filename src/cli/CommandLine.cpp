@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cctype>
+#include <optional>
 
 namespace {
 
@@ -20,13 +21,19 @@ TCheckArgs Command(const std::string& arg) {
     return {TCheckCommand::UsageError, {}};
 }
 
+// A number of one to `maxDigits` decimal digits and nothing else; nothing otherwise.
+std::optional<long> Digits(const std::string& text, std::size_t maxDigits) {
+    if (text.empty() || text.size() > maxDigits ||
+        !std::all_of(text.begin(), text.end(),
+                     [](unsigned char c) { return std::isdigit(c) != 0; }))
+        return std::nullopt;
+    return std::stol(text);
+}
+
 // Seconds of --wait=SECONDS, at most six digits (eleven days); -2 when not a number.
 int WaitSeconds(const std::string& digits) {
-    if (digits.empty() || digits.size() > 6 ||
-        !std::all_of(digits.begin(), digits.end(),
-                     [](unsigned char c) { return std::isdigit(c) != 0; }))
-        return -2;
-    return std::stoi(digits);
+    const std::optional<long> seconds = Digits(digits, 6);
+    return seconds ? int(*seconds) : -2;
 }
 
 } // namespace
@@ -66,13 +73,10 @@ TCheckArgs ParseCommandLine(const std::vector<std::string>& args) {
         command = true;
         if (arg == "--quarantine-export") {
             if (i + 2 >= args.size() || args[i + 2].empty()) return usageError;
-            const std::string& n = args[++i];
-            if (n.empty() || n.size() > 9 || !std::all_of(n.begin(), n.end(), [](unsigned char c) {
-                    return std::isdigit(c) != 0;
-                }))
-                return usageError;
+            const std::optional<long> number = Digits(args[++i], 9);
+            if (!number) return usageError;
             parsed.command = TCheckCommand::QuarantineExport;
-            parsed.exportNumber = std::stol(n);
+            parsed.exportNumber = *number;
             parsed.exportFile = args[++i];
             continue;
         }
