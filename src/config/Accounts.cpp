@@ -22,6 +22,10 @@ std::string Lowered(std::string text) {
     return text;
 }
 
+bool SameName(const std::string& a, const std::string& b) {
+    return Lowered(a) == Lowered(b);
+}
+
 // A mistyped Auth falls back to USER/PASS, which every server takes and which fails plainly.
 std::string AuthName(const std::string& value) {
     const std::string name = Lowered(platform::Trimmed(value));
@@ -43,8 +47,7 @@ bool NameCharacter(char c) {
 
 // The name of an account section ("Account NAME"), or nothing for any other section.
 std::optional<std::string> AccountNameOfSection(const std::string& section) {
-    if (section.size() < kAccountWord.size() ||
-        Lowered(section.substr(0, kAccountWord.size())) != Lowered(std::string(kAccountWord)))
+    if (!SameName(section.substr(0, kAccountWord.size()), std::string(kAccountWord)))
         return std::nullopt;
     const std::string rest = section.substr(kAccountWord.size());
     if (!rest.empty() && rest.front() != ' ' && rest.front() != '\t') return std::nullopt;
@@ -78,9 +81,6 @@ TAccountSettings ReadAccountKeys(const platform::ProfileFile& ini, const std::st
     return a;
 }
 
-bool SameName(const std::string& a, const std::string& b) {
-    return Lowered(a) == Lowered(b);
-}
 } // namespace
 
 std::string AccountNameProblem(const std::string& name, const std::vector<std::string>& others) {
