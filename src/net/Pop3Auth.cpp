@@ -51,7 +51,7 @@ bool TCustomPop3Cli::AuthLine(TPendingReply& reply) {
     Display("< " + lastResponse_);
     if (!Pop3IsChallenge(lastResponse_)) {
         saslResponse_.clear();
-        if (!lastResponse_.empty() && lastResponse_[0] == '+') {
+        if (Pop3Positive(lastResponse_)) {
             SetProtocolState(pop3Transaction);
             TriggerRequestDone(0);
         } else {

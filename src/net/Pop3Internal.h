@@ -13,6 +13,11 @@
 // The error code of a request that the server answered with -ERR.
 constexpr std::uint16_t kPop3NegativeReply = 500;
 
+// A reply that begins with "+" ("+OK"); "-ERR" or anything else is negative.
+inline bool Pop3Positive(const std::string& line) {
+    return !line.empty() && line[0] == '+';
+}
+
 // What the refusals below call the two credentials.
 constexpr const char* kPop3UserName = "user name";
 constexpr const char* kPop3Password = "password";

@@ -15,10 +15,6 @@ namespace {
 // line end is not one to talk to.
 constexpr std::size_t kMaxStlsLine = 4096;
 
-bool Positive(const std::string& line) {
-    return !line.empty() && line[0] == '+';
-}
-
 } // namespace
 
 void TCustomPop3Cli::WireTransport() {
@@ -162,7 +158,7 @@ bool TCustomPop3Cli::StlsLine(const std::string& line) {
     channel_.DropReceived();
     if (stlsStep_ == stlsGreeting) {
         // A refusing server: its greeting ends the Connect as on a plain connection.
-        if (!Positive(line)) return TakeGreeting(line);
+        if (!Pop3Positive(line)) return TakeGreeting(line);
         stlsGreeting_ = line;
         SetStlsStep(stlsReply);
         channel_.SendCommand("STLS");
@@ -201,7 +197,7 @@ bool TCustomPop3Cli::TakeGreeting(const std::string& line) {
 
 bool TCustomPop3Cli::GreetingLine() {
     Display("< " + lastResponse_);
-    if (!Positive(lastResponse_)) {
+    if (!Pop3Positive(lastResponse_)) {
         TakeErrorMessage(lastResponse_);
         channel_.DropReceived();
         channel_.Transport().Close(); // its close ends the request with 10004
@@ -230,7 +226,7 @@ bool TCustomPop3Cli::ReplyLine(TPendingReply& reply, const Command& c) {
 
 bool TCustomPop3Cli::StatusLine(TPendingReply& reply, const Command& c) {
     Display("< " + lastResponse_);
-    if (!Positive(lastResponse_)) {
+    if (!Pop3Positive(lastResponse_)) {
         TakeErrorMessage(lastResponse_);
         TriggerRequestDone(kPop3NegativeReply);
         return true;
