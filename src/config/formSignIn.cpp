@@ -2,6 +2,7 @@
 
 #include "formSignIn.h"
 
+#include "formWizardWidgets.h"
 #include "platform/WidgetText.h"
 #include "signin/SignIn.h"
 
@@ -17,10 +18,9 @@
 
 namespace {
 
-template <class Widget> Widget* Named(Widget* widget, const char* name) {
-    widget->setObjectName(QString::fromLatin1(name));
-    return widget;
-}
+using wizard::Button;
+using wizard::Edit;
+using wizard::Named;
 
 QLabel* WrappedLabel(const char* name) {
     auto* label = Named(new QLabel, name);
@@ -45,18 +45,18 @@ TfrmSignIn::TfrmSignIn(QWidget* owner, const TAccountSettings& account) : QDialo
     setWindowTitle(QStringLiteral("Sign In - ") + platform::WidgetText(account.Login));
     lblSignInText = WrappedLabel("lblSignInText");
     lblSignInText->setText(QStringLiteral("Starting the sign-in\u2026"));
-    editSignInAddress = Named(new QLineEdit, "editSignInAddress");
+    editSignInAddress = Edit("editSignInAddress");
     editSignInAddress->setReadOnly(true);
-    btnOpenAddress = Named(new QPushButton(QStringLiteral("&Open")), "btnOpenAddress");
+    btnOpenAddress = Button("&Open", "btnOpenAddress");
     lblUserCode = Named(new QLabel, "lblUserCode");
     lblUserCode->setTextInteractionFlags(Qt::TextSelectableByMouse);
     QFont big = lblUserCode->font();
     big.setPointSizeF(big.pointSizeF() * 1.5);
     big.setBold(true);
     lblUserCode->setFont(big);
-    btnCopyCode = Named(new QPushButton(QStringLiteral("&Copy")), "btnCopyCode");
+    btnCopyCode = Button("&Copy", "btnCopyCode");
     lblSignInOutcome = WrappedLabel("lblSignInOutcome");
-    btnSignInCancel = Named(new QPushButton(QStringLiteral("Cancel")), "btnSignInCancel");
+    btnSignInCancel = Button("Cancel", "btnSignInCancel");
     // Until the sign-in says what to open, there is nothing to open or copy.
     SetShown({editSignInAddress, btnOpenAddress, lblUserCode, btnCopyCode}, false);
 

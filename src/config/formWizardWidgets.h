@@ -1,7 +1,6 @@
 #pragma once
 
-// Small builders of the preferences dialog's controls, shared by the files that lay out its
-// pages.
+// Small builders of the controls of the preferences dialog and its sign-in dialog.
 
 #include <QLabel>
 #include <QLineEdit>
