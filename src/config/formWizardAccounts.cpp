@@ -22,10 +22,9 @@
 QWidget* TfrmWizard::BuildAccountSelector() {
     auto* frame = new QGroupBox(QStringLiteral("Accounts"));
     auto* grid = new QGridLayout(frame);
-    cmbAccount = new QComboBox;
-    cmbAccount->setObjectName(QStringLiteral("cmbAccount"));
-    cbxAccountEnabled = new QCheckBox(QStringLiteral("&Include this account in every check"));
-    cbxAccountEnabled->setObjectName(QStringLiteral("cbxAccountEnabled"));
+    cmbAccount = wizard::Named(new QComboBox, "cmbAccount");
+    cbxAccountEnabled = wizard::Named(
+        new QCheckBox(QStringLiteral("&Include this account in every check")), "cbxAccountEnabled");
     editAccountName = wizard::Edit("editAccountName");
     editAccountName->setMaxLength(40);
     btnAddAccount = wizard::Button("&Add", "btnAddAccount");

@@ -20,7 +20,10 @@
 
 namespace {
 
+using wizard::Button;
+using wizard::Edit;
 using wizard::LabelFor;
+using wizard::Named;
 
 // The values of Auth and OAuth2Provider in the order of their items.
 constexpr const char* kAuthValues[] = {"user", "apop", "plain", "xoauth2", "oauthbearer"};
@@ -41,24 +44,20 @@ int ProviderIndex(const std::string& value) {
 } // namespace
 
 void TfrmWizard::BuildLoginMethod(QGridLayout* grid, int row) {
-    cmbAuth = new QComboBox;
-    cmbAuth->setObjectName(QStringLiteral("cmbAuth"));
+    cmbAuth = Named(new QComboBox, "cmbAuth");
     cmbAuth->addItems({QStringLiteral("Password (USER/PASS)"), QStringLiteral("APOP"),
                        QStringLiteral("SASL PLAIN"), QStringLiteral("OAuth2 (XOAUTH2)"),
                        QStringLiteral("OAuth2 (OAUTHBEARER)")});
-    cmbOAuth2Provider = new QComboBox;
-    cmbOAuth2Provider->setObjectName(QStringLiteral("cmbOAuth2Provider"));
+    cmbOAuth2Provider = Named(new QComboBox, "cmbOAuth2Provider");
     cmbOAuth2Provider->addItems(
         {QStringLiteral("Microsoft"), QStringLiteral("Google"), QStringLiteral("Custom")});
     cmbOAuth2Provider->setToolTip(
         QStringLiteral("Microsoft and Google fill in the sign-in addresses and scope; for\n"
                        "Custom set them in Morvandle.ini (see the README)."));
-    editOAuth2ClientId = new QLineEdit;
-    editOAuth2ClientId->setObjectName(QStringLiteral("editOAuth2ClientId"));
+    editOAuth2ClientId = Edit("editOAuth2ClientId");
     editOAuth2ClientId->setToolTip(
         QStringLiteral("The id of the client you registered with your mail provider."));
-    btnSignIn = new QPushButton(QStringLiteral("Si&gn in\u2026"));
-    btnSignIn->setObjectName(QStringLiteral("btnSignIn"));
+    btnSignIn = Button("Si&gn in\u2026", "btnSignIn");
 
     grid->addWidget(LabelFor("Login metho&d:", cmbAuth), row, 1);
     grid->addWidget(cmbAuth, row + 1, 1);
