@@ -80,8 +80,7 @@ void TfrmMain::EndRound() {
     lblServerName_->setText(platform::WidgetText(pop3Client_->Host()));
     SetScanCommandsEnabled(true);
     SetScanModeChecks(false, false);
-    SetStatusBar("Last Results - " + std::to_string(round.checked) + " Checked, " +
-                 std::to_string(round.okd) + " OK'd, " + std::to_string(round.eaten) + " Eaten");
+    SetStatusBar("Last Results - " + screening::TotalsText(round.checked, round.okd, round.eaten));
     std::string failed;
     for (const std::string& one : round.failed)
         failed += (failed.empty() ? "" : "; ") + one;

@@ -108,8 +108,7 @@ void TfrmMain::EatMarkedDone() {
     SetScanModeChecks(false, false);
     // Each account's session showed its own figures; several add up as a round's do.
     if (run.groups.size() > 1)
-        SetStatusBar("Last Results - " + std::to_string(run.checked) + " Checked, 0 OK'd, " +
-                     std::to_string(run.eaten) + " Eaten");
+        SetStatusBar("Last Results - " + screening::TotalsText(run.checked, 0, run.eaten));
     // The message numbers have changed: the list no longer tells what is on the server.
     lastResults_.clear();
     if (!resultsWindow_) return;

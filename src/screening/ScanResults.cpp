@@ -33,6 +33,11 @@ std::string HeadersDigest(const std::vector<std::string>& headerLines) {
     return hash.result().toStdString();
 }
 
+std::string TotalsText(std::int64_t checked, std::int64_t okd, std::int64_t eaten) {
+    return std::to_string(checked) + " Checked, " + std::to_string(okd) + " OK'd, " +
+           std::to_string(eaten) + " Eaten";
+}
+
 std::string VerdictText(TVerdict::Kind kind) {
     switch (kind) {
     case TVerdict::Ok:

@@ -33,6 +33,9 @@ TScanResult MakeScanResult(std::int32_t number, const std::string& uidl, std::in
 // What TScanResult::HeadersDigest holds for these header lines.
 std::string HeadersDigest(const std::vector<std::string>& headerLines);
 
+// A check's totals: "N Checked, N OK'd, N Eaten".
+std::string TotalsText(std::int64_t checked, std::int64_t okd, std::int64_t eaten);
+
 // "OK", "spammer", "unknown sender" or "check skipped".
 std::string VerdictText(TVerdict::Kind kind);
 // Why: "ENTRY in LINE" for a matched entry, "no valid address" for an unknown sender, else "".

@@ -454,8 +454,7 @@ void TScanSession::FinishWithReport() {
     else
         view_.SetActivity("Scanning Completed - No Spam found");
     if (cacheUsed_) SaveCache();
-    const std::string stats =
-        Num(checkedCount_) + " Checked, " + Num(okCount_) + " OK'd, " + Num(eatenCount_) + " Eaten";
+    const std::string stats = TotalsText(checkedCount_, okCount_, eatenCount_);
     Log("Stats: " + stats);
     view_.SetStatusBar("Last Results - " + stats);
     view_.SetFailure(failure_);
