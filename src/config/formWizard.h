@@ -104,7 +104,7 @@ class TfrmWizard : public QDialog {
 
     void FormShow();
     // Says next to the password boxes where the password is kept; fills them from the
-    // keyring when it is kept there.
+    // keyring when it is kept there. ShowLoginMethod, which follows it, enables the boxes.
     void ShowPasswordPlace();
     bool FormKeyDown(QKeyEvent* event);
     void Fill(QLineEdit* edit, const std::string& bytes, FilledText& filled);

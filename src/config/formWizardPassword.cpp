@@ -22,7 +22,6 @@ void SetPlace(QLabel* label, const char* place) {
 void TfrmWizard::ShowPasswordPlace() {
     passwordInFile_ = !ConfigData->Password.empty();
     const bool command = !ConfigData->PasswordCommand.empty();
-    EnableLoginMethod(); // no password boxes for a command's password or an OAuth2 login
     if (command) return SetPlace(lblPasswordPlace, "from the command in PasswordCommand");
     if (passwordInFile_) return SetPlace(lblPasswordPlace, "kept scrambled in Morvandle.ini");
     SetPlace(lblPasswordPlace, "not stored");
