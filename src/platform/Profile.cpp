@@ -190,6 +190,11 @@ void WriteLines(const std::string& path, const std::vector<Line>& lines) {
     Forget(path);
 }
 
+// What every write that fails says, whatever the cause.
+Exception WriteRefused(const std::string& path) {
+    return Exception("Unable to write to " + FileNameOf(path));
+}
+
 bool FitsOnOneLine(std::string_view s) {
     return s.find_first_of("\r\n") == std::string_view::npos;
 }
@@ -306,7 +311,7 @@ bool ProfileFile::ReadBool(std::string_view section, std::string_view key, bool 
 
 void ProfileFile::WriteString(std::string_view section, std::string_view key,
                               std::string_view value) const {
-    const Exception refused("Unable to write to " + FileNameOf(path_));
+    const Exception refused = WriteRefused(path_);
     if (!ReadableSection(section) || !ReadableKey(key) || !FitsOnOneLine(value)) throw refused;
     try {
         std::vector<Line> lines = SplitLines(ReadWholeFile(path_).value_or(std::string()));
@@ -341,7 +346,7 @@ void ProfileFile::DeleteKey(std::string_view section, std::string_view key) cons
         lines.erase(lines.begin() + static_cast<ptrdiff_t>(*pos.keyLine));
         WriteLines(path_, lines);
     } catch (const EInOutError&) {
-        throw Exception("Unable to write to " + FileNameOf(path_));
+        throw WriteRefused(path_);
     }
 }
 
@@ -365,7 +370,7 @@ std::vector<std::string> ProfileFile::SectionNames() const {
 namespace {
 void ChangeSection(const std::string& path, std::string_view section,
                    const std::optional<std::string_view>& newName) {
-    const Exception refused("Unable to write to " + FileNameOf(path));
+    const Exception refused = WriteRefused(path);
     if (newName && !ReadableSection(*newName)) throw refused;
     try {
         std::optional<std::string> data = ReadWholeFile(path);
